@@ -1,0 +1,46 @@
+# The two set-up commands: `make run` (build and run the sample saver) and
+# `make test` (every test). Both install what they need first.
+BUILD      ?= build
+NATIVE     := $(BUILD)/native
+WIN        := $(BUILD)/win
+JOBS       ?= 2
+
+.PHONY: all deps native win test test-native test-win run bench bench-wine fuzz clean
+
+all: native win
+
+deps:
+	@scripts/install-deps
+
+$(NATIVE)/build.ninja: | deps
+	cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(WIN)/build.ninja: | deps
+	cmake -S . -B $(WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+
+native: deps $(NATIVE)/build.ninja
+	ninja -C $(NATIVE) -j $(JOBS)
+
+win: deps $(WIN)/build.ninja
+	ninja -C $(WIN) -j $(JOBS)
+
+test: native win
+	scripts/run-tests
+
+test-native: native
+	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
+
+test-win: win
+	scripts/with-display ctest --test-dir $(WIN) --output-on-failure
+
+run: native win
+	scripts/run-sample
+
+bench: native
+	scripts/run-bench
+
+fuzz: deps
+	scripts/run-fuzz
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,31 @@
+// The package keys the player knows and how each item's bytes are encoded.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+enum class TItemEncoding { Flag, Int32, Text, Bytes };
+
+struct TCatalogueEntry {
+  const char* Key;
+  TItemEncoding Encoding;
+  bool Indexed;  // the key is followed by a decimal slot index in the name
+};
+
+// The known keys, in the order the settings loader tries them.
+extern const TCatalogueEntry kCatalogue[];
+extern const int kCatalogueSize;
+
+// The entry that names Name: exact, case-sensitive match of the whole name,
+// or, for an indexed key, the key followed by an integer. Null when unknown.
+const TCatalogueEntry* FindCatalogueEntry(const std::string& Name);
+
+// Readers of the encodings. An item shorter than its encoding counts as
+// absent (nullopt): no byte past the block is ever read.
+std::optional<bool> DecodeFlag(const uint8_t* Data, int32_t Size);
+std::optional<int32_t> DecodeInt32(const uint8_t* Data, int32_t Size);
+std::string DecodeText(const uint8_t* Data, int32_t Size);
+
+// The slot index of an indexed key: the rest of the name after the first
+// occurrence of Key read as an integer; -1 when it is not one or Key is absent.
+int32_t IndexedKeySlot(const std::string& Name, const std::string& Key);

@@ -1,0 +1,15 @@
+#include <windows.h>
+
+#include "framework/messages.h"
+
+void ProcessPendingMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}

@@ -1,0 +1,42 @@
+// THandleStream and TFileReadStream over Win32 file handles.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "package/stream.h"
+
+int64_t THandleStream::Read(void* Buffer, int64_t Count) {
+  int64_t done = 0;
+  auto* p = static_cast<char*>(Buffer);
+  while (done < Count) {
+    const DWORD want = static_cast<DWORD>(std::min<int64_t>(Count - done, 1 << 30));
+    DWORD got = 0;
+    if (!ReadFile(FHandle, p + done, want, &got, nullptr) || got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+int64_t THandleStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  const DWORD method = Origin == TSeekOrigin::soBeginning ? FILE_BEGIN
+                       : Origin == TSeekOrigin::soCurrent ? FILE_CURRENT
+                                                          : FILE_END;
+  LARGE_INTEGER dist, pos;
+  dist.QuadPart = Offset;
+  if (!SetFilePointerEx(FHandle, dist, &pos, method)) throw EReadError("seek outside the stream");
+  return pos.QuadPart;
+}
+
+int64_t THandleStream::Size() {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(FHandle, &size)) throw EReadError("cannot read the file size");
+  return size.QuadPart;
+}
+
+TFileReadStream::TFileReadStream(const std::string& FileName)
+    : THandleStream(CreateFileA(FileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+  if (FHandle == INVALID_HANDLE_VALUE) throw EFOpenError("cannot open " + FileName);
+}
+
+TFileReadStream::~TFileReadStream() { CloseHandle(FHandle); }

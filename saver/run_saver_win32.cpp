@@ -1,0 +1,46 @@
+#include <windows.h>
+
+#include <string>
+
+#include "framework/messages.h"
+#include "saver/modes.h"
+#include "saver/run_saver.h"
+
+char GetModeLetter() {
+  const auto args = SplitCommandLine(GetCommandLineA());
+  return ModeLetterFromArgs(args.size() > 1 ? std::vector<std::string>(args.begin() + 1, args.end())
+                                            : std::vector<std::string>{});
+}
+
+void RunSaverProcess() {
+  STARTUPINFOA si;
+  ZeroMemory(&si, sizeof si);
+  si.cb = sizeof si;
+  GetStartupInfoA(&si);
+  si.cb = sizeof si;
+
+  char path[MAX_PATH * 4];
+  const DWORD len = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (len == 0 || len >= sizeof path) return;
+  // Quoted, so that a saver in a folder with blanks starts itself and not
+  // whatever program the first word of its path names.
+  std::string commandLine = "\"" + std::string(path, len) + "\" /E";
+
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                      &pi))
+    return;
+  // Keep this thread's windows answering while the saver runs.
+  while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT) {
+    ProcessPendingMessages();
+    Sleep(100);
+  }
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+}
+
+void RunStartupCheck() {
+  if (GetModeLetter() != 'S') return;
+  RunSaverProcess();
+  ExitProcess(0);
+}

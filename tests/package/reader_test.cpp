@@ -1,0 +1,337 @@
+// The package reader against well-formed, odd and garbled packages.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+
+#include "package/exe_adder.h"
+#include "package/stream.h"
+#include "package/zlibex.h"
+#include "tests/support/package_builder.h"
+
+namespace {
+
+TItemTypes ReadFrom(const std::vector<uint8_t>& File) {
+  TMemoryStream s(File);
+  TItemTypes items;
+  ReadExeItems(s, items);
+  return items;
+}
+
+std::string DataOf(const TItemType& Item) {
+  return Item.Data ? std::string(reinterpret_cast<const char*>(Item.Data), Item.Size) : std::string();
+}
+
+// Frees the list whatever a test asserted.
+struct ItemsGuard {
+  TItemTypes& Items;
+  ~ItemsGuard() { FreeExeItems(Items); }
+};
+
+const std::vector<uint8_t> kStub = Bytes("MZ this stands in for an executable image");
+
+}  // namespace
+
+TEST(PackageReader, SmallestPackageHasTheDocumentedLayout) {
+  // One stored item, 4-byte name, 1 byte of data: body 22, trailer 12.
+  const auto package = BuildPackage(0, {StoredItem("Loop", std::vector<uint8_t>{1})});
+  ASSERT_EQ(package.size(), 34u);
+  const std::vector<uint8_t> expected = {
+      0, 0, 0, 0,  1, 0, 0, 0,  4, 0, 0, 0, 'L', 'o', 'o', 'p', 0, 1, 0, 0, 0, 1,
+      22, 0, 0, 0, 0, 0, 0, 0,  'P', 'L', 'W', 'S'};
+  EXPECT_EQ(package, expected);
+
+  auto items = ReadFrom(WithPackage(kStub, 0, {StoredItem("Loop", std::vector<uint8_t>{1})}));
+  ItemsGuard g{items};
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].Name, "Loop");
+  EXPECT_EQ(items[0].Size, 1);
+  EXPECT_EQ(items[0].Compressed, 0);
+  EXPECT_EQ(DataOf(items[0]), std::string(1, '\1'));
+}
+
+TEST(PackageReader, ItemsComeBackInOrderWithDuplicatesAndPlainData) {
+  const std::string movie(5000, 'm');
+  auto items = ReadFrom(WithPackage(kStub, 0x33,
+                                    {CompressedItem("GUID", "{X}"), StoredItem("FlashLoop", "\1"),
+                                     CompressedItem("FlashSwf", movie), StoredItem("GUID", "{Y}")}));
+  ItemsGuard g{items};
+  ASSERT_EQ(items.size(), 4u);
+  EXPECT_EQ(items[0].Name, "GUID");
+  EXPECT_EQ(DataOf(items[0]), "{X}");
+  EXPECT_NE(items[0].Compressed, 0);
+  EXPECT_EQ(items[1].Name, "FlashLoop");
+  EXPECT_EQ(items[2].Size, 5000);
+  EXPECT_EQ(DataOf(items[2]), movie);
+  EXPECT_EQ(items[3].Name, "GUID");
+  EXPECT_EQ(DataOf(items[3]), "{Y}");
+}
+
+TEST(PackageReader, NoPackageGivesAnEmptyList) {
+  auto withMagic = [](const char* Magic) {
+    auto f = WithPackage(kStub, 0, {StoredItem("A", "1")});
+    std::memcpy(f.data() + f.size() - 4, Magic, 4);
+    return f;
+  };
+  EXPECT_TRUE(ReadFrom(withMagic("plws")).empty());
+  EXPECT_TRUE(ReadFrom(withMagic("PLW ")).empty());
+  EXPECT_TRUE(ReadFrom(kStub).empty());
+  EXPECT_TRUE(ReadFrom({}).empty());
+  EXPECT_TRUE(ReadFrom(Bytes("PLWS")).empty());               // shorter than the trailer
+  EXPECT_TRUE(ReadFrom(BuildPackage(7, {})).empty());          // count 0
+  TItemTypes items;
+  ReadExeItems("/nonexistent/dir/saver.scr", items);
+  EXPECT_TRUE(items.empty());
+}
+
+TEST(PackageReader, ReadingEmptiesTheListFirst) {
+  TItemTypes items(3);
+  items[0].Name = "stale";
+  TMemoryStream s(kStub);
+  ReadExeItems(s, items);
+  EXPECT_TRUE(items.empty());
+}
+
+TEST(PackageReader, OnlyTheLowByteOfTheKeyUnscramblesNames) {
+  const std::vector<TPackageRecord> recs = {StoredItem("FlashVars", "x"), StoredItem("ÄÖ\x01", "y")};
+  auto a = ReadFrom(WithPackage(kStub, 0x00001234, recs));
+  auto b = ReadFrom(WithPackage(kStub, 0x7FFF0034, recs));
+  ItemsGuard ga{a}, gb{b};
+  ASSERT_EQ(a.size(), 2u);
+  ASSERT_EQ(b.size(), 2u);
+  EXPECT_EQ(a[0].Name, "FlashVars");
+  EXPECT_EQ(b[0].Name, "FlashVars");
+  EXPECT_EQ(a[1].Name, b[1].Name);
+
+  // With a low byte of 0 the stored bytes are the names.
+  auto raw = WithPackage(kStub, 0x100, {StoredItem("Name", "v")});
+  EXPECT_NE(std::string(raw.begin(), raw.end()).find("Name"), std::string::npos);
+  auto c = ReadFrom(raw);
+  ItemsGuard gc{c};
+  EXPECT_EQ(c[0].Name, "Name");
+
+  // And the stored name really is scrambled otherwise.
+  auto scrambled = WithPackage(kStub, 0x20, {StoredItem("Name", "v")});
+  EXPECT_EQ(std::string(scrambled.begin(), scrambled.end()).find("Name"), std::string::npos);
+  EXPECT_EQ(XorString(XorString("Name", 0x20), 0x20), "Name");
+  EXPECT_EQ(XorString("Name", 0x20), "nAME");
+}
+
+TEST(PackageReader, AnyNonZeroFlagMeansCompressed) {
+  const auto z = Deflate(Bytes("inflated text"));
+  for (uint8_t flag : {1, 2, 255}) {
+    auto items = ReadFrom(WithPackage(kStub, 0, {TPackageRecord{"T", flag, z}}));
+    ItemsGuard g{items};
+    ASSERT_EQ(items.size(), 1u) << int(flag);
+    EXPECT_EQ(items[0].Compressed, flag);
+    EXPECT_EQ(DataOf(items[0]), "inflated text") << int(flag);
+  }
+}
+
+TEST(PackageReader, EmptyItemsKeepTheirNamesWithoutData) {
+  auto items = ReadFrom(WithPackage(kStub, 9,
+                                    {StoredItem("stored0", std::vector<uint8_t>{}),
+                                     TPackageRecord{"compressed0", 1, {}},
+                                     CompressedItem("inflatesToNothing", std::vector<uint8_t>{}),
+                                     StoredItem("after", "a")}));
+  ItemsGuard g{items};
+  ASSERT_EQ(items.size(), 4u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(items[i].Data, nullptr) << items[i].Name;
+    EXPECT_EQ(items[i].Size, 0) << items[i].Name;
+  }
+  EXPECT_EQ(items[0].Name, "stored0");
+  EXPECT_EQ(items[1].Name, "compressed0");
+  EXPECT_EQ(items[2].Name, "inflatesToNothing");
+  EXPECT_EQ(DataOf(items[3]), "a");
+}
+
+TEST(PackageReader, CorruptStreamRaisesDataErrorAndKeepsEarlierItems) {
+  auto bad = Deflate(Bytes(std::string(300, 'q')));
+  bad[bad.size() - 1] ^= 0xFF;  // wrong Adler-32
+  TMemoryStream s(WithPackage(kStub, 0, {StoredItem("first", "1"), CompressedItem("second", "22"),
+                                         TPackageRecord{"bad", 1, bad}, StoredItem("later", "4")}));
+  TItemTypes items;
+  try {
+    ReadExeItems(s, items);
+    FAIL() << "no exception";
+  } catch (const EZDecompressionError& e) {
+    EXPECT_STREQ(e.what(), "data error");
+    const EZLibError& base = e;  // the reader's errors share one base class
+    (void)base;
+  }
+  ItemsGuard g{items};
+  ASSERT_EQ(items.size(), 4u);
+  EXPECT_EQ(DataOf(items[0]), "1");
+  EXPECT_EQ(DataOf(items[1]), "22");
+  // The failing entry and those after it are still the empty entries.
+  for (int i : {2, 3}) {
+    EXPECT_EQ(items[i].Name, "");
+    EXPECT_EQ(items[i].Data, nullptr);
+    EXPECT_EQ(items[i].Size, 0);
+  }
+}
+
+TEST(Decompress, ErrorTextsFollowZlib) {
+  auto expectError = [](const std::vector<uint8_t>& In, const char* Text) {
+    void* out = reinterpret_cast<void*>(1);
+    int32_t size = -1;
+    try {
+      DecompressBuffer(In.data(), static_cast<int32_t>(In.size()), out, size, 0);
+      ADD_FAILURE() << "no error for " << Text;
+    } catch (const EZDecompressionError& e) {
+      EXPECT_STREQ(e.what(), Text);
+    }
+  };
+  auto z = Deflate(Bytes(std::string(1000, 'a') + "tail"));
+  expectError(std::vector<uint8_t>(z.begin(), z.begin() + z.size() / 2), "buffer error");  // cut short
+  expectError(Bytes("not a zlib stream at all"), "data error");
+  // Header asking for a preset dictionary (FDICT set; 0x78 0xBB passes the check).
+  expectError({0x78, 0xBB, 0x00, 0x00, 0x00, 0x01, 0x03, 0x00}, "stream error");
+  EXPECT_STREQ(ZLibErrorText(-1), "file error");
+  EXPECT_STREQ(ZLibErrorText(-4), "insufficient memory");
+  EXPECT_STREQ(ZLibErrorText(-6), "incompatible version");
+}
+
+TEST(Decompress, BlockStartsAtRoundedInputSizeAndEndsExact) {
+  // A 46-byte stream: first block 256, no growth needed, trimmed to the content.
+  std::string text;
+  for (int i = 0; i < 30; ++i) text += static_cast<char>('a' + (i * 7) % 26);
+  auto z = Deflate(Bytes(text));
+  while (z.size() < 46) {  // pad the content until the stream is 46 bytes
+    text += static_cast<char>('A' + z.size() % 26);
+    z = Deflate(Bytes(text));
+  }
+  ASSERT_EQ(z.size(), 46u);
+  void* out = nullptr;
+  int32_t size = 0;
+  std::vector<int64_t> blocks;
+  DecompressBuffer(z.data(), 46, out, size, 0, &blocks);
+  EXPECT_EQ(size, static_cast<int32_t>(text.size()));
+  EXPECT_EQ(std::string(static_cast<char*>(out), size), text);
+  EXPECT_EQ(blocks, (std::vector<int64_t>{256, static_cast<int64_t>(text.size())}));
+  std::free(out);
+}
+
+TEST(Decompress, GrowsByTheRoundedInputSize) {
+  // 3000 zero bytes compress to a few bytes: D = 256, so the block grows in 256 steps.
+  auto z = Deflate(std::vector<uint8_t>(3000, 0));
+  ASSERT_LE(z.size(), 256u);
+  void* out = nullptr;
+  int32_t size = 0;
+  std::vector<int64_t> blocks;
+  DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 0, &blocks);
+  ASSERT_EQ(size, 3000);
+  ASSERT_GE(blocks.size(), 3u);
+  for (size_t i = 0; i + 1 < blocks.size(); ++i) EXPECT_EQ(blocks[i], 256 * int64_t(i + 1));
+  EXPECT_EQ(blocks.back(), 3000);
+  EXPECT_EQ(blocks[blocks.size() - 2], 3072);
+  std::free(out);
+
+  // An estimate replaces the initial size.
+  blocks.clear();
+  DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 4000, &blocks);
+  EXPECT_EQ(blocks, (std::vector<int64_t>{4000, 3000}));
+  std::free(out);
+}
+
+TEST(Decompress, OutputPastTheSizeLimitIsAnErrorNotAWrap) {
+  auto z = Deflate(std::vector<uint8_t>(5000, 7));
+  void* out = nullptr;
+  int32_t size = 0;
+  try {
+    DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 0, nullptr, 1000);
+    FAIL() << "no error";
+  } catch (const EZDecompressionError& e) {
+    EXPECT_STREQ(e.what(), "insufficient memory");
+  }
+  EXPECT_EQ(out, nullptr);
+  // Exactly at the limit still fits.
+  DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 0, nullptr, 5000);
+  EXPECT_EQ(size, 5000);
+  std::free(out);
+}
+
+TEST(GarbledPackage, LyingCountNeverAllocatesMoreThanTheFileHolds) {
+  // 40 bytes: key, count 2^31-1, one real record, trailer.
+  TByteWriter w;
+  w.I32(0).I32(std::numeric_limits<int32_t>::max()).I32(1).Raw("A").U8(0).I32(1).Raw("x");
+  w.Trailer();
+  auto items = ReadFrom(w.Out);
+  ItemsGuard g{items};
+  ASSERT_EQ(items.size(), 1u);  // the one complete record, nothing more
+  EXPECT_EQ(items[0].Name, "A");
+  EXPECT_EQ(DataOf(items[0]), "x");
+}
+
+TEST(GarbledPackage, BodyLengthOutsideTheFileGivesNothing) {
+  for (int64_t length : {int64_t{-1}, int64_t{-1000}, int64_t{1} << 40, std::numeric_limits<int64_t>::max(),
+                         std::numeric_limits<int64_t>::min()}) {
+    TByteWriter w;
+    w.Raw(kStub).I32(0).I32(1).I32(1).Raw("A").U8(0).I32(0).I64(length).Raw("PLWS");
+    EXPECT_TRUE(ReadFrom(w.Out).empty()) << length;
+  }
+  // A body length shorter than key + count.
+  TByteWriter w;
+  w.I32(5).I64(4).Raw("PLWS");
+  EXPECT_TRUE(ReadFrom(w.Out).empty());
+}
+
+TEST(GarbledPackage, TruncatedRecordEndsTheListWithCompletedRecords) {
+  auto make = [](auto Tail) {
+    TByteWriter w;
+    w.Raw(kStub);
+    const size_t start = w.Out.size();
+    w.I32(0).I32(3).I32(2).Raw("ok").U8(0).I32(2).Raw("v1");
+    Tail(w);
+    w.Trailer(start);
+    return w.Out;
+  };
+  const std::vector<std::pair<const char*, std::function<void(TByteWriter&)>>> cases = {
+      {"huge name length", [](TByteWriter& w) { w.I32(0x7FFFFFFF).Raw("zz"); }},
+      {"name past the body", [](TByteWriter& w) { w.I32(10).Raw("abc"); }},
+      {"huge data length", [](TByteWriter& w) { w.I32(1).Raw("B").U8(0).I32(0x7FFFFFF0).Raw("abc"); }},
+      {"huge compressed length", [](TByteWriter& w) { w.I32(1).Raw("B").U8(1).I32(1 << 30); }},
+      {"no flag byte", [](TByteWriter& w) { w.I32(1).Raw("B"); }},
+      {"half a length", [](TByteWriter& w) { w.I32(1).Raw("B").U8(0).U8(3).U8(0); }},
+      {"nothing after the first", [](TByteWriter&) {}},
+  };
+  for (const auto& [what, tail] : cases) {
+    auto items = ReadFrom(make(tail));
+    ItemsGuard g{items};
+    ASSERT_EQ(items.size(), 1u) << what;
+    EXPECT_EQ(items[0].Name, "ok") << what;
+    EXPECT_EQ(DataOf(items[0]), "v1") << what;
+  }
+}
+
+TEST(GarbledPackage, NegativeLengthsMeanNoData) {
+  TByteWriter w;
+  w.I32(0).I32(3).I32(-5).U8(0).I32(-1).I32(1).Raw("C").U8(1).I32(-7).I32(1).Raw("D").U8(0).I32(1).Raw("d");
+  w.Trailer();
+  auto items = ReadFrom(w.Out);
+  ItemsGuard g{items};
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].Name, "");
+  EXPECT_EQ(items[0].Data, nullptr);
+  EXPECT_EQ(items[1].Name, "C");
+  EXPECT_EQ(items[1].Data, nullptr);
+  EXPECT_EQ(DataOf(items[2]), "d");
+}
+
+TEST(PackageFile, ReadsAFileOnDisk) {
+  TTempFile f(WithPackage(kStub, 0x41, {CompressedItem("GUID", "{F}"), StoredItem("FlashLoop", "\1")}));
+  TItemTypes items;
+  ReadExeItems(f.Path, items);
+  ItemsGuard g{items};
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(DataOf(items[0]), "{F}");
+}
+
+TEST(FreeItems, ReleasesAndEmpties) {
+  auto items = ReadFrom(WithPackage(kStub, 0, {StoredItem("a", "1"), StoredItem("b", "")}));
+  ASSERT_EQ(items.size(), 2u);
+  FreeExeItems(items);
+  EXPECT_TRUE(items.empty());
+  FreeExeItems(items);  // a second release finds nothing
+}

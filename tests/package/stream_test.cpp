@@ -1,0 +1,45 @@
+// Typed stream reads: byte order, sign, and short reads.
+#include <gtest/gtest.h>
+
+#include "package/stream.h"
+#include "package/stream_utils.h"
+#include "tests/support/package_builder.h"
+
+TEST(StreamReads, LittleEndianSignedValues) {
+  TMemoryStream s(std::vector<uint8_t>{0xFE, 0xFF, 0xFF, 0xFF, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
+                                       0x07, 0x88, 0xAB});
+  EXPECT_EQ(ReadInteger(s), -2);
+  EXPECT_EQ(ReadInt64(s), static_cast<int64_t>(0x8807060504030201ULL));
+  EXPECT_EQ(ReadByte(s), 0xAB);
+  EXPECT_THROW(ReadByte(s), EReadError);
+}
+
+TEST(StreamReads, StringsAreCountedAndBounded) {
+  TByteWriter w;
+  w.I32(3).Raw("abc").I32(0).I32(-4).I32(100).Raw("short");
+  TMemoryStream s(w.Out);
+  std::string str = "old";
+  ReadString(s, str);
+  EXPECT_EQ(str, "abc");
+  ReadString(s, str);
+  EXPECT_EQ(str, "");
+  ReadString(s, str);
+  EXPECT_EQ(str, "");
+  EXPECT_THROW(ReadString(s, str), EReadError);  // 100 announced, 5 there
+}
+
+TEST(StreamReads, SeekBeforeStartFails) {
+  TMemoryStream s(Bytes("abcd"));
+  EXPECT_THROW(s.Seek(-5, TSeekOrigin::soEnd), EReadError);
+  EXPECT_EQ(s.Seek(-1, TSeekOrigin::soEnd), 3);
+  EXPECT_EQ(ReadByte(s), 'd');
+}
+
+TEST(FileStream, MissingFileFailsToOpen) {
+  EXPECT_THROW(TFileReadStream("/nonexistent/file"), EFOpenError);
+  TTempFile f(Bytes("xyz"));
+  TFileReadStream s(f.Path);
+  EXPECT_EQ(s.Size(), 3);
+  s.Seek(-1, TSeekOrigin::soEnd);
+  EXPECT_EQ(ReadByte(s), 'z');
+}
