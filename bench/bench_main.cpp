@@ -6,7 +6,10 @@
 //            [--pl_extract_movie=MiB] [--pl_repetitions=N] [Google Benchmark flags]
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -109,6 +112,33 @@ std::string Table(const std::map<std::string, TMedian>& Medians, int Repetitions
   return out.str();
 }
 
+// What fresh memory costs on this machine: the first touch of each page
+// (a page fault) against writing the same pages again. On a virtual machine
+// the first can be a hundred times the second, and then it, not inflate,
+// decides most of the figures above.
+std::string MachineNote() {
+  using TClock = std::chrono::steady_clock;
+  constexpr size_t kBytes = 64u << 20;
+  const long page = sysconf(_SC_PAGESIZE);
+  void* map = mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (map == MAP_FAILED) return "";
+  auto* p = static_cast<volatile char*>(map);
+  const auto t0 = TClock::now();
+  for (size_t i = 0; i < kBytes; i += static_cast<size_t>(page)) p[i] = 1;
+  const auto t1 = TClock::now();
+  std::memset(map, 2, kBytes);
+  const auto t2 = TClock::now();
+  munmap(map, kBytes);
+  const double mib = static_cast<double>(kBytes >> 20);
+  const double fresh = std::chrono::duration<double, std::milli>(t1 - t0).count() / mib;
+  const double warm = std::chrono::duration<double, std::milli>(t2 - t1).count() / mib;
+  std::string load;
+  std::ifstream("/proc/loadavg") >> load;
+  return "Machine: " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores, load " + load +
+         " at start; first touch of fresh memory " + Fixed(fresh, 2) + " ms/MiB, writing warm memory " +
+         Fixed(warm, 2) + " ms/MiB.\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,13 +177,14 @@ int main(int argc, char** argv) {
   }
   if (!AllocCounterActive()) std::cerr << "pl_bench: allocation counter not linked in; extra memory reads 0\n";
 
+  const std::string machine = MachineNote();
   TCollector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
   benchmark::Shutdown();
   std::filesystem::remove_all(config.DataDir + "/out-reader");
   std::filesystem::remove_all(config.DataDir + "/out-baseline");
 
-  const std::string table = Table(collector.Medians, config.Repetitions);
+  const std::string table = machine + "\n" + Table(collector.Medians, config.Repetitions);
   std::cout << "\n" << table;
   if (!tablePath.empty()) {
     std::ofstream out(tablePath, std::ios::trunc);

@@ -243,27 +243,38 @@ std::vector<uint8_t> MarkedRuns(size_t Size) {
   return bytes;
 }
 
-TEST(Decompress, ManyGrowthsKeepEveryByteAndEveryStep) {
-  const auto plain = MarkedRuns(1 << 20);
-  const auto z = Deflate(plain);
-  const int64_t step = (static_cast<int64_t>(z.size()) + 255) / 256 * 256;
-  const auto n = static_cast<int32_t>(z.size());
-  ASSERT_GT(static_cast<int64_t>(plain.size()), 100 * step);  // a hundred steps or more
+// 1000 noise bytes, then runs: two growth steps, each taken on its own.
+std::vector<uint8_t> FewSteps() {
+  std::vector<uint8_t> bytes(3000, 'x');
+  uint32_t v = 12345;
+  for (size_t i = 0; i < 1000; ++i) bytes[i] = static_cast<uint8_t>((v = v * 1103515245 + 12345) >> 24);
+  return bytes;
+}
 
-  for (const int32_t estimate : {0, 5000}) {
-    SCOPED_TRACE(estimate);
-    void* out = nullptr;
-    int32_t size = 0;
-    std::vector<int64_t> blocks;
-    DecompressBuffer(z.data(), n, out, size, estimate, &blocks);
-    ASSERT_EQ(size, static_cast<int32_t>(plain.size()));
-    EXPECT_EQ(std::memcmp(out, plain.data(), plain.size()), 0);
-    std::free(out);
-    // Initial block, one entry per step up to the first that holds it all, the trim.
-    std::vector<int64_t> expected{estimate > 0 ? estimate : step};
-    while (expected.back() < static_cast<int64_t>(plain.size())) expected.push_back(expected.back() + step);
-    expected.push_back(static_cast<int64_t>(plain.size()));
-    EXPECT_EQ(blocks, expected);
+TEST(Decompress, GrowthKeepsEveryByteAndEveryStep) {
+  for (const auto& plain : {FewSteps(), MarkedRuns(1 << 20)}) {
+    const auto z = Deflate(plain);
+    const int64_t step = (static_cast<int64_t>(z.size()) + 255) / 256 * 256;
+    const auto n = static_cast<int32_t>(z.size());
+    for (const int32_t estimate : {0, 1000}) {
+      SCOPED_TRACE(std::to_string(plain.size()) + " bytes, estimate " + std::to_string(estimate));
+      void* out = nullptr;
+      int32_t size = 0;
+      std::vector<int64_t> blocks;
+      DecompressBuffer(z.data(), n, out, size, estimate, &blocks);
+      ASSERT_EQ(size, static_cast<int32_t>(plain.size()));
+      EXPECT_EQ(std::memcmp(out, plain.data(), plain.size()), 0);
+      std::free(out);
+      // Initial block, one entry per step up to the first that holds it all, the trim.
+      std::vector<int64_t> expected{estimate > 0 ? estimate : step};
+      while (expected.back() < static_cast<int64_t>(plain.size())) expected.push_back(expected.back() + step);
+      expected.push_back(static_cast<int64_t>(plain.size()));
+      EXPECT_EQ(blocks, expected);
+      // The small item really takes the step-by-step path (two growths).
+      if (estimate == 0 && plain.size() == 3000) {
+        EXPECT_EQ(blocks.size(), 4u);
+      }
+    }
   }
 }
 
