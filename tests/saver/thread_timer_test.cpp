@@ -252,19 +252,25 @@ TEST(ThreadTimer, SynchronizedTicksRunOnTheServingThread) {
   for (const auto& id : ticks.Threads) EXPECT_EQ(id, std::this_thread::get_id());
 }
 
-TEST(ThreadTimer, DestructionServesAWaitingSynchronizedTickWithoutFiringIt) {
-  TFixture f;
-  std::atomic<int> ticks{0};
-  f.Timer->SetInterval(10);
-  f.Timer->SetUseSyncronize(true);
-  f.Timer->SetOnTimer([&](TThreadTimer&) { ++ticks; });
-  f.Timer->SetEnabled(true);
-  ASSERT_TRUE(WaitUntil([&] { return f.Log->Waiting == 1; }));
-  // The worker is blocked on this thread; destruction must neither deadlock
-  // nor deliver the tick it was handing over.
-  f.Timer.reset();
-  EXPECT_EQ(ticks, 0);
-  EXPECT_EQ(f.Log->Waiting, 0);
+TEST(ThreadTimer, DestructionServesAWaitingSynchronizedTickWithoutDeliveringIt) {
+  for (const bool useMessage : {false, true}) {
+    TFixture f;
+    std::atomic<int> ticks{0};
+    f.Log->HasOwner = true;
+    f.Timer->SetInterval(10);
+    f.Timer->SetUseSyncronize(true);
+    f.Timer->SetUseMessage(useMessage);
+    f.Timer->SetOnTimer([&](TThreadTimer&) { ++ticks; });
+    f.Timer->SetEnabled(true);
+    ASSERT_TRUE(WaitUntil([&] { return f.Log->Waiting == 1; }));
+    // The worker is blocked on this thread; destruction must neither
+    // deadlock nor deliver the tick it was handing over.
+    f.Timer.reset();
+    EXPECT_EQ(ticks, 0);
+    EXPECT_EQ(f.Log->Waiting, 0);
+    std::lock_guard lock(f.Log->Lock);
+    EXPECT_TRUE(f.Log->Posted.empty()) << "useMessage " << useMessage;
+  }
 }
 
 TEST(ThreadTimer, UseMessagePostsWmUserPlusMessageNoInsteadOfOnTimer) {
