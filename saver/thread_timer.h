@@ -104,7 +104,7 @@ class TThreadTimer {
   std::unique_ptr<ITimerHost> FHost;
   std::thread FThread;           // not started until Enabled first changes
   std::atomic<bool> FBusy{false};
-  int32_t FData = 0;
+  std::atomic<int32_t> FData{0};  // read by handlers on the worker
   std::atomic<bool> FEnabled{false};  // also the worker's copy of it
   std::atomic<int32_t> FInterval{100};
   std::mutex FOnTimerLock;  // OnTimer is replaced on the GUI thread, read by the worker
