@@ -15,11 +15,12 @@ size_t CharLength(const std::string& S, size_t I, TLeadByteTest IsLead) {
   return IsLead(static_cast<unsigned char>(S[I])) && I + 1 < S.size() ? 2 : 1;
 }
 
-// A decimal integer, optionally signed, that fills the whole text and fits
-// 32 bits; anything else counts as 0.
+// A decimal integer, optionally signed and after leading blanks, that fills
+// the rest of the text and fits 32 bits; anything else counts as 0.
 int64_t VersionPart(const std::string& S) {
   const char* first = S.data();
   const char* last = S.data() + S.size();
+  while (first != last && (*first == ' ' || *first == '\t')) ++first;
   if (first != last && *first == '+') ++first;
   int32_t value = 0;
   const auto [end, error] = std::from_chars(first, last, value);

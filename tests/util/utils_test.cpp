@@ -125,6 +125,8 @@ TEST(TextUtils, VersionAtLeast) {
   EXPECT_FALSE(VersionAtLeast("99999999999.0", "1.0"));  // beyond 32 bits: 0
   EXPECT_TRUE(VersionAtLeast("0.5", "-1.9"));
   EXPECT_TRUE(VersionAtLeast("007.0", "7.0"));
+  EXPECT_TRUE(VersionAtLeast("9.0", " 9.0"));  // a blank before a number is no fault
+  EXPECT_TRUE(VersionAtLeast("0.5", "9 .0"));   // one after it is not: "9 " is 0
 }
 
 TEST(RegistryText, TerminatorDroppedAndEndsTrimmed) {
