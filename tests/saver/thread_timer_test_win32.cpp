@@ -75,20 +75,6 @@ TEST(ThreadTimerWin32, UseMessagePostsMessage1792WithZeroParameters) {
   EXPECT_EQ(ticks, 0);  // a message instead of OnTimer
 }
 
-TEST(ThreadTimerWin32, WithoutOwnerUseMessageDeliversNothing) {
-  std::atomic<int> ticks{0};
-  TThreadTimer timer(MakeWin32TimerHost(nullptr));
-  timer.SetInterval(10);
-  timer.SetUseMessage(true);
-  timer.SetOnTimer([&](TThreadTimer&) { ++ticks; });
-  timer.SetEnabled(true);
-  const uint64_t wakes = timer.WorkerWakes();
-  ASSERT_TRUE(PumpUntil([&] { return timer.WorkerWakes() >= wakes + 10; }));
-  MSG msg;
-  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 1792, 1792, PM_NOREMOVE));
-  EXPECT_EQ(ticks, 0);
-}
-
 TEST(ThreadTimerWin32, SynchronizedTicksRunOnTheGuiThread) {
   std::vector<DWORD> threads;
   TThreadTimer timer;  // the default host on Windows: this thread is the GUI thread

@@ -190,9 +190,3 @@ TEST(GetFileVersionString, NoResourceOrNoFileGivesEmpty) {
   DeleteFileA(text.c_str());
   RemoveDirectoryA(dir.c_str());
 }
-
-TEST(SystemLeadByteTest, FollowsTheAnsiCodePage) {
-  const TLeadByteTest isLead = SystemLeadByteTest();
-  for (int b = 0; b < 256; ++b)
-    EXPECT_EQ(isLead(static_cast<unsigned char>(b)), IsDBCSLeadByte(static_cast<BYTE>(b)) != 0) << b;
-}
