@@ -5,7 +5,7 @@ NATIVE     := $(BUILD)/native
 WIN        := $(BUILD)/win
 JOBS       ?= 2
 
-.PHONY: all deps native win test test-native test-win run bench bench-wine fuzz clean
+.PHONY: all deps native win test test-native test-win run bench bench-wine fuzz tsan clean
 
 all: native win
 
@@ -45,6 +45,10 @@ bench-wine: native win
 
 fuzz: deps
 	scripts/run-fuzz
+
+# The thread timer's tests, 200 runs under ThreadSanitizer (build/tsan).
+tsan: deps
+	scripts/tsan-timer
 
 clean:
 	rm -rf $(BUILD)
