@@ -12,7 +12,6 @@
 //   Stop, StopPlay, DisableLocalSecurity   that method (E_FAIL)
 //   IShockwaveFlash       QueryInterface for the dual interface
 //   create                instance creation (E_FAIL)
-//   create-sfalse         creation succeeds but answers S_FALSE
 //   activate              in-place activation (E_FAIL)
 #include <windows.h>
 #include <ole2.h>
@@ -704,7 +703,6 @@ class TFactory final : public IClassFactory {
       auto* object = new TFakeFlash();
       const HRESULT hr = object->QueryInterface(Riid, Out);
       object->Release();
-      if (SUCCEEDED(hr) && Refused(L"create-sfalse")) return S_FALSE;
       return hr;
     } catch (...) {
       return E_OUTOFMEMORY;
