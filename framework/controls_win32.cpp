@@ -50,8 +50,6 @@ std::unordered_map<HWND, TControl*>& HandleMap() {
 // message binds the two.
 thread_local TControl* gCreating = nullptr;
 
-void RegisterOwnClass(const std::wstring& Name, UINT Style);
-
 LPCSTR CursorResource(TCursor Cursor) {
   switch (Cursor) {
     case crCross: return IDC_CROSS;
