@@ -5,7 +5,7 @@ NATIVE     := $(BUILD)/native
 WIN        := $(BUILD)/win
 JOBS       ?= 2
 
-.PHONY: all deps native win test test-native test-win run bench bench-wine fuzz clean
+.PHONY: all deps native win test test-native test-win run fuzz tsan clean
 
 all: native win
 
@@ -36,11 +36,12 @@ test-win: win
 run: native win
 	scripts/run-sample
 
-bench: native
-	scripts/run-bench
-
 fuzz: deps
 	scripts/run-fuzz
+
+# The thread timer's tests, 200 runs under ThreadSanitizer (build/tsan).
+tsan: deps
+	scripts/tsan-timer
 
 clean:
 	rm -rf $(BUILD)
