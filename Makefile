@@ -5,7 +5,7 @@ NATIVE     := $(BUILD)/native
 WIN        := $(BUILD)/win
 JOBS       ?= 2
 
-.PHONY: all deps native win test test-native test-win run fuzz clean
+.PHONY: all deps native win test test-native test-win run bench bench-wine fuzz tsan clean
 
 all: native win
 
@@ -36,8 +36,19 @@ test-win: win
 run: native win
 	scripts/run-sample
 
+# Figures, not pass/fail: build/bench.txt and build/bench-wine.txt.
+bench: native
+	scripts/run-bench
+
+bench-wine: native win
+	scripts/run-bench-wine
+
 fuzz: deps
 	scripts/run-fuzz
+
+# The thread timer's tests, 200 runs under ThreadSanitizer (build/tsan).
+tsan: deps
+	scripts/tsan-timer
 
 clean:
 	rm -rf $(BUILD)
