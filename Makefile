@@ -5,7 +5,7 @@ NATIVE     := $(BUILD)/native
 WIN        := $(BUILD)/win
 JOBS       ?= 2
 
-.PHONY: all deps native win test test-native test-win run bench bench-wine fuzz clean
+.PHONY: all deps native win test test-native test-win run fuzz clean
 
 all: native win
 
@@ -35,9 +35,6 @@ test-win: win
 
 run: native win
 	scripts/run-sample
-
-bench: native
-	scripts/run-bench
 
 fuzz: deps
 	scripts/run-fuzz
