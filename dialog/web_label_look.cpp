@@ -12,7 +12,7 @@ TLabelLook NextLabelLook(const TLabelLook& Current, TLabelEvent Event, bool HasU
       if (HasURL) {
         next.Cursor = TLabelCursor::HandPoint;
         next.FontColor = LeftHeld ? Colors.Clicking : Colors.Over;
-        next.FontStyle = fsUnderline;
+        next.FontStyle = LabelLook::Underline;
       }
       break;
     case TLabelEvent::MouseLeave:

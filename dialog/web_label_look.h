@@ -4,26 +4,27 @@
 #pragma once
 #include <cstdint>
 
-// Colours as red in the lowest byte, then green, then blue.
-using TColor = uint32_t;
-inline constexpr TColor clBlack = 0x000000;
-inline constexpr TColor clBlue = 0xFF0000;
-inline constexpr TColor clRed = 0x0000FF;
+// Colours and style bits are those of the windowing layer's fonts (a colour
+// has red in the lowest byte, then green, then blue; style bits bold 1,
+// italic 2, underline 4, strike-out 8), kept here without its headers.
+namespace LabelLook {
+inline constexpr int32_t Black = 0x000000;
+inline constexpr int32_t Blue = 0xFF0000;
+inline constexpr int32_t Red = 0x0000FF;
+inline constexpr uint8_t Bold = 1, Italic = 2, Underline = 4, StrikeOut = 8;
+}  // namespace LabelLook
 
 enum class TLabelCursor { Default, HandPoint };
 
-// Font style bits.
-enum : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
-
 struct TLabelLook {
   TLabelCursor Cursor = TLabelCursor::Default;
-  TColor FontColor = clBlack;
+  int32_t FontColor = LabelLook::Black;
   uint8_t FontStyle = 0;
   bool operator==(const TLabelLook&) const = default;
 };
 
 struct TLabelColors {
-  TColor Normal = clBlack, Over = clBlue, Clicking = clRed;
+  int32_t Normal = LabelLook::Black, Over = LabelLook::Blue, Clicking = LabelLook::Red;
 };
 
 enum class TLabelEvent {
