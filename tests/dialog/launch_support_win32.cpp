@@ -5,9 +5,6 @@
 #include "tests/support/process_win32.h"
 #include "util/raii_win32.h"
 
-namespace {
-
-// A host path (/work/...) as Wine's Z: drive sees it.
 std::string HostToWindowsPath(std::string Path) {
   for (char& c : Path)
     if (c == '/') c = '\\';
@@ -18,6 +15,8 @@ std::string HostBinaryDir() {
   const char* dir = std::getenv("PL_BINARY_DIR");
   return dir ? dir : "";
 }
+
+namespace {
 
 std::string HostSourceDir() {
   const char* dir = std::getenv("PL_SOURCE_DIR");
@@ -86,9 +85,16 @@ std::string WaitForLines(const std::string& Path, DWORD TimeoutMs) {
 
 std::string WineBrowserLog() { return HostToWindowsPath(HostWineBrowserLog()); }
 
-bool RunHostProgram(const std::string& CommandLine, DWORD TimeoutMs) {
-  const TProcessResult r = RunProcess(CommandLine, TimeoutMs);
-  return r.Started && !r.TimedOut;
+bool StartHostProgram(const std::string& CommandLine) {
+  std::string commandLine = CommandLine;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return false;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return true;
 }
 
 int CountVisibleTopLevelWindows() {

@@ -7,6 +7,11 @@
 
 #include <string>
 
+// A host path (/work/...) as Wine's Z: drive shows it.
+std::string HostToWindowsPath(std::string Path);
+// The build folder on the host (PL_BINARY_DIR of the test run).
+std::string HostBinaryDir();
+
 // Removes every key the launcher reads, so each test starts with no browser
 // registered (the state of a fresh Wine prefix), and points Wine's launcher
 // at the recorder. Called before and after each test.
@@ -31,9 +36,10 @@ std::string WaitForLines(const std::string& Path, DWORD TimeoutMs = 10000);
 // The file Wine's own launcher (winebrowser) appends addresses to.
 std::string WineBrowserLog();
 
-// Runs a program of the host system (an absolute path, such as
-// /usr/bin/xdotool) and waits for it; false when it could not be started.
-bool RunHostProgram(const std::string& CommandLine, DWORD TimeoutMs = 15000);
+// Starts a program of the host system by its absolute path (such as
+// /usr/bin/xdotool); false when it could not be started. Wine gives no
+// handle to wait on for such a program: callers wait for its effect.
+bool StartHostProgram(const std::string& CommandLine);
 
 // The visible top-level windows of the whole desktop, counted; a message
 // box from any process would add one.
