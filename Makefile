@@ -5,7 +5,7 @@ NATIVE     := $(BUILD)/native
 WIN        := $(BUILD)/win
 JOBS       ?= 2
 
-.PHONY: all deps native win test test-native test-win run fuzz clean
+.PHONY: all deps native win test test-native test-win run fuzz tsan clean
 
 all: native win
 
@@ -38,6 +38,10 @@ run: native win
 
 fuzz: deps
 	scripts/run-fuzz
+
+# The thread timer's tests, 200 runs under ThreadSanitizer (build/tsan).
+tsan: deps
+	scripts/tsan-timer
 
 clean:
 	rm -rf $(BUILD)

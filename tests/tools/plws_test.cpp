@@ -141,7 +141,7 @@ TEST(PlwsTool, PackListExtractRoundTripByteForByte) {
   EXPECT_EQ(ex.Status, 0) << ex.Output;
   for (const auto& e : fs::recursive_directory_iterator(d.Path / "out"))
     EXPECT_EQ(e.path().parent_path(), d.Path / "out") << e.path();
-  EXPECT_TRUE(fs::exists(d / "out/004-___evil_name.bin"));
+  EXPECT_TRUE(fs::exists(d / "out/004-______evil_name.bin"));
   EXPECT_FALSE(fs::exists(d.Path.parent_path() / "evil"));
   EXPECT_EQ(Read(d / "out/003-FlashSwf.swf"), movie);
 

@@ -1,0 +1,153 @@
+// TShockwaveFlash: one Shockwave Flash ActiveX control hosted as a child
+// window, in plain COM. The wrapper owns the control instance, its client
+// site, its event connection and the subclass of its window; everything is
+// released in order when the wrapper is destroyed.
+#pragma once
+#include <windows.h>
+#include <ole2.h>
+#include <ocidl.h>
+
+#include <deque>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "util/raii_win32.h"
+
+// A COM call the control refused. Callers guard each put and method call.
+class EOleError : public std::runtime_error {
+ public:
+  EOleError(HRESULT Code, const std::string& What);
+  HRESULT Code() const { return FCode; }
+
+ private:
+  HRESULT FCode;
+};
+
+// One window message on its way to the control; Result is what the window
+// procedure returns.
+struct TFlashMessage {
+  UINT Msg = 0;
+  WPARAM WParam = 0;
+  LPARAM LParam = 0;
+  LRESULT Result = 0;
+};
+
+// The control's identifiers: class, default dual interface, event interface.
+extern const CLSID CLSID_ShockwaveFlash;
+extern const IID IID_IShockwaveFlash;
+extern const IID DIID_DShockwaveFlashEvents;
+
+// Dispatch identifiers of the properties we put and of the event we handle.
+enum : DISPID {
+  DISPID_FLASH_MOVIE = 102,
+  DISPID_FLASH_QUALITY = 105,
+  DISPID_FLASH_LOOP = 106,
+  DISPID_FLASH_BACKGROUNDCOLOR = 123,
+  DISPID_FLASH_MENU = 135,
+  DISPID_FLASH_SCALE = 137,
+  DISPID_FLASH_FLASHVARS = 170,
+  DISPID_FLASH_FSCOMMAND = 150,
+};
+
+// Positions in IShockwaveFlash's method table (QueryInterface is 0).
+enum : int {
+  SLOT_FLASH_STOP = 29,
+  SLOT_FLASH_STOPPLAY = 33,
+  SLOT_FLASH_DISABLELOCALSECURITY = 95,
+};
+
+class TFlashSite;
+class TFlashEventSink;
+
+class TShockwaveFlash {
+ public:
+  using TFSCommandEvent =
+      std::function<void(TShockwaveFlash& Sender, const std::wstring& Command, const std::wstring& Args)>;
+
+  // Creates the control instance (raises EOleError when it cannot be
+  // created). With a parent the control is activated in place at once;
+  // without one, activation waits for SetParentWindow.
+  explicit TShockwaveFlash(HWND Parent = nullptr);
+  virtual ~TShockwaveFlash();
+  TShockwaveFlash(const TShockwaveFlash&) = delete;
+  TShockwaveFlash& operator=(const TShockwaveFlash&) = delete;
+
+  // The control's own window; null until it is active in a parent.
+  HWND Handle() const { return FControlWnd; }
+  HWND ParentWindow() const { return FParent; }
+  void SetParentWindow(HWND Parent);
+  // Bounds in the parent's client coordinates. Setting them ends alignment.
+  void SetBounds(int Left, int Top, int Width, int Height);
+  RECT Bounds() const { return FBounds; }
+  // Fills the parent's client area and follows it when the parent is resized.
+  void AlignToParentClient();
+  void Show();
+  void Hide();
+
+  // Property puts; a refused put raises EOleError.
+  void SetLoop(bool Value);
+  void SetMenu(bool Value);
+  void SetQuality(int Value);
+  void SetFlashVars(const std::wstring& Value);
+  void SetBackgroundColor(int Value);
+  void SetMovie(const std::wstring& Value);
+  void SetScale(const std::wstring& Value);
+
+  // Methods of the dual interface; a failure result raises EOleError.
+  void Stop();
+  void StopPlay();
+  void DisableLocalSecurity();
+
+  // Raised on the GUI thread, from the message queue, never from inside the
+  // control's own call: the handler may free this control.
+  TFSCommandEvent OnFSCommand;
+
+ protected:
+  // Every message for the control's window passes here first. The base
+  // hands it to the control; an override may withhold it by not calling
+  // the base (set Message.Result instead).
+  virtual void WndProc(TFlashMessage& Message);
+
+ private:
+  friend class TFlashSite;
+  friend class TFlashEventSink;
+
+  void PutProperty(DISPID Id, VARIANT& Value, const char* Name);
+  void PutBool(DISPID Id, bool Value, const char* Name);
+  void PutInt(DISPID Id, int Value, const char* Name);
+  void PutText(DISPID Id, const std::wstring& Value, const char* Name);
+  void CallSlot(int Slot, const char* Name);
+
+  void Activate();
+  void ApplyBounds();
+  void SubclassControl();
+  void UnsubclassControl();
+  void FollowParent(bool Follow);
+  void Teardown();
+  void QueueFSCommand(std::wstring Command, std::wstring Args);
+  void DeliverFSCommands();
+
+  static LRESULT CALLBACK ControlProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+  static LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
+                                     DWORD_PTR Data);
+
+  HWND FParent = nullptr;
+  HWND FControlWnd = nullptr;
+  WNDPROC FOriginalProc = nullptr;
+  RECT FBounds{0, 0, 0, 0};
+  bool FAlignClient = false;
+  bool FFollowingParent = false;
+  bool FActive = false;
+  bool FVisible = true;
+
+  TComPtr<IOleObject> FOleObject;
+  TComPtr<IOleInPlaceObject> FInPlaceObject;
+  TComPtr<IDispatch> FDispatch;
+  TComPtr<IConnectionPoint> FConnectionPoint;
+  DWORD FAdviseCookie = 0;
+  TFlashSite* FSite = nullptr;        // one reference held
+  TFlashEventSink* FSink = nullptr;   // one reference held
+  std::deque<std::pair<std::wstring, std::wstring>> FPendingCommands;
+};

@@ -1,0 +1,19 @@
+// Placing real windows: topmost without moving or activating, a client size
+// that fits every monitor, centring in a rectangle.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "saver/form_utils.h"
+
+// SetWindowPos to HWND_TOPMOST with ExtraFlags | SWP_NOSIZE | SWP_NOMOVE |
+// SWP_NOACTIVATE; its result.
+BOOL SetTopMost(HWND Wnd, UINT ExtraFlags);
+// The same for a control's window (the caller makes sure it exists).
+BOOL SetControlTopMost(HWND Wnd, UINT ExtraFlags);
+// ClampToWorkArea over the work areas of every monitor of the system.
+void ClampToWorkArea(int32_t& Width, int32_t& Height, int32_t FrameWidth, int32_t FrameHeight);
+// Moves Form, keeping its size, to the centre of Rect (coordinates of its
+// parent, or of the screen for a top-level window).
+void CenterFormInRect(HWND Form, const RECT& Rect);

@@ -1,0 +1,112 @@
+#include "saver/thread_timer_win32.h"
+
+#include "framework/messages.h"
+#include "util/raii_win32.h"
+
+namespace {
+
+constexpr wchar_t kSyncWindowClass[] = L"PlThreadTimerSync";
+// lParam: the std::function<void()> to run.
+constexpr UINT kRunSynchronized = WM_APP + 1;
+
+LRESULT CALLBACK SyncWindowProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) {
+  if (Msg == kRunSynchronized) {
+    try {
+      (*reinterpret_cast<const std::function<void()>*>(L))();
+    } catch (...) {
+      // Must not unwind through the window procedure.
+    }
+    return 0;
+  }
+  return DefWindowProcW(Wnd, Msg, W, L);
+}
+
+HINSTANCE ThisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&SyncWindowProc), &module);
+  return module;
+}
+
+void RegisterSyncWindowClass() {
+  // Registered once per process; a second registration would only fail.
+  static const bool registered = [] {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = SyncWindowProc;
+    wc.hInstance = ThisModule();
+    wc.lpszClassName = kSyncWindowClass;
+    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+  }();
+  (void)registered;
+}
+
+int WindowsPriority(TThreadPriority Priority) {
+  switch (Priority) {
+    case TThreadPriority::Idle: return THREAD_PRIORITY_IDLE;
+    case TThreadPriority::Lowest: return THREAD_PRIORITY_LOWEST;
+    case TThreadPriority::Lower: return THREAD_PRIORITY_BELOW_NORMAL;
+    case TThreadPriority::Normal: return THREAD_PRIORITY_NORMAL;
+    case TThreadPriority::Higher: return THREAD_PRIORITY_ABOVE_NORMAL;
+    case TThreadPriority::Highest: return THREAD_PRIORITY_HIGHEST;
+    case TThreadPriority::TimeCritical: return THREAD_PRIORITY_TIME_CRITICAL;
+  }
+  return THREAD_PRIORITY_NORMAL;
+}
+
+class TWin32TimerHost final : public ITimerHost {
+ public:
+  explicit TWin32TimerHost(HWND Owner) : FOwner(Owner), FGuiThread(GetCurrentThreadId()) {
+    RegisterSyncWindowClass();
+    FSyncWindow.Reset(
+        CreateWindowExW(0, kSyncWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(), nullptr));
+  }
+
+  void Synchronize(const std::function<void()>& Fn) override {
+    if (GetCurrentThreadId() == FGuiThread) {
+      Fn();
+      return;
+    }
+    // Without the window the GUI thread cannot be reached; the tick is lost
+    // rather than run on the wrong thread.
+    if (FSyncWindow) SendMessageW(FSyncWindow.Get(), kRunSynchronized, 0, reinterpret_cast<LPARAM>(&Fn));
+  }
+
+  bool HasOwner() const override { return FOwner != nullptr; }
+
+  void PostTimerMessage(uint32_t Message) override {
+    // At most one timer message waits, as far as this thread's queue shows.
+    MSG waiting;
+    if (PeekMessageA(&waiting, FOwner, Message, Message, PM_NOREMOVE)) return;
+    PostMessageA(FOwner, Message, 0, 0);
+  }
+
+  void ApplyPriority(TThreadPriority Priority) override {
+    SetThreadPriority(GetCurrentThread(), WindowsPriority(Priority));
+  }
+
+  void ProcessPendingMessages() override {
+    ::ProcessPendingMessages();
+    // Wake as soon as anything arrives rather than spinning.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+  }
+
+  void ServeSynchronizeCalls() override {
+    // Any peek delivers the messages sent to this thread's windows; posted
+    // ones stay queued for the message loop.
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
+  }
+
+ private:
+  HWND FOwner;
+  DWORD FGuiThread;
+  TUniqueWindow FSyncWindow;
+};
+
+}  // namespace
+
+std::unique_ptr<ITimerHost> MakeWin32TimerHost(HWND Owner) { return std::make_unique<TWin32TimerHost>(Owner); }
+
+std::unique_ptr<ITimerHost> MakeDefaultTimerHost() { return MakeWin32TimerHost(nullptr); }

@@ -1,0 +1,79 @@
+// Named instance mutexes across real processes.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <future>
+
+#include "saver/duplicate_win32.h"
+#include "tests/support/process_win32.h"
+#include "util/raii_win32.h"
+
+namespace {
+
+std::string UniqueName(const char* Tag) {
+  return std::string("PlumexTest-") + Tag + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+         std::to_string(GetTickCount());
+}
+
+DWORD RunProbe(const std::string& Args) {
+  const TProcessResult r = RunProcess("\"" + ExeDir() + "instance_probe.exe\" " + Args);
+  EXPECT_TRUE(r.Started);
+  EXPECT_FALSE(r.TimedOut);
+  return r.ExitCode;
+}
+
+}  // namespace
+
+TEST(InstanceMutex, SecondProcessIsRefusedWithHandleZero) {
+  const std::string name = UniqueName("first");
+  HANDLE handle = nullptr;
+  ASSERT_TRUE(CreateInstanceMutex(handle, name));
+  EXPECT_NE(handle, nullptr);
+  EXPECT_EQ(RunProbe(name), 0u);  // refused, its handle 0
+  ReleaseInstanceMutex(handle);
+  EXPECT_EQ(handle, nullptr);
+  // Released: the next copy gets it.
+  EXPECT_EQ(RunProbe(name), 1u);
+}
+
+TEST(InstanceMutex, ThisProcessIsRefusedWhileAnotherHoldsIt) {
+  const std::string name = UniqueName("held");
+  const std::string event = UniqueName("event");
+  TUniqueHandle ready(CreateEventA(nullptr, TRUE, FALSE, (event + "-ready").c_str()));
+  TUniqueHandle go(CreateEventA(nullptr, TRUE, FALSE, (event + "-go").c_str()));
+  auto holder = std::async(std::launch::async, [&] { return RunProbe(name + " hold " + event); });
+  ASSERT_EQ(WaitForSingleObject(ready.Get(), 30000), WAIT_OBJECT_0);
+
+  HANDLE handle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x1234));
+  EXPECT_FALSE(CreateInstanceMutex(handle, name));
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_FALSE(CreateSingleInstance(name));
+  EXPECT_EQ(SingleInstanceName(), name);
+
+  SetEvent(go.Get());
+  EXPECT_EQ(holder.get(), 1u);
+  // The holder has ended: its mutex went with it.
+  EXPECT_TRUE(CreateInstanceMutex(handle, name));
+  ReleaseInstanceMutex(handle);
+}
+
+TEST(InstanceMutex, ReleasingNothingDoesNothing) {
+  HANDLE handle = nullptr;
+  ReleaseInstanceMutex(handle);
+  EXPECT_EQ(handle, nullptr);
+  ReleaseSingleInstance();  // nothing held
+}
+
+TEST(InstanceMutex, SingleInstanceHoldsOneProcessWideHandle) {
+  const std::string name = UniqueName("single");
+  ASSERT_TRUE(CreateSingleInstance(name));
+  EXPECT_EQ(SingleInstanceName(), name);
+  EXPECT_EQ(RunProbe(name), 0u);
+  // Claiming again gives the held handle back first instead of losing it.
+  EXPECT_TRUE(CreateSingleInstance(name));
+  ReleaseSingleInstance();
+  // Nothing of this process keeps the name alive now.
+  EXPECT_EQ(RunProbe(name), 1u);
+  TUniqueHandle opened(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()));
+  EXPECT_FALSE(opened);
+}

@@ -1,0 +1,88 @@
+#include "tools/fakeplayer/fake_movie.h"
+
+namespace {
+
+constexpr std::string_view kMarker = "FSCommand:";
+
+// The text from Pos up to the next NUL (or the end), and the position after
+// that NUL.
+std::string_view TakeUntilNul(std::string_view Data, size_t& Pos) {
+  const size_t end = Data.find('\0', Pos);
+  const size_t stop = end == std::string_view::npos ? Data.size() : end;
+  std::string_view text = Data.substr(Pos, stop - Pos);
+  Pos = end == std::string_view::npos ? Data.size() : end + 1;
+  return text;
+}
+
+int HexDigit(char C) {
+  if (C >= '0' && C <= '9') return C - '0';
+  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<TFsCommand> FindFSCommand(std::string_view Movie) {
+  const size_t at = Movie.find(kMarker);
+  if (at == std::string_view::npos) return std::nullopt;
+  size_t pos = at + kMarker.size();
+  TFsCommand result;
+  result.Command = std::string(TakeUntilNul(Movie, pos));
+  result.Args = std::string(TakeUntilNul(Movie, pos));
+  return result;
+}
+
+std::string EscapeLogField(std::string_view Text) {
+  if (Text.empty()) return "\\e";
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(Text.size());
+  for (const char c : Text) {
+    const auto b = static_cast<unsigned char>(c);
+    switch (c) {
+      case ' ': out += "\\s"; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (b < 0x20 || b == 0x7f) {
+          out += "\\x";
+          out += kHex[b >> 4];
+          out += kHex[b & 15];
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out;
+}
+
+std::string UnescapeLogField(std::string_view Field) {
+  if (Field == "\\e") return {};
+  std::string out;
+  for (size_t i = 0; i < Field.size(); ++i) {
+    if (Field[i] != '\\' || i + 1 == Field.size()) {
+      out += Field[i];
+      continue;
+    }
+    const char k = Field[++i];
+    switch (k) {
+      case 's': out += ' '; break;
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 'x':
+        if (i + 2 < Field.size() && HexDigit(Field[i + 1]) >= 0 && HexDigit(Field[i + 2]) >= 0) {
+          out += static_cast<char>(HexDigit(Field[i + 1]) * 16 + HexDigit(Field[i + 2]));
+          i += 2;
+        } else {
+          out += "\\x";
+        }
+        break;
+      default: out += k;  // "\\" and anything unknown stand for the byte itself
+    }
+  }
+  return out;
+}

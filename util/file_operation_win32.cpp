@@ -1,0 +1,83 @@
+#include "util/file_operation_win32.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <vector>
+
+#include "framework/messages.h"
+#include "util/raii_win32.h"
+#include "util/utils.h"
+
+namespace {
+
+std::atomic<TOwnerWindowProvider> gOwnerProvider{nullptr};
+
+// Frees an item list the shell allocated, on every way out.
+struct TItemList {
+  LPITEMIDLIST List = nullptr;
+  ~TItemList() { CoTaskMemFree(List); }
+};
+
+}  // namespace
+
+void SetDeleteFolderOwnerProvider(TOwnerWindowProvider Provider) { gOwnerProvider = Provider; }
+
+bool DeleteFolder(const std::string& Path) {
+  const std::string source = DeletionSource(Path);
+  if (source.empty()) return false;
+  if (GetFileAttributesA(source.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+
+  // A list of one name, ended by an empty name.
+  std::vector<char> from(source.begin(), source.end());
+  from.push_back('\0');
+  from.push_back('\0');
+
+  SHFILEOPSTRUCTA op{};
+  const TOwnerWindowProvider provider = gOwnerProvider;
+  op.hwnd = provider ? provider() : nullptr;
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.data();
+  op.pTo = nullptr;
+  // No FOF_ALLOWUNDO: nothing goes to the recycle bin. The shell's own error
+  // messages stay: they are the only report a failed deletion gets.
+  op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT;
+  op.fAnyOperationsAborted = FALSE;
+  op.hNameMappings = nullptr;
+  op.lpszProgressTitle = nullptr;
+  const int result = SHFileOperationA(&op);
+
+  ProcessPendingMessages();
+  return result == 0;
+}
+
+std::string GetLongFileName(const std::string& Path) {
+  TItemList items;
+  {
+    TComPtr<IShellFolder> desktop;
+    if (SUCCEEDED(SHGetDesktopFolder(desktop.Put())) && desktop) {
+      const int wideLength = MultiByteToWideChar(CP_ACP, 0, Path.c_str(), -1, nullptr, 0);
+      if (wideLength > 0) {
+        std::vector<wchar_t> wide(wideLength);
+        MultiByteToWideChar(CP_ACP, 0, Path.c_str(), -1, wide.data(), wideLength);
+        ULONG eaten = 0;
+        ULONG attributes = 0;
+        if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, wide.data(), &eaten, &items.List, &attributes)))
+          items.List = nullptr;
+      }
+    }
+  }
+  if (items.List == nullptr) return {};
+  char buffer[MAX_PATH] = {};
+  if (!SHGetPathFromIDListA(items.List, buffer)) return {};
+  return TrimControls(std::string(buffer, strnlen(buffer, sizeof buffer)));
+}
+
+TComApartment::TComApartment() : FResult(CoInitialize(nullptr)) {}
+
+TComApartment::~TComApartment() {
+  // Only a successful initialisation (S_OK or S_FALSE) is balanced; undoing
+  // one that failed would end an apartment someone else opened.
+  if (SUCCEEDED(FResult)) CoUninitialize();
+}

@@ -1,0 +1,39 @@
+// Shell services the player needs: silent deletion of its extraction folder,
+// the long form of a path, and COM for the GUI thread.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+// The window that owns the shell's deletion (its error messages): the
+// windowing framework supplies "the active form, else the application's
+// hidden window". Without a provider the operation has no owner.
+using TOwnerWindowProvider = HWND (*)();
+void SetDeleteFolderOwnerProvider(TOwnerWindowProvider Provider);
+
+// Deletes the file or the whole folder tree at Path (one trailing backslash
+// ignored) silently and without the recycle bin, then processes pending
+// window messages once. True when the shell reports success; false at once,
+// without calling the shell, when nothing exists at Path or Path names a
+// drive rather than something in it.
+bool DeleteFolder(const std::string& Path);
+
+// The long form of an existing path (8.3 names expanded), or empty when the
+// shell cannot resolve it. Needs COM on the calling thread.
+std::string GetLongFileName(const std::string& Path);
+
+// Holds a single-threaded COM apartment on the constructing thread for its
+// lifetime; the program entry keeps one for the whole run. Later
+// initialisations on the same thread only nest inside it.
+class TComApartment {
+ public:
+  TComApartment();
+  ~TComApartment();
+  TComApartment(const TComApartment&) = delete;
+  TComApartment& operator=(const TComApartment&) = delete;
+  // The result of CoInitialize (S_OK, S_FALSE when already initialised, or an error).
+  HRESULT Result() const { return FResult; }
+
+ private:
+  HRESULT FResult;
+};
