@@ -5,7 +5,7 @@ NATIVE     := $(BUILD)/native
 WIN        := $(BUILD)/win
 JOBS       ?= 2
 
-.PHONY: all deps native win test test-native test-win run fuzz tsan clean
+.PHONY: all deps native win test test-native test-win run bench bench-wine fuzz tsan clean
 
 all: native win
 
@@ -35,6 +35,13 @@ test-win: win
 
 run: native win
 	scripts/run-sample
+
+# Figures, not pass/fail: build/bench.txt and build/bench-wine.txt.
+bench: native
+	scripts/run-bench
+
+bench-wine: native win
+	scripts/run-bench-wine
 
 fuzz: deps
 	scripts/run-fuzz

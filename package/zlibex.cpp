@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 const char* ZLibErrorText(int Code) {
@@ -22,6 +23,50 @@ void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, in
                       int32_t OutEstimate) {
   DecompressBuffer(InBuffer, InSize, OutBuffer, OutSize, OutEstimate, nullptr);
 }
+
+namespace {
+
+// Growth steps taken one reallocation each before the rest is measured.
+// With a heap that copies on every growth, t steps copy about t/2 times the
+// item, so four keep that below twice its size, while items needing no
+// more than four steps (the usual movie needs one) cost what they always did.
+constexpr int kStepByStepGrowths = 4;
+
+// How many more bytes the stream Source will produce, found by inflating a
+// copy of it into a small scratch block that is overwritten as it goes; the
+// source stream is left where it was. At most Limit bytes are counted: a
+// stream that still goes on after them ends in Z_MEM_ERROR, as it would when
+// the output block reached the largest size allowed. Returns the zlib result
+// that ended the count (Z_STREAM_END, or an error) and sets Rest.
+int CountRest(z_stream& Source, int64_t Limit, int64_t& Rest) {
+  Rest = 0;
+  z_stream copy{};
+  int code = inflateCopy(&copy, &Source);
+  if (code != Z_OK) return code;
+  constexpr size_t kScratch = 64 * 1024;
+  std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[kScratch]);
+  if (!scratch) {
+    inflateEnd(&copy);
+    return Z_MEM_ERROR;
+  }
+  for (;;) {
+    copy.next_out = scratch.get();
+    copy.avail_out = static_cast<uInt>(std::min<int64_t>(kScratch, Limit - Rest));
+    const uInt room = copy.avail_out;
+    code = inflate(&copy, Z_NO_FLUSH);
+    Rest += room - copy.avail_out;
+    if (code == Z_NEED_DICT) code = Z_STREAM_ERROR;
+    if (code < 0 || code == Z_STREAM_END) break;
+    if (Rest >= Limit) {
+      code = Z_MEM_ERROR;
+      break;
+    }
+  }
+  inflateEnd(&copy);
+  return code;
+}
+
+}  // namespace
 
 void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, int32_t& OutSize,
                       int32_t OutEstimate, std::vector<int64_t>* BlockSizes, int64_t MaxOutSize) {
@@ -56,25 +101,47 @@ void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, in
     throw EZDecompressionError(ZLibErrorText(code));
   }
 
+  int growths = 0;
   for (;;) {
     code = inflate(&zs, Z_NO_FLUSH);
     if (code == Z_NEED_DICT) fail(Z_STREAM_ERROR);  // no preset dictionary is ever supplied
     if (code < 0) fail(code);
     if (code == Z_STREAM_END) break;
-    // Not finished: the output block is full. Grow it by one step, but never
-    // past what a signed 32-bit size can describe: the item size is 32-bit,
-    // and a wrapped size would under-allocate.
+    // Not finished: the output block is full (inflate stops short of the end
+    // only for want of room; it never needs room for the trailer). Grow it by
+    // one step, but never past what a signed 32-bit size can describe: the
+    // item size is 32-bit, and a wrapped size would under-allocate.
     const int64_t produced = static_cast<int64_t>(zs.total_out);
     if (blockSize >= MaxOutSize) fail(Z_MEM_ERROR);
-    blockSize = std::min(blockSize + step, MaxOutSize);
-    auto* grown = static_cast<uint8_t*>(std::realloc(block, static_cast<size_t>(blockSize)));
+    const int64_t firstStep = std::min(blockSize + step, MaxOutSize);
+    int64_t newSize = firstStep;
+    if (++growths > kStepByStepGrowths) {
+      // A stream that outgrows this many steps is a highly compressible one
+      // and may need a thousand more. Reallocating for each step copies the
+      // whole block every time on heaps that cannot grow a large block in
+      // place (the Windows heap), which makes the item's cost quadratic in
+      // its size. So measure the rest of the output once on a copy of the
+      // stream and take all remaining steps in one reallocation: the same
+      // sizes, the same final block, one copy. Errors surface here exactly
+      // as they would have further on.
+      int64_t rest = 0;
+      const int counted = CountRest(zs, MaxOutSize - produced, rest);
+      if (counted != Z_STREAM_END) fail(counted);
+      while (newSize < produced + rest) newSize = std::min(newSize + step, MaxOutSize);
+    }
+    auto* grown = static_cast<uint8_t*>(std::realloc(block, static_cast<size_t>(newSize)));
     if (!grown) {
       inflateEnd(&zs);
       std::free(block);
       throw std::bad_alloc();
     }
     block = grown;
-    if (BlockSizes) BlockSizes->push_back(blockSize);
+    // Every step taken is recorded, whether it took a reallocation of its own or not.
+    for (int64_t size = firstStep; BlockSizes; size = std::min(size + step, MaxOutSize)) {
+      BlockSizes->push_back(size);
+      if (size >= newSize) break;
+    }
+    blockSize = newSize;
     zs.next_out = block + produced;
     zs.avail_out = static_cast<uInt>(blockSize - produced);
   }

@@ -28,9 +28,12 @@ const char* ZLibErrorText(int Code);
 void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, int32_t& OutSize,
                       int32_t OutEstimate = 0);
 
-// The same, recording the size of the output block after every allocation
-// (initial, each growth, the final trim) for whoever wants to check the steps,
+// The same, recording the size of the output block at every step (initial,
+// each growth by one step, the final trim) for whoever wants to check them,
 // with the largest output allowed (a signed 32-bit size for package items).
+// Past the fourth growth the remaining steps are taken in one reallocation
+// (the rest of the output is measured first), so an item needing a thousand
+// steps is not copied a thousand times.
 void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, int32_t& OutSize,
                       int32_t OutEstimate, std::vector<int64_t>* BlockSizes,
                       int64_t MaxOutSize = INT32_MAX);

@@ -235,6 +235,80 @@ TEST(Decompress, GrowsByTheRoundedInputSize) {
   std::free(out);
 }
 
+// A highly compressible item that is not all one byte, so output written to
+// the wrong place of the block shows.
+std::vector<uint8_t> MarkedRuns(size_t Size) {
+  std::vector<uint8_t> bytes(Size, 'x');
+  for (size_t i = 0; i < Size; i += 4096) bytes[i] = static_cast<uint8_t>(i / 4096);
+  return bytes;
+}
+
+// 1000 noise bytes, then runs: two growth steps, each taken on its own.
+std::vector<uint8_t> FewSteps() {
+  std::vector<uint8_t> bytes(3000, 'x');
+  uint32_t v = 12345;
+  for (size_t i = 0; i < 1000; ++i) bytes[i] = static_cast<uint8_t>((v = v * 1103515245 + 12345) >> 24);
+  return bytes;
+}
+
+TEST(Decompress, GrowthKeepsEveryByteAndEveryStep) {
+  for (const auto& plain : {FewSteps(), MarkedRuns(1 << 20)}) {
+    const auto z = Deflate(plain);
+    const int64_t step = (static_cast<int64_t>(z.size()) + 255) / 256 * 256;
+    const auto n = static_cast<int32_t>(z.size());
+    for (const int32_t estimate : {0, 1000}) {
+      SCOPED_TRACE(std::to_string(plain.size()) + " bytes, estimate " + std::to_string(estimate));
+      void* out = nullptr;
+      int32_t size = 0;
+      std::vector<int64_t> blocks;
+      DecompressBuffer(z.data(), n, out, size, estimate, &blocks);
+      ASSERT_EQ(size, static_cast<int32_t>(plain.size()));
+      EXPECT_EQ(std::memcmp(out, plain.data(), plain.size()), 0);
+      std::free(out);
+      // Initial block, one entry per step up to the first that holds it all, the trim.
+      std::vector<int64_t> expected{estimate > 0 ? estimate : step};
+      while (expected.back() < static_cast<int64_t>(plain.size())) expected.push_back(expected.back() + step);
+      expected.push_back(static_cast<int64_t>(plain.size()));
+      EXPECT_EQ(blocks, expected);
+      // The small item really takes the step-by-step path (two growths).
+      if (estimate == 0 && plain.size() == 3000) {
+        EXPECT_EQ(blocks.size(), 4u);
+      }
+    }
+  }
+}
+
+TEST(Decompress, DamageFarIntoAManyStepItemReportsAsEver) {
+  const auto z = Deflate(MarkedRuns(1 << 20));
+  auto expectError = [](std::vector<uint8_t> In, const char* Message) {
+    void* out = nullptr;
+    int32_t size = 0;
+    try {
+      DecompressBuffer(In.data(), static_cast<int32_t>(In.size()), out, size, 0);
+      ADD_FAILURE() << "no error for " << Message;
+      std::free(out);
+    } catch (const EZDecompressionError& e) {
+      EXPECT_STREQ(e.what(), Message);
+      EXPECT_EQ(out, nullptr);
+    }
+  };
+  ASSERT_GE(z.size(), 16u);
+  std::vector<uint8_t> badSum(z.begin(), z.end() - 1);  // the Adler-32 of the content, off by one bit
+  badSum.push_back(static_cast<uint8_t>(z[z.size() - 1] ^ 0x01));
+  expectError(badSum, "data error");
+  expectError(std::vector<uint8_t>(z.begin(), z.end() - 6), "buffer error");  // cut inside the data
+
+  // The size limit holds as well: one byte short is an error, exactly enough fits.
+  void* out = nullptr;
+  int32_t size = 0;
+  const auto n = static_cast<int32_t>(z.size());
+  EXPECT_THROW(DecompressBuffer(z.data(), n, out, size, 0, nullptr, (1 << 20) - 1), EZDecompressionError);
+  EXPECT_EQ(out, nullptr);
+  DecompressBuffer(z.data(), n, out, size, 0, nullptr, 1 << 20);
+  EXPECT_EQ(size, 1 << 20);
+  std::free(out);
+}
+
 TEST(Decompress, OutputPastTheSizeLimitIsAnErrorNotAWrap) {
   auto z = Deflate(std::vector<uint8_t>(5000, 7));
   void* out = nullptr;
