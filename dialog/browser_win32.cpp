@@ -63,7 +63,8 @@ INT_PTR TBrowser::DoShellExecute(const std::string& File) {
 }
 
 void OpenURL(const std::string& Address) {
-  TBrowser browser(nullptr);
-  browser.SetURL(Address);
-  browser.Open();
+  // Freed on every way out, a malformed address included.
+  const TComponentPtr<TBrowser> browser(new TBrowser(nullptr));
+  browser->SetURL(Address);
+  browser->Open();
 }
