@@ -53,9 +53,13 @@ bool PointerAt(int X, int Y) {
   return GetCursorPos(&p) && p.x == X && p.y == Y;
 }
 
+// A busy machine can lose or delay a move: ask again before giving up.
 bool MovePointer(int X, int Y) {
-  Xdotool("mousemove " + std::to_string(X) + " " + std::to_string(Y));
-  return PumpUntil([&] { return PointerAt(X, Y); }, 5000);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    Xdotool("mousemove " + std::to_string(X) + " " + std::to_string(Y));
+    if (PumpUntil([&] { return PointerAt(X, Y); }, 4000)) return true;
+  }
+  return false;
 }
 
 std::string LogDir() {
@@ -177,7 +181,7 @@ void MoveAndWait(TProbe& Probe, int X, int Y, int Count) {
 
 TEST(ScreenSaverFullScreen, FourthMoveEndsAfterThreeNewPositions) {
   std::unique_ptr<TProbe> probe;
-  StartSaver(probe);
+  ASSERT_NO_FATAL_FAILURE(StartSaver(probe));
   const std::string log = probe->Log();
   EXPECT_NE(log.find("mode 4"), std::string::npos) << log;
   // The framed form became borderless, topmost and covers the desktop; the
@@ -212,7 +216,7 @@ TEST(ScreenSaverFullScreen, FourthMoveEndsAfterThreeNewPositions) {
 TEST(ScreenSaverFullScreen, KeyOrButtonEnds) {
   for (const char* input : {"key a", "click 1", "click 4" /* wheel */}) {
     std::unique_ptr<TProbe> probe;
-    StartSaver(probe);
+    ASSERT_NO_FATAL_FAILURE(StartSaver(probe));
     Xdotool(input);
     ASSERT_TRUE(probe->WaitExit()) << input << "\n" << probe->Log();
     EXPECT_EQ(probe->ExitCode(), 0u);
@@ -220,7 +224,7 @@ TEST(ScreenSaverFullScreen, KeyOrButtonEnds) {
   }
   // Over the child, a key reaches the rules through the keyboard hook.
   std::unique_ptr<TProbe> probe;
-  StartSaver(probe);
+  ASSERT_NO_FATAL_FAILURE(StartSaver(probe));
   ASSERT_TRUE(MovePointer(1000, 500));
   Xdotool("key b");
   ASSERT_TRUE(probe->WaitExit()) << probe->Log();
@@ -229,7 +233,7 @@ TEST(ScreenSaverFullScreen, KeyOrButtonEnds) {
 
 TEST(ScreenSaverFullScreen, WithoutMoveRuleNeitherMovesNorButtonsEnd) {
   std::unique_ptr<TProbe> probe;
-  StartSaver(probe, "nomousemove");
+  ASSERT_NO_FATAL_FAILURE(StartSaver(probe, "nomousemove"));
   // Moves over the form are still counted.
   MoveAndWait(*probe, 100, 100, 1);
   MoveAndWait(*probe, 200, 200, 2);
@@ -253,7 +257,7 @@ TEST(ScreenSaverFullScreen, WithoutMoveRuleNeitherMovesNorButtonsEnd) {
 
 TEST(ScreenSaverFullScreen, WithoutKeyRuleKeysDoNotEnd) {
   std::unique_ptr<TProbe> probe;
-  StartSaver(probe, "nokeydown");
+  ASSERT_NO_FATAL_FAILURE(StartSaver(probe, "nokeydown"));
   Xdotool("key a");
   Pump(300);
   ASSERT_TRUE(MovePointer(1000, 500));
@@ -268,7 +272,7 @@ TEST(ScreenSaverFullScreen, WithoutKeyRuleKeysDoNotEnd) {
 
 TEST(ScreenSaverFullScreen, SecondCopyEndsAtOnceAndFirstGoesOn) {
   std::unique_ptr<TProbe> first;
-  StartSaver(first);
+  ASSERT_NO_FATAL_FAILURE(StartSaver(first));
   for (int i = 0; i < 2; ++i) {
     TProbe second("/E");
     ASSERT_TRUE(second.WaitExit()) << second.Log();
@@ -284,7 +288,7 @@ TEST(ScreenSaverFullScreen, SecondCopyEndsAtOnceAndFirstGoesOn) {
   EXPECT_EQ(Occurrences(first->Log(), "terminate"), 1u);
   // The name is free again.
   std::unique_ptr<TProbe> third;
-  StartSaver(third);
+  ASSERT_NO_FATAL_FAILURE(StartSaver(third));
   EXPECT_TRUE(third->Running());
   Xdotool("key a");
   EXPECT_TRUE(third->WaitExit());
@@ -292,7 +296,7 @@ TEST(ScreenSaverFullScreen, SecondCopyEndsAtOnceAndFirstGoesOn) {
 
 TEST(ScreenSaverFullScreen, ScreenSaveRequestRefused) {
   std::unique_ptr<TProbe> probe;
-  StartSaver(probe);
+  ASSERT_NO_FATAL_FAILURE(StartSaver(probe));
   EXPECT_EQ(RequestScreenSaver(probe->Shown()), 1);
   Pump(200);
   EXPECT_EQ(probe->Log().find("screensave-leaked"), std::string::npos);
@@ -330,7 +334,7 @@ TEST_F(ScreenSaverPassword, RejectedCheckGoesOnAndCountsAgain) {
   SetEnvironmentVariableA("PL_PASSWORD_REJECTS", "1");
 
   std::unique_ptr<TProbe> probe;
-  StartSaver(probe, "", exe);
+  ASSERT_NO_FATAL_FAILURE(StartSaver(probe, "", exe));
   MoveAndWait(*probe, 700, 100, 1);
   MoveAndWait(*probe, 800, 200, 2);
   MoveAndWait(*probe, 900, 300, 3);
@@ -360,7 +364,7 @@ TEST_F(ScreenSaverPassword, MissingLibraryCountsAsPassed) {
   // No "Password.CPL" beside the probe in its build folder.
   ASSERT_FALSE(FileExists(ExeDir() + "Password.CPL"));
   std::unique_ptr<TProbe> probe;
-  StartSaver(probe);
+  ASSERT_NO_FATAL_FAILURE(StartSaver(probe));
   Xdotool("key a");
   ASSERT_TRUE(probe->WaitExit()) << probe->Log();
   EXPECT_EQ(probe->Log().find("verify"), std::string::npos);
