@@ -1,0 +1,671 @@
+#include "framework/controls_win32.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "framework/forms_win32.h"
+#include "framework/text_win32.h"
+
+// The drawing surface of a control's window: a DC taken with GetDC when
+// first needed and given back once the message being handled is done, or
+// the paint DC while Paint runs.
+class TControlCanvas : public TCanvas {
+ public:
+  explicit TControlCanvas(TControl& Control) : FControl(Control) {}
+  ~TControlCanvas() override { FreeHandle(); }
+
+  void FreeHandle() {
+    if (FHandle && FAcquired) ReleaseDC(FWindow, FHandle);
+    FHandle = nullptr;
+    FAcquired = false;
+  }
+  void UsePaintDc(HDC Dc) {
+    FreeHandle();
+    FHandle = Dc;
+  }
+
+ protected:
+  void CreateHandle() override {
+    FWindow = FControl.Handle();
+    FHandle = GetDC(FWindow);
+    FAcquired = FHandle != nullptr;
+  }
+
+ private:
+  TControl& FControl;
+  HWND FWindow = nullptr;
+  bool FAcquired = false;
+};
+
+namespace {
+
+// Windows of this thread that the framework made or adopted. Only the GUI
+// thread creates controls, so no lock guards it.
+std::unordered_map<HWND, TControl*>& HandleMap() {
+  static std::unordered_map<HWND, TControl*> map;
+  return map;
+}
+
+// The control whose CreateWindowEx is under way: its window's first
+// message binds the two.
+thread_local TControl* gCreating = nullptr;
+
+LPCSTR CursorResource(TCursor Cursor) {
+  switch (Cursor) {
+    case crCross: return IDC_CROSS;
+    case crIBeam: return IDC_IBEAM;
+    case crHandPoint: return IDC_HAND;
+    default: return IDC_ARROW;
+  }
+}
+
+TShiftState ShiftFromKeys(WPARAM Keys) {
+  TShiftState s = 0;
+  if (Keys & MK_SHIFT) s |= ssShift;
+  if (Keys & MK_CONTROL) s |= ssCtrl;
+  if (Keys & MK_LBUTTON) s |= ssLeft;
+  if (Keys & MK_RBUTTON) s |= ssRight;
+  if (Keys & MK_MBUTTON) s |= ssMiddle;
+  if (GetKeyState(VK_MENU) < 0) s |= ssAlt;
+  return s;
+}
+
+}  // namespace
+
+LRESULT CALLBACK ControlWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  TControl* control = FindControl(Wnd);
+  if (!control) {
+    control = gCreating;
+    if (!control) return DefWindowProcW(Wnd, Msg, WParam, LParam);
+    gCreating = nullptr;
+    control->BindHandle(Wnd);
+  }
+  return control->MainWndProc(Msg, WParam, LParam);
+}
+
+namespace {
+
+void RegisterOwnClass(const std::wstring& Name, UINT Style) {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  if (GetClassInfoExW(instance, Name.c_str(), &wc)) return;
+  wc = {};
+  wc.cbSize = sizeof wc;
+  wc.style = Style;
+  wc.lpfnWndProc = ControlWindowProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  wc.lpszClassName = Name.c_str();
+  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    throw EInvalidOperation("cannot register the window class");
+}
+
+}  // namespace
+
+TControl* FindControl(HWND Wnd) {
+  if (!Wnd) return nullptr;
+  auto& map = HandleMap();
+  auto it = map.find(Wnd);
+  return it == map.end() ? nullptr : it->second;
+}
+
+void HandleApplicationException(std::exception_ptr E) {
+  if (Application) Application->HandleException(E);
+}
+
+// ---- TControl ----
+
+TControl::TControl(TComponent* AOwner) : TComponent(AOwner) {
+  WindowProc = [this](TMessage& Message) { WndProc(Message); };
+  FFont.OnChange = [this] {
+    if (!FTakingParentFont) FParentFont = false;
+    FontChanged();
+  };
+}
+
+TControl::~TControl() {
+  // Reached without Free(): the handler chain may name components that are
+  // gone already, so only this class's own handling sees the last messages.
+  WindowProc = nullptr;
+  DestroyHandle();
+  if (FParent) {
+    auto& list = FParent->FControls;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    FParent = nullptr;
+  }
+  *FAlive = false;
+}
+
+void TControl::BeforeDestruction() {
+  TComponent::BeforeDestruction();
+  DetachChildren();
+  DestroyHandle();
+  if (FParent) {
+    auto& list = FParent->FControls;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    FParent = nullptr;
+  }
+}
+
+LRESULT TControl::Perform(UINT Msg, WPARAM WParam, LPARAM LParam) {
+  TMessage message{Msg, WParam, LParam, 0};
+  if (WindowProc)
+    WindowProc(message);
+  else
+    WndProc(message);
+  return message.Result;
+}
+
+HWND TControl::Handle() {
+  if (!FHandle) {
+    if (Destroying()) throw EInvalidOperation("the control is being destroyed");
+    // A parent creates its children's windows along with its own.
+    if (FParent) FParent->HandleNeeded();
+    if (!FHandle) CreateWnd();
+  }
+  return FHandle;
+}
+
+void TControl::CreateParams(TCreateParams& Params) {
+  Params.Caption = FCaption;
+  Params.Style = WS_CHILD | WS_CLIPSIBLINGS | (FVisible ? WS_VISIBLE : 0) | (FEnabled ? 0 : WS_DISABLED);
+  Params.X = FLeft;
+  Params.Y = FTop;
+  Params.Width = FWidth;
+  Params.Height = FHeight;
+  Params.WndParent = FParent ? FParent->Handle() : nullptr;
+  Params.WinClassName = L"PlControl";
+}
+
+void TControl::CreateWnd() {
+  TCreateParams params;
+  CreateParams(params);
+  if ((params.Style & WS_CHILD) && !params.WndParent) throw EInvalidOperation("the control has no parent window");
+  if (!params.SystemClass) RegisterOwnClass(params.WinClassName, params.WindowClassStyle);
+
+  TControl* const previous = gCreating;
+  if (!params.SystemClass) gCreating = this;
+  const HWND wnd = CreateWindowExW(params.ExStyle, params.WinClassName.c_str(), params.Caption.c_str(),
+                                   params.Style, params.X, params.Y, params.Width, params.Height,
+                                   params.WndParent, params.Menu, GetModuleHandleW(nullptr), nullptr);
+  if (gCreating == this) gCreating = previous;
+  if (!wnd) throw EInvalidOperation("cannot create the window");
+
+  FOwnsHandle = true;
+  if (params.SystemClass) {
+    BindHandle(wnd);
+    FDefWndProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ControlWindowProc)));
+    SendMessageW(wnd, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Handle()), FALSE);
+  } else if (!FHandle) {
+    BindHandle(wnd);
+  }
+  UpdateBoundsFromWindow();
+}
+
+void TControl::DestroyHandle() {
+  if (!FHandle) return;
+  if (FOwnsHandle)
+    DestroyWindow(FHandle);  // WM_NCDESTROY unbinds
+  if (FHandle) UnbindHandle();
+}
+
+void TControl::AttachHandle(HWND Wnd) {
+  if (FHandle) throw EInvalidOperation("the control has a window already");
+  if (!Wnd || FindControl(Wnd)) throw EInvalidOperation("the window cannot be adopted");
+  BindHandle(Wnd);
+  FOwnsHandle = false;
+  FDefWndProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(Wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ControlWindowProc)));
+  UpdateBoundsFromWindow();
+}
+
+void TControl::DetachHandle() {
+  if (FHandle) UnbindHandle();
+}
+
+void TControl::BindHandle(HWND Wnd) {
+  FHandle = Wnd;
+  HandleMap()[Wnd] = this;
+}
+
+void TControl::UnbindHandle() {
+  if (FCanvas) FCanvas->FreeHandle();
+  HandleMap().erase(FHandle);
+  // Give a subclassed window its own procedure back, unless someone else
+  // subclassed it after us (then theirs must stay in place).
+  if (FDefWndProc && GetWindowLongPtrW(FHandle, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&ControlWindowProc))
+    SetWindowLongPtrW(FHandle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FDefWndProc));
+  FDefWndProc = nullptr;
+  FHandle = nullptr;
+  FMouseInControl = false;
+  FClicked = false;
+}
+
+LRESULT TControl::MainWndProc(UINT Msg, WPARAM WParam, LPARAM LParam) {
+  TMessage message{Msg, WParam, LParam, 0};
+  const std::shared_ptr<bool> alive = FAlive;
+  ++FMessageDepth;
+  try {
+    // Through a copy: a handler may replace WindowProc (or put the saved
+    // one back) while its own call is running.
+    if (const TWndMethod proc = WindowProc)
+      proc(message);
+    else
+      TControl::WndProc(message);
+  } catch (...) {
+    HandleApplicationException(std::current_exception());
+  }
+  if (!*alive) return message.Result;
+  --FMessageDepth;
+  if (Msg == WM_NCDESTROY && FHandle) UnbindHandle();
+  if (FMessageDepth == 0 && FCanvas) FCanvas->FreeHandle();
+  return message.Result;
+}
+
+void TControl::DefaultHandler(TMessage& Message) {
+  if (Message.Msg >= CN_BASE && Message.Msg < CN_BASE + WM_USER) {
+    // A notification nobody handled: what the parent's default would give.
+    Message.Result = DefWindowProcW(FHandle ? GetParent(FHandle) : nullptr, Message.Msg - CN_BASE,
+                                    Message.WParam, Message.LParam);
+    return;
+  }
+  if (!FHandle) return;
+  Message.Result = FDefWndProc
+                       ? CallWindowProcW(FDefWndProc, FHandle, Message.Msg, Message.WParam, Message.LParam)
+                       : DefWindowProcW(FHandle, Message.Msg, Message.WParam, Message.LParam);
+}
+
+void TControl::WndProc(TMessage& Message) {
+  switch (Message.Msg) {
+    case WM_WINDOWPOSCHANGED:
+      DefaultHandler(Message);
+      UpdateBoundsFromWindow();
+      return;
+    case WM_ERASEBKGND:
+      if (!FDefWndProc) {
+        RECT rc;
+        GetClientRect(FHandle, &rc);
+        TUniqueGdiObject brush(CreateSolidBrush(ColorToRGB(FColor)));
+        FillRect(reinterpret_cast<HDC>(Message.WParam), &rc, static_cast<HBRUSH>(brush.Get()));
+        Message.Result = 1;
+        return;
+      }
+      break;
+    case WM_PAINT:
+      if (!FDefWndProc) {
+        PAINTSTRUCT ps;
+        const HDC dc = BeginPaint(FHandle, &ps);
+        Canvas();
+        FCanvas->UsePaintDc(dc);
+        try {
+          Paint();
+        } catch (...) {
+          FCanvas->UsePaintDc(nullptr);
+          EndPaint(FHandle, &ps);
+          throw;
+        }
+        FCanvas->UsePaintDc(nullptr);
+        EndPaint(FHandle, &ps);
+        Message.Result = 0;
+        return;
+      }
+      break;
+    case WM_SETCURSOR:
+      if (FCursor != crDefault && reinterpret_cast<HWND>(Message.WParam) == FHandle &&
+          LOWORD(Message.LParam) == HTCLIENT) {
+        ::SetCursor(LoadCursorA(nullptr, CursorResource(FCursor)));
+        Message.Result = TRUE;
+        return;
+      }
+      break;
+    case WM_MOUSEMOVE:
+    case WM_MOUSELEAVE:
+    case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: case WM_RBUTTONUP:
+    case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: case WM_MBUTTONUP:
+      HandleMouse(Message);
+      return;
+  }
+  DefaultHandler(Message);
+}
+
+void TControl::HandleMouse(TMessage& Message) {
+  DefaultHandler(Message);
+  const int x = static_cast<short>(LOWORD(Message.LParam));
+  const int y = static_cast<short>(HIWORD(Message.LParam));
+  const TShiftState shift = ShiftFromKeys(Message.WParam);
+  RECT client{};
+  GetClientRect(FHandle, &client);
+  const POINT pt{x, y};
+
+  switch (Message.Msg) {
+    case WM_MOUSEMOVE: {
+      // The pointer may be outside while a press holds the mouse.
+      const bool inside = PtInRect(&client, pt) != FALSE;
+      if (inside && !FMouseInControl) {
+        FMouseInControl = true;
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, FHandle, 0};
+        TrackMouseEvent(&track);
+        MouseEnter();
+      } else if (!inside && FMouseInControl) {
+        FMouseInControl = false;
+        MouseLeave();
+      }
+      return;
+    }
+    case WM_MOUSELEAVE:
+      if (FMouseInControl) {
+        FMouseInControl = false;
+        MouseLeave();
+      }
+      return;
+  }
+
+  TMouseButton button = TMouseButton::mbLeft;
+  if (Message.Msg >= WM_RBUTTONDOWN && Message.Msg <= WM_RBUTTONDBLCLK) button = TMouseButton::mbRight;
+  if (Message.Msg >= WM_MBUTTONDOWN && Message.Msg <= WM_MBUTTONDBLCLK) button = TMouseButton::mbMiddle;
+  const bool down = Message.Msg == WM_LBUTTONDOWN || Message.Msg == WM_LBUTTONDBLCLK ||
+                    Message.Msg == WM_RBUTTONDOWN || Message.Msg == WM_RBUTTONDBLCLK ||
+                    Message.Msg == WM_MBUTTONDOWN || Message.Msg == WM_MBUTTONDBLCLK;
+  if (down) {
+    if (ControlStyle & csCaptureMouse) ::SetCapture(FHandle);
+    FClicked = button == TMouseButton::mbLeft && (ControlStyle & csClickEvents);
+    MouseDown(button, shift, x, y);
+    return;
+  }
+  if ((ControlStyle & csCaptureMouse) && GetCapture() == FHandle &&
+      (Message.WParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0)
+    ReleaseCapture();
+  // The click comes before the release event, as a press-and-release
+  // inside the control is a click whatever the release handler does.
+  if (button == TMouseButton::mbLeft && FClicked) {
+    FClicked = false;
+    const std::shared_ptr<bool> alive = FAlive;
+    if (PtInRect(&client, pt)) Click();
+    if (!*alive) return;
+  }
+  MouseUp(button, shift, x, y);
+}
+
+void TControl::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  if (OnMouseDown) OnMouseDown(this, Button, Shift, X, Y);
+}
+void TControl::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  if (OnMouseUp) OnMouseUp(this, Button, Shift, X, Y);
+}
+void TControl::MouseEnter() {
+  if (OnMouseEnter) OnMouseEnter(this);
+}
+void TControl::MouseLeave() {
+  if (OnMouseLeave) OnMouseLeave(this);
+}
+void TControl::Click() {
+  if (OnClick) OnClick(this);
+}
+
+void TControl::UpdateBoundsFromWindow() {
+  if (!FHandle) return;
+  RECT r;
+  if (!GetWindowRect(FHandle, &r)) return;
+  if (GetWindowLongPtrW(FHandle, GWL_STYLE) & WS_CHILD)
+    MapWindowPoints(HWND_DESKTOP, GetParent(FHandle), reinterpret_cast<POINT*>(&r), 2);
+  FLeft = r.left;
+  FTop = r.top;
+  FWidth = r.right - r.left;
+  FHeight = r.bottom - r.top;
+}
+
+void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+  AWidth = std::max(AWidth, 0);
+  AHeight = std::max(AHeight, 0);
+  FLeft = ALeft;
+  FTop = ATop;
+  FWidth = AWidth;
+  FHeight = AHeight;
+  if (FHandle) {
+    SetWindowPos(FHandle, nullptr, ALeft, ATop, AWidth, AHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    UpdateBoundsFromWindow();
+  }
+}
+
+int TControl::ClientWidth() {
+  RECT rc{};
+  GetClientRect(Handle(), &rc);
+  return rc.right;
+}
+
+int TControl::ClientHeight() {
+  RECT rc{};
+  GetClientRect(Handle(), &rc);
+  return rc.bottom;
+}
+
+void TControl::SetClientWidth(int Value) {
+  const int frame = FWidth - ClientWidth();
+  SetWidth(Value + frame);
+}
+
+void TControl::SetClientHeight(int Value) {
+  const int frame = FHeight - ClientHeight();
+  SetHeight(Value + frame);
+}
+
+void TControl::SetAlign(TAlign Value) {
+  FAlign = Value;
+  if (FParent) FParent->Realign();
+}
+
+void TControl::SetVisible(bool Value) {
+  FVisible = Value;
+  if (FHandle) ShowWindow(FHandle, Value ? SW_SHOWNA : SW_HIDE);
+}
+
+void TControl::SetEnabled(bool Value) {
+  FEnabled = Value;
+  if (FHandle) EnableWindow(FHandle, Value);
+}
+
+void TControl::SetCursor(TCursor Value) {
+  FCursor = Value;
+  // Show the new shape at once when the pointer is over the control.
+  POINT pt;
+  if (FHandle && GetCursorPos(&pt) && WindowFromPoint(pt) == FHandle)
+    SendMessageW(FHandle, WM_SETCURSOR, reinterpret_cast<WPARAM>(FHandle), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+}
+
+void TControl::SetParentFont(bool Value) {
+  FParentFont = Value;
+  if (Value && FParent) TakeParentFont(FParent->Font());
+}
+
+void TControl::TakeParentFont(const TFont& Value) {
+  FTakingParentFont = true;
+  FFont.Assign(Value);
+  FTakingParentFont = false;
+}
+
+void TControl::FontChanged() {
+  if (!FHandle) return;
+  if (FDefWndProc) SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Handle()), TRUE);
+  Invalidate();
+}
+
+void TControl::SetColor(TColor Value) {
+  FParentColor = false;
+  if (Value == FColor) return;
+  FColor = Value;
+  ColorChanged();
+}
+
+void TControl::SetParentColor(bool Value) {
+  FParentColor = Value;
+  if (Value && FParent) TakeParentColor(FParent->Color());
+}
+
+void TControl::TakeParentColor(TColor Value) {
+  if (Value == FColor) return;
+  FColor = Value;
+  ColorChanged();
+}
+
+void TControl::ColorChanged() { Invalidate(); }
+
+std::string TControl::Caption() const { return WideToAnsi(FCaption); }
+
+void TControl::SetCaption(const std::string& Value) { SetCaption(AnsiToWide(Value)); }
+
+void TControl::SetCaption(const std::wstring& Value) {
+  FCaption = Value;
+  if (FHandle) {
+    SetWindowTextW(FHandle, FCaption.c_str());
+    Invalidate();
+  }
+}
+
+TCanvas& TControl::Canvas() {
+  if (!FCanvas) FCanvas = std::make_unique<TControlCanvas>(*this);
+  return *FCanvas;
+}
+
+void TControl::Invalidate() {
+  if (FHandle) InvalidateRect(FHandle, nullptr, TRUE);
+}
+
+void TControl::SetParent(TWinControl* Value) {
+  if (Value == FParent) return;
+  if (Value == this) throw EInvalidOperation("a control cannot be its own parent");
+  if (FParent) {
+    auto& list = FParent->FControls;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  }
+  FParent = Value;
+  if (Value) {
+    Value->FControls.push_back(this);
+    if (FParentFont) TakeParentFont(Value->Font());
+    if (FParentColor) TakeParentColor(Value->Color());
+  }
+  if (FHandle) {
+    if (Value && Value->HandleAllocated()) {
+      ::SetParent(FHandle, Value->FHandle);
+      SetWindowPos(FHandle, nullptr, FLeft, FTop, FWidth, FHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    } else {
+      DestroyHandle();
+    }
+  } else if (Value && Value->HandleAllocated()) {
+    HandleNeeded();
+  }
+  if (Value && FAlign != TAlign::alNone) Value->Realign();
+}
+
+// ---- TWinControl ----
+
+TWinControl::~TWinControl() { DetachChildren(); }
+
+void TWinControl::DetachChildren() {
+  // Children that someone else owns outlive this parent without a window.
+  while (!FControls.empty()) FControls.back()->SetParent(nullptr);
+}
+
+void TWinControl::CreateParams(TCreateParams& Params) {
+  TControl::CreateParams(Params);
+  Params.Style |= WS_CLIPCHILDREN;
+  if (!Parent()) {
+    if (FParentWindow)
+      Params.WndParent = FParentWindow;
+    else
+      Params.Style = (Params.Style & ~static_cast<DWORD>(WS_CHILD)) | WS_POPUP;
+  }
+}
+
+void TWinControl::CreateWnd() {
+  TControl::CreateWnd();
+  for (TControl* child : std::vector<TControl*>(FControls))
+    if (!child->HandleAllocated()) child->CreateWnd();
+  Realign();
+}
+
+void TWinControl::SetParentWindow(HWND Value) {
+  if (Value == FParentWindow) return;
+  FParentWindow = Value;
+  const HWND wnd = HandleAllocated() ? Handle() : nullptr;
+  if (!wnd || Parent()) return;
+  LONG_PTR style = GetWindowLongPtrW(wnd, GWL_STYLE);
+  if (Value) {
+    // A child's style must be in place before it moves into its parent.
+    SetWindowLongPtrW(wnd, GWL_STYLE, (style & ~static_cast<LONG_PTR>(WS_POPUP)) | WS_CHILD);
+    ::SetParent(wnd, Value);
+  } else {
+    ::SetParent(wnd, nullptr);
+    SetWindowLongPtrW(wnd, GWL_STYLE, (style & ~static_cast<LONG_PTR>(WS_CHILD)) | WS_POPUP);
+  }
+  SetWindowPos(wnd, nullptr, 0, 0, 0, 0,
+               SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  UpdateBoundsFromWindow();
+}
+
+void TWinControl::WndProc(TMessage& Message) {
+  auto child = [this](HWND Wnd) -> TControl* {
+    if (!Wnd) return nullptr;
+    for (TControl* c : FControls)
+      if (c->FHandle == Wnd) return c;
+    return nullptr;
+  };
+  switch (Message.Msg) {
+    case WM_COMMAND:
+      if (TControl* c = child(reinterpret_cast<HWND>(Message.LParam))) {
+        Message.Result = c->Perform(CN_COMMAND, Message.WParam, Message.LParam);
+        return;
+      }
+      break;
+    case WM_NOTIFY:
+      if (const auto* header = reinterpret_cast<const NMHDR*>(Message.LParam))
+        if (TControl* c = child(header->hwndFrom)) {
+          Message.Result = c->Perform(CN_NOTIFY, Message.WParam, Message.LParam);
+          return;
+        }
+      break;
+    case WM_CTLCOLORMSGBOX: case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG: case WM_CTLCOLORSCROLLBAR: case WM_CTLCOLORSTATIC:
+      if (TControl* c = child(reinterpret_cast<HWND>(Message.LParam))) {
+        Message.Result = c->Perform(CN_BASE + Message.Msg, Message.WParam, Message.LParam);
+        return;
+      }
+      break;
+    case WM_SIZE:
+      TControl::WndProc(Message);
+      Realign();
+      return;
+  }
+  TControl::WndProc(Message);
+}
+
+void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
+  TControl::SetBounds(ALeft, ATop, AWidth, AHeight);
+  // With a window, WM_SIZE realigns.
+  if (!HandleAllocated()) Realign();
+}
+
+void TWinControl::Realign() {
+  TRect client = ClientRectFromBounds();
+  if (HandleAllocated()) {
+    RECT rc{};
+    GetClientRect(Handle(), &rc);
+    client = {rc.left, rc.top, rc.right, rc.bottom};
+  }
+  for (TControl* c : FControls)
+    if (c->Align() == TAlign::alClient) c->SetBounds(0, 0, client.Width(), client.Height());
+}
+
+void TWinControl::FontChanged() {
+  TControl::FontChanged();
+  for (TControl* c : FControls)
+    if (c->ParentFont()) c->TakeParentFont(Font());
+}
+
+void TWinControl::ColorChanged() {
+  TControl::ColorChanged();
+  for (TControl* c : FControls)
+    if (c->ParentColor()) c->TakeParentColor(Color());
+}

@@ -1,0 +1,71 @@
+#include "framework/timer_win32.h"
+
+#include <exception>
+
+#include "framework/controls_win32.h"
+
+namespace {
+constexpr UINT_PTR kTimerId = 1;
+}
+
+TMessageTimer::TMessageTimer(TComponent* AOwner) : TComponent(AOwner) {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  if (!GetClassInfoExW(instance, L"PlMessageTimer", &wc)) {
+    wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = TimerWindowProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = L"PlMessageTimer";
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+      throw EInvalidOperation("cannot register the timer window class");
+  }
+  FWindow = CreateWindowExW(0, L"PlMessageTimer", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+  if (!FWindow) throw EInvalidOperation("cannot create the timer window");
+  SetWindowLongPtrW(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+TMessageTimer::~TMessageTimer() {
+  KillTimer(FWindow, kTimerId);
+  SetWindowLongPtrW(FWindow, GWLP_USERDATA, 0);
+  DestroyWindow(FWindow);
+}
+
+LRESULT CALLBACK TMessageTimer::TimerWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  if (Msg == WM_TIMER && WParam == kTimerId) {
+    if (auto* timer = reinterpret_cast<TMessageTimer*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA))) {
+      try {
+        timer->Timer();
+      } catch (...) {
+        HandleApplicationException(std::current_exception());
+      }
+    }
+    return 0;
+  }
+  return DefWindowProcW(Wnd, Msg, WParam, LParam);
+}
+
+void TMessageTimer::UpdateTimer() {
+  KillTimer(FWindow, kTimerId);
+  if (FEnabled && FInterval != 0 && FOnTimer) SetTimer(FWindow, kTimerId, FInterval, nullptr);
+}
+
+void TMessageTimer::SetEnabled(bool Value) {
+  if (Value == FEnabled) return;
+  FEnabled = Value;
+  UpdateTimer();
+}
+
+void TMessageTimer::SetInterval(uint32_t Value) {
+  if (Value == FInterval) return;
+  FInterval = Value;
+  UpdateTimer();
+}
+
+void TMessageTimer::SetOnTimer(TNotifyEvent Value) {
+  FOnTimer = std::move(Value);
+  UpdateTimer();
+}
+
+void TMessageTimer::Timer() { CallEvent(FOnTimer, this); }
