@@ -95,10 +95,6 @@ std::string ComposeFlashVars(const std::string& AuthorFlashVars, const std::stri
   return AuthorFlashVars.empty() ? own : AuthorFlashVars + "&" + own;
 }
 
-bool IsShiftJisLeadByte(uint8_t Byte) {
-  return (Byte >= 0x81 && Byte <= 0x9F) || (Byte >= 0xE0 && Byte <= 0xFC);
-}
-
 namespace {
 
 bool IsDeviceName(const std::string& Text) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "package/exe_adder.h"
+#include "util/utils.h"
 
 // A block borrowed from the item list: valid while the list lives.
 struct TItemBlock {
@@ -81,8 +82,8 @@ std::string ComposeFlashVars(const std::string& AuthorFlashVars, const std::stri
 // means a single-byte code page. Separators are only looked for outside
 // two-byte characters, whose second byte may equal '\\' or '|'.
 using TLeadBytePredicate = bool (*)(uint8_t Byte);
-// Lead bytes of Shift-JIS (code page 932), the saver's native code page.
-bool IsShiftJisLeadByte(uint8_t Byte);
+// IsShiftJisLeadByte (util/utils.h) is the one of code page 932, the saver's
+// native code page.
 
 // Text unchanged when it is one safe file-name component on every system the
 // files may land on; nullopt otherwise. Refused: empty, "." or "..", longer
