@@ -30,7 +30,7 @@ std::vector<TFlashPlacement> FlashPlacements(uint8_t Position, const std::vector
   return out;
 }
 
-std::string FileTitle(const std::string& Path, TLeadBytePredicate IsLeadByte) {
+std::string FileTitle(const std::string& Path, TLeadByteTest IsLeadByte) {
   size_t start = 0;
   size_t dot = std::string::npos;
   for (size_t i = 0; i < Path.size(); ++i) {

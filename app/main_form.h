@@ -26,5 +26,6 @@ std::vector<TFlashPlacement> FlashPlacements(uint8_t Position, const std::vector
 
 // The file name of Path without its folder and without its extension: what
 // follows the last backslash (or colon), up to its last ".". Empty for an empty
-// Path. Separators are only looked for outside two-byte characters.
-std::string FileTitle(const std::string& Path, TLeadBytePredicate IsLeadByte = nullptr);
+// Path. Separators are only looked for outside double-byte characters of
+// the code page IsLeadByte describes.
+std::string FileTitle(const std::string& Path, TLeadByteTest IsLeadByte = SystemLeadByteTest());

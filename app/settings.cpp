@@ -113,11 +113,11 @@ bool IsDeviceName(const std::string& Text) {
 
 }  // namespace
 
-std::optional<std::string> SafeFileComponent(const std::string& Text, TLeadBytePredicate IsLeadByte) {
+std::optional<std::string> SafeFileComponent(const std::string& Text, TLeadByteTest IsLead) {
   if (Text.empty() || Text.size() > 255 || Text == "." || Text == "..") return std::nullopt;
   for (size_t i = 0; i < Text.size(); ++i) {
     const auto c = static_cast<uint8_t>(Text[i]);
-    if (IsLeadByte && IsLeadByte(c)) {
+    if (IsLead(c)) {
       // The second byte belongs to the character; a missing one is garbage.
       if (i + 1 >= Text.size() || static_cast<uint8_t>(Text[i + 1]) < 0x40) return std::nullopt;
       ++i;
@@ -132,24 +132,24 @@ std::optional<std::string> SafeFileComponent(const std::string& Text, TLeadByteP
   return Text;
 }
 
-std::optional<std::string> FileNamePart(const std::string& Name, TLeadBytePredicate IsLeadByte) {
+std::optional<std::string> FileNamePart(const std::string& Name, TLeadByteTest IsLead) {
   size_t start = 0;
   for (size_t i = 0; i < Name.size(); ++i) {
     const auto c = static_cast<uint8_t>(Name[i]);
-    if (IsLeadByte && IsLeadByte(c) && i + 1 < Name.size()) {
+    if (IsLead(c) && i + 1 < Name.size()) {
       ++i;
       continue;
     }
     if (c == '\\' || c == '/' || c == ':') start = i + 1;
   }
-  return SafeFileComponent(Name.substr(start), IsLeadByte);
+  return SafeFileComponent(Name.substr(start), IsLead);
 }
 
 namespace {
 
-std::string Join(const std::string& Dir, const std::string& Name, char Separator) {
+std::string Join(const std::string& Dir, const std::string& Name, char Separator, TLeadByteTest IsLead) {
   if (Dir.empty()) return Name;
-  if (Dir.back() == '/' || Dir.back() == '\\') return Dir + Name;
+  if (AnsiEndsWithChar(Dir, '/', IsLead) || AnsiEndsWithChar(Dir, '\\', IsLead)) return Dir + Name;
   return Dir + Separator + Name;
 }
 
@@ -171,19 +171,19 @@ std::string Quoted(const std::string& Text) {
 }  // namespace
 
 std::optional<std::string> MovieFolder(const TPlayerSettings& Settings, const std::string& TempDir,
-                                       TLeadBytePredicate IsLeadByte, char Separator) {
+                                       TLeadByteTest IsLead, char Separator) {
   if (!Settings.Movie) return std::nullopt;
-  const auto guid = SafeFileComponent(Settings.Movie->GUID, IsLeadByte);
+  const auto guid = SafeFileComponent(Settings.Movie->GUID, IsLead);
   if (!guid) return std::nullopt;
-  return Join(TempDir, *guid, Separator);
+  return Join(TempDir, *guid, Separator, IsLead);
 }
 
 TExtractionPlan PlanExtraction(const TPlayerSettings& Settings, const std::string& TempDir,
-                               bool FolderCreated, TLeadBytePredicate IsLeadByte, char Separator) {
+                               bool FolderCreated, TLeadByteTest IsLead, char Separator) {
   TExtractionPlan plan;
   if (!Settings.Movie) return plan;
   const TMovieItem& movie = *Settings.Movie;
-  const auto folder = MovieFolder(Settings, TempDir, IsLeadByte, Separator);
+  const auto folder = MovieFolder(Settings, TempDir, IsLead, Separator);
   if (!folder && !movie.GUID.empty()) {
     plan.Refused.push_back("GUID " + Quoted(movie.GUID) +
                            " is not a plain folder name: the movie is not extracted");
@@ -196,29 +196,29 @@ TExtractionPlan PlanExtraction(const TPlayerSettings& Settings, const std::strin
     movieDir = *folder;
     plan.FolderToDelete = *folder;
     if (!movie.SwfName.empty()) {
-      movieName = FileNamePart(movie.SwfName, IsLeadByte);
+      movieName = FileNamePart(movie.SwfName, IsLead);
       if (!movieName)
         plan.Refused.push_back("FlashSwfName " + Quoted(movie.SwfName) +
                                " is not a file name: the movie is named after the GUID");
     }
   }
-  if (!movieName) movieName = SafeFileComponent(movie.GUID + ".swf", IsLeadByte);
+  if (!movieName) movieName = SafeFileComponent(movie.GUID + ".swf", IsLead);
   if (!movieName) {
     plan.Refused.push_back("GUID " + Quoted(movie.GUID) + " gives no usable movie file name");
     return plan;
   }
-  plan.MoviePath = Join(movieDir, *movieName, Separator);
+  plan.MoviePath = Join(movieDir, *movieName, Separator, IsLead);
   plan.Files.push_back({plan.MoviePath, movie.Block, inFolder});
 
   for (const TNeedFile& n : Settings.NeedFiles) {
     if (n.Name.empty() || !n.Block.Data) continue;
-    const auto name = FileNamePart(n.Name, IsLeadByte);
+    const auto name = FileNamePart(n.Name, IsLead);
     if (!name) {
       plan.Refused.push_back("need file " + std::to_string(n.Index) + " name " + Quoted(n.Name) +
                              " is not a file name: not extracted");
       continue;
     }
-    plan.Files.push_back({Join(movieDir, *name, Separator), n.Block, inFolder});
+    plan.Files.push_back({Join(movieDir, *name, Separator, IsLead), n.Block, inFolder});
   }
   return plan;
 }

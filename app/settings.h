@@ -78,12 +78,9 @@ TPlayerSettings DecodeSettings(const TItemTypes& Items);
 // ("normal" or "preview"), after the author's text and "&" when there is one.
 std::string ComposeFlashVars(const std::string& AuthorFlashVars, const std::string& ModeWord);
 
-// Whether Byte starts a two-byte character in the text's code page. Null
-// means a single-byte code page. Separators are only looked for outside
-// two-byte characters, whose second byte may equal '\\' or '|'.
-using TLeadBytePredicate = bool (*)(uint8_t Byte);
-// IsShiftJisLeadByte (util/utils.h) is the one of code page 932, the saver's
-// native code page.
+// Names are read in the package's code page (IsLead, the system's ANSI code
+// page by default): separators are only looked for outside double-byte
+// characters, whose second byte may equal '\\' or '|'.
 
 // Text unchanged when it is one safe file-name component on every system the
 // files may land on; nullopt otherwise. Refused: empty, "." or "..", longer
@@ -91,13 +88,13 @@ using TLeadBytePredicate = bool (*)(uint8_t Byte);
 // dot or blank, and device names (CON, PRN, AUX, NUL, COM0-9, LPT0-9,
 // CONIN$, CONOUT$, with or without an extension).
 std::optional<std::string> SafeFileComponent(const std::string& Text,
-                                             TLeadBytePredicate IsLeadByte = nullptr);
+                                             TLeadByteTest IsLead = SystemLeadByteTest());
 
 // The file-name part of a package name (what follows its last "\", "/" or
 // ":"), when that is a safe component: "sub\data.xml" gives "data.xml",
 // "..\..\x" and "C:\x" give "x", "a\.." is refused.
 std::optional<std::string> FileNamePart(const std::string& Name,
-                                        TLeadBytePredicate IsLeadByte = nullptr);
+                                        TLeadByteTest IsLead = SystemLeadByteTest());
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
@@ -110,7 +107,7 @@ inline constexpr char kPathSeparator = '/';
 // component: then no folder is made and the temporary directory is never
 // the one the cleanup deletes.
 std::optional<std::string> MovieFolder(const TPlayerSettings& Settings, const std::string& TempDir,
-                                       TLeadBytePredicate IsLeadByte = nullptr,
+                                       TLeadByteTest IsLead = SystemLeadByteTest(),
                                        char Separator = kPathSeparator);
 
 struct TPlannedFile {
@@ -138,5 +135,5 @@ struct TExtractionPlan {
 // GUID with ".swf". Need files go beside the movie under the file-name part
 // of their names; there are none without a movie.
 TExtractionPlan PlanExtraction(const TPlayerSettings& Settings, const std::string& TempDir,
-                               bool FolderCreated, TLeadBytePredicate IsLeadByte = nullptr,
+                               bool FolderCreated, TLeadByteTest IsLead = SystemLeadByteTest(),
                                char Separator = kPathSeparator);

@@ -62,5 +62,5 @@ TEST(FileTitle, TrailBytesThatLookLikeBackslashesAreNoSeparators) {
   const std::string hyou = "\x95\x5C";
   EXPECT_EQ(FileTitle("C:\\x\\" + hyou + "saver.scr", IsShiftJisLeadByte), hyou + "saver");
   // Read as single bytes the trail byte would cut the name.
-  EXPECT_EQ(FileTitle("C:\\x\\" + hyou + "saver.scr"), "saver");
+  EXPECT_EQ(FileTitle("C:\\x\\" + hyou + "saver.scr", IsSingleByteLeadByte), "saver");
 }

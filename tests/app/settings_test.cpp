@@ -195,7 +195,7 @@ TEST(SafeNames, OneComponentOrNothing) {
   // separator; a lead byte with no second byte is refused.
   const std::string hyou = "\x95\x5C.xml";
   EXPECT_EQ(FileNamePart("dir\\" + hyou, IsShiftJisLeadByte), std::optional<std::string>(hyou));
-  EXPECT_EQ(FileNamePart("dir\\" + hyou), std::optional<std::string>(".xml"));
+  EXPECT_EQ(FileNamePart("dir\\" + hyou, IsSingleByteLeadByte), std::optional<std::string>(".xml"));
   EXPECT_FALSE(SafeFileComponent("a\x95", IsShiftJisLeadByte));
 }
 
@@ -216,8 +216,8 @@ TEST(PlanExtraction, MovieAndNeedFilesInTheCreatedFolder) {
   TPlayerSettings s = WithMovie("G", "movies\\m.swf");
   s.NeedFiles = {{3, "sub\\data.xml", {xml, 1}}, {4, "nodata.xml", {}}, {5, "", {xml, 1}},
                  {6, "..", {xml, 1}}};
-  EXPECT_EQ(MovieFolder(s, "/tmp/t", nullptr, '/'), std::optional<std::string>("/tmp/t/G"));
-  const TExtractionPlan p = PlanExtraction(s, "/tmp/t", true, nullptr, '/');
+  EXPECT_EQ(MovieFolder(s, "/tmp/t", IsSingleByteLeadByte, '/'), std::optional<std::string>("/tmp/t/G"));
+  const TExtractionPlan p = PlanExtraction(s, "/tmp/t", true, IsSingleByteLeadByte, '/');
   EXPECT_EQ(p.MoviePath, "/tmp/t/G/m.swf");
   EXPECT_EQ(p.FolderToDelete, "/tmp/t/G");
   ASSERT_EQ(p.Files.size(), 2u);
@@ -229,8 +229,11 @@ TEST(PlanExtraction, MovieAndNeedFilesInTheCreatedFolder) {
   ASSERT_EQ(p.Refused.size(), 1u);  // the ".." need file
   EXPECT_NE(p.Refused[0].find("need file 6"), std::string::npos);
 
-  EXPECT_EQ(PlanExtraction(WithMovie("G", ""), "C:\\T\\", true, nullptr, '\\').MoviePath, "C:\\T\\G\\G.swf");
-  const TExtractionPlan refusedName = PlanExtraction(WithMovie("G", "a\\.."), "/t", true, nullptr, '/');
+  EXPECT_EQ(PlanExtraction(WithMovie("G", ""), "C:\\T\\", true, IsSingleByteLeadByte, '\\').MoviePath, "C:\\T\\G\\G.swf");
+  // A temporary directory ending in "表" does not end in a separator.
+  EXPECT_EQ(PlanExtraction(WithMovie("G", ""), "C:\\\x95\x5C", true, IsShiftJisLeadByte, '\\').MoviePath,
+            "C:\\\x95\x5C\\G\\G.swf");
+  const TExtractionPlan refusedName = PlanExtraction(WithMovie("G", "a\\.."), "/t", true, IsSingleByteLeadByte, '/');
   EXPECT_EQ(refusedName.MoviePath, "/t/G/G.swf");
   EXPECT_EQ(refusedName.Refused.size(), 1u);
 }
@@ -239,7 +242,7 @@ TEST(PlanExtraction, BesideTheFolderWhenItWasNotCreated) {
   static const uint8_t xml[] = {'<'};
   TPlayerSettings s = WithMovie("G", "named.swf");
   s.NeedFiles = {{0, "d.xml", {xml, 1}}};
-  const TExtractionPlan p = PlanExtraction(s, "/t", false, nullptr, '/');
+  const TExtractionPlan p = PlanExtraction(s, "/t", false, IsSingleByteLeadByte, '/');
   EXPECT_EQ(p.MoviePath, "/t/G.swf");  // whatever "FlashSwfName" says
   EXPECT_EQ(p.FolderToDelete, "");
   ASSERT_EQ(p.Files.size(), 2u);
@@ -251,16 +254,16 @@ TEST(PlanExtraction, BesideTheFolderWhenItWasNotCreated) {
 TEST(PlanExtraction, NeverLeavesTheTemporaryDirectory) {
   // An empty GUID: no folder, the movie beside as ".swf", nothing to delete.
   TPlayerSettings empty = WithMovie("", "x.swf");
-  EXPECT_FALSE(MovieFolder(empty, "/t", nullptr, '/'));
-  TExtractionPlan p = PlanExtraction(empty, "/t", false, nullptr, '/');
+  EXPECT_FALSE(MovieFolder(empty, "/t", IsSingleByteLeadByte, '/'));
+  TExtractionPlan p = PlanExtraction(empty, "/t", false, IsSingleByteLeadByte, '/');
   EXPECT_EQ(p.MoviePath, "/t/.swf");
   EXPECT_EQ(p.FolderToDelete, "");
 
   // Hostile GUIDs: no folder, no file, a reason for the user.
   for (const char* guid : {"..", ".", "..\\..\\x", "a/../../x", "C:\\x", "CON", "x\n", "a/b"}) {
     const TPlayerSettings s = WithMovie(guid, "m.swf");
-    EXPECT_FALSE(MovieFolder(s, "/t", nullptr, '/')) << guid;
-    p = PlanExtraction(s, "/t", true, nullptr, '/');
+    EXPECT_FALSE(MovieFolder(s, "/t", IsSingleByteLeadByte, '/')) << guid;
+    p = PlanExtraction(s, "/t", true, IsSingleByteLeadByte, '/');
     EXPECT_TRUE(p.Files.empty()) << guid;
     EXPECT_EQ(p.FolderToDelete, "") << guid;
     EXPECT_EQ(p.Refused.size(), 1u) << guid;
@@ -272,7 +275,7 @@ TEST(PlanExtraction, NeverLeavesTheTemporaryDirectory) {
   int index = 0;
   for (const char* name : {"..\\..\\x", "C:\\x", "a/../../y", "/etc/z", "NUL", "..", "c:..", "d:/"})
     s.NeedFiles.push_back({index++, name, {b, 1}});
-  p = PlanExtraction(s, "/t", true, nullptr, '/');
+  p = PlanExtraction(s, "/t", true, IsSingleByteLeadByte, '/');
   for (const TPlannedFile& f : p.Files) {
     ASSERT_EQ(f.Path.rfind("/t/G/", 0), 0u) << f.Path;
     EXPECT_EQ(f.Path.find('/', 5), std::string::npos) << f.Path;

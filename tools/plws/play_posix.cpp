@@ -175,6 +175,9 @@ class TServer {
         } catch (const std::exception& e) {
           FLog.Line("server: " + std::string(e.what()));
         }
+        // The answer is complete: tell the client now; the descriptor is
+        // closed when the thread is reaped.
+        shutdown(c->Fd, SHUT_RDWR);
         c->Done = true;
       });
     }
@@ -341,13 +344,21 @@ class TBrowser {
  public:
   ~TBrowser() { End(); }
 
+  // TempDir becomes the browser's TMPDIR: what it leaves there (its
+  // singleton socket) goes with the private folder.
   void Start(const std::string& Exe, const std::vector<std::string>& Args, const std::string& LogPath,
-             bool DevToolsPipe) {
+             const std::string& TempDir, bool DevToolsPipe) {
     std::vector<std::string> all = {Exe};
     all.insert(all.end(), Args.begin(), Args.end());
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> environment = {"TMPDIR=" + TempDir};
+    for (char** e = environ; *e; ++e)
+      if (std::strncmp(*e, "TMPDIR=", 7) != 0) environment.push_back(*e);
+    std::vector<char*> envp;
+    for (auto& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
     const int log = open(LogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
     int toBrowser[2] = {-1, -1}, fromBrowser[2] = {-1, -1};
@@ -372,7 +383,7 @@ class TBrowser {
       dup2(null, 0);
       dup2(log, 1);
       dup2(log, 2);
-      execv(Exe.c_str(), argv.data());
+      execve(Exe.c_str(), argv.data(), envp.data());
       _exit(127);
     }
     const int forkError = errno;
@@ -493,9 +504,11 @@ class TDevTools {
 // every way out.
 class TPrivateFolder {
  public:
-  TPrivateFolder() {
+  // In TMPDIR, or in Base when one is given.
+  explicit TPrivateFolder(const std::string& Base = "") {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/plws-play-XXXXXX";
+    const std::string base = !Base.empty() ? Base : tmp && *tmp ? tmp : "/tmp";
+    std::string pattern = base + "/plws-play-XXXXXX";
     if (!mkdtemp(pattern.data())) throw EPlwsError("cannot make a private folder in " + pattern + ": " + std::strerror(errno));
     FPath = pattern;
   }
@@ -644,6 +657,16 @@ class TPlayRun {
     const std::string temp = root.Path() + "/temp", profile = root.Path() + "/profile";
     if (mkdir(temp.c_str(), 0700) != 0 || mkdir(profile.c_str(), 0700) != 0)
       throw EPlwsError(root.Path() + ": cannot make folders: " + std::strerror(errno));
+    // Chromium puts a socket in its TMPDIR, whose path may not exceed 107
+    // bytes; a deep TMPDIR gets a short private folder of its own in /tmp.
+    std::optional<TPrivateFolder> shortFolder;
+    std::string browserTemp = root.Path() + "/b";
+    if (browserTemp.size() + 48 > 107) {
+      shortFolder.emplace("/tmp");
+      browserTemp = shortFolder->Path();
+    } else if (mkdir(browserTemp.c_str(), 0700) != 0) {
+      throw EPlwsError(browserTemp + ": cannot make: " + std::strerror(errno));
+    }
     const auto folder = MovieFolder(settings, temp, IsShiftJisLeadByte, '/');
     const bool created = folder && mkdir(folder->c_str(), 0700) == 0;
     const TExtractionPlan plan = PlanExtraction(settings, temp, created, IsShiftJisLeadByte, '/');
@@ -696,7 +719,7 @@ class TPlayRun {
       std::tie(launch.Width, launch.Height) = ScreenSize();
     }
     const std::string browserLog = root.Path() + "/browser.log";
-    FBrowser.Start(browserExe, BrowserArgs(launch), browserLog, headless);
+    FBrowser.Start(browserExe, BrowserArgs(launch), browserLog, browserTemp, headless);
     FLog.Line("started Chromium, process " + std::to_string(FBrowser.Pid()));
 
     int status = headless ? Screenshot(server, launch) : Play();
