@@ -1,0 +1,637 @@
+// The screen-saver host component in real processes: saver_host_probe.exe
+// (a form governed by TScreenSaver) is started with each switch, driven with
+// real X input through xdotool, and read back from its log and its windows.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/process_win32.h"
+#include "util/raii_win32.h"
+
+namespace {
+
+// Handles this thread's messages (the preview host window lives here) for
+// up to TimeoutMs or until Done() holds; returns Done().
+bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs) {
+  const ULONGLONG end = GetTickCount64() + TimeoutMs;
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (Done()) return true;
+    if (GetTickCount64() >= end) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+void Pump(DWORD Ms) {
+  PumpUntil([] { return false; }, Ms);
+}
+
+// Real X input into the Wine display. Wine starts the Unix program but gives
+// no handle to wait on, so callers wait for its effect.
+void Xdotool(const std::string& Args) {
+  std::string commandLine = "/usr/bin/xdotool " + Args;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  } else {
+    ADD_FAILURE() << "cannot run xdotool";
+  }
+}
+
+bool PointerAt(int X, int Y) {
+  POINT p;
+  return GetCursorPos(&p) && p.x == X && p.y == Y;
+}
+
+bool MovePointer(int X, int Y) {
+  Xdotool("mousemove " + std::to_string(X) + " " + std::to_string(Y));
+  return PumpUntil([&] { return PointerAt(X, Y); }, 5000);
+}
+
+std::string LogDir() {
+  static const std::string dir = MakeTempDir("saver host ");
+  return dir;
+}
+
+size_t Occurrences(const std::string& Text, const std::string& Part) {
+  size_t n = 0;
+  for (size_t at = Text.find(Part); at != std::string::npos; at = Text.find(Part, at + 1)) ++n;
+  return n;
+}
+
+// Where the first log line starting with Prefix starts, or npos.
+size_t FindLine(const std::string& Log, const std::string& Prefix) {
+  if (Log.compare(0, Prefix.size(), Prefix) == 0) return 0;
+  const size_t at = Log.find("\n" + Prefix);
+  return at == std::string::npos ? at : at + 1;
+}
+
+// The value after "Key=" in the first log line that starts with Prefix.
+std::string Field(const std::string& Log, const std::string& Prefix, const std::string& Key) {
+  const size_t line = FindLine(Log, Prefix);
+  if (line == std::string::npos) return {};
+  const size_t end = Log.find('\n', line);
+  const std::string text = Log.substr(line, end - line);
+  const size_t at = text.find(" " + Key + "=");
+  if (at == std::string::npos) return {};
+  const size_t start = at + Key.size() + 2;
+  return text.substr(start, text.find(' ', start) - start);
+}
+
+HWND HwndFromHex(const std::string& Hex) {
+  return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::stoull(Hex.empty() ? "0" : Hex, nullptr, 16)));
+}
+
+// One run of the probe, with its own log; killed at the end if still running.
+class TProbe {
+ public:
+  explicit TProbe(const std::string& Args, const std::string& Options = "", std::string Exe = "") {
+    static int serial = 0;
+    FLog = LogDir() + "probe" + std::to_string(++serial) + ".log";
+    DeleteFileA(FLog.c_str());
+    SetEnvironmentVariableA("PL_PROBE_LOG", FLog.c_str());
+    SetEnvironmentVariableA("PL_PROBE", Options.empty() ? nullptr : Options.c_str());
+    if (Exe.empty()) Exe = ExeDir() + "saver_host_probe.exe";
+    std::string commandLine = "\"" + Exe + "\" " + Args;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      FProcess.Reset(pi.hProcess);
+      CloseHandle(pi.hThread);
+      FProcessId = pi.dwProcessId;
+    }
+  }
+  ~TProbe() {
+    if (Running()) {
+      TerminateProcess(FProcess.Get(), 99);
+      WaitForSingleObject(FProcess.Get(), 5000);
+    }
+  }
+
+  bool Started() const { return static_cast<bool>(FProcess); }
+  DWORD ProcessId() const { return FProcessId; }
+  std::string Log() const { return ReadTextFile(FLog); }
+  bool Running() const { return FProcess && WaitForSingleObject(FProcess.Get(), 0) == WAIT_TIMEOUT; }
+  bool WaitFor(const std::string& Text, DWORD TimeoutMs = 10000) const {
+    return PumpUntil([&] { return Log().find(Text) != std::string::npos; }, TimeoutMs);
+  }
+  bool WaitExit(DWORD TimeoutMs = 10000) const {
+    return PumpUntil([&] { return !Running(); }, TimeoutMs);
+  }
+  DWORD ExitCode() const {
+    DWORD code = 1234;
+    GetExitCodeProcess(FProcess.Get(), &code);
+    return code;
+  }
+  // The main form's window once it has shown.
+  HWND Shown() const { return HwndFromHex(Field(Log(), "shown ", "hwnd")); }
+  HWND MainForm() const {
+    const std::string log = Log();
+    const size_t at = FindLine(log, "main-form ");
+    return at == std::string::npos ? nullptr : HwndFromHex(log.substr(at + 10, log.find('\n', at) - at - 10));
+  }
+
+ private:
+  std::string FLog;
+  TUniqueHandle FProcess;
+  DWORD FProcessId = 0;
+};
+
+// Sends the system's request to start a screen saver; its result.
+LRESULT RequestScreenSaver(HWND Wnd) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(Wnd, WM_SYSCOMMAND, SC_SCREENSAVE, 0, SMTO_ABORTIFHUNG, 5000, &result);
+  return static_cast<LRESULT>(result);
+}
+
+// Starts a full-screen probe with the pointer at (0, 0), where Wine's
+// synthetic move after the first show counts as no change of position.
+void StartSaver(std::unique_ptr<TProbe>& Probe, const std::string& Options = "", const std::string& Exe = "") {
+  ASSERT_TRUE(MovePointer(0, 0));
+  Probe = std::make_unique<TProbe>("/E", Options, Exe);
+  ASSERT_TRUE(Probe->Started());
+  ASSERT_TRUE(Probe->WaitFor("shown ")) << Probe->Log();
+  // Let the synthetic move arrive.
+  Pump(400);
+}
+
+// Moves the pointer and waits until the form has judged the move.
+void MoveAndWait(TProbe& Probe, int X, int Y, int Count) {
+  ASSERT_TRUE(MovePointer(X, Y));
+  const std::string line = "move " + std::to_string(X) + " " + std::to_string(Y) + " count=" + std::to_string(Count);
+  ASSERT_TRUE(Probe.WaitFor(line)) << line << "\n" << Probe.Log();
+}
+
+}  // namespace
+
+TEST(ScreenSaverFullScreen, FourthMoveEndsAfterThreeNewPositions) {
+  std::unique_ptr<TProbe> probe;
+  StartSaver(probe);
+  const std::string log = probe->Log();
+  EXPECT_NE(log.find("mode 4"), std::string::npos) << log;
+  // The framed form became borderless, topmost and covers the desktop; the
+  // pointer is hidden.
+  const uint32_t style = std::stoul(Field(log, "shown ", "style"), nullptr, 16);
+  EXPECT_EQ(style & WS_CAPTION, 0u);
+  EXPECT_NE(std::stoul(Field(log, "shown ", "exstyle"), nullptr, 16) & WS_EX_TOPMOST, 0u);
+  EXPECT_EQ(Field(log, "shown ", "rect"), "0,0,1280,1024");
+  EXPECT_LT(std::stoi(Field(log, "shown ", "cursor")), 0);
+  EXPECT_EQ(Occurrences(probe->Log(), "count=1"), 0u) << "nothing counted before the first real move";
+
+  // Over the child window (as over the player control) the moves reach the
+  // rules through the mouse hook.
+  MoveAndWait(*probe, 700, 100, 1);
+  MoveAndWait(*probe, 800, 200, 2);
+  MoveAndWait(*probe, 900, 300, 3);
+  EXPECT_NE(probe->Log().find("hooked-mouse 200"), std::string::npos);
+  Pump(200);
+  EXPECT_TRUE(probe->Running());
+  EXPECT_EQ(probe->Log().find("terminate"), std::string::npos);
+
+  ASSERT_TRUE(MovePointer(100, 500));
+  ASSERT_TRUE(probe->WaitExit()) << probe->Log();
+  EXPECT_EQ(probe->ExitCode(), 0u);
+  EXPECT_EQ(Occurrences(probe->Log(), "terminate"), 1u) << probe->Log();
+  EXPECT_NE(probe->Log().find("exit"), std::string::npos);
+  // The system was told that a screen saver ran, and then that none runs.
+  EXPECT_NE(probe->Log().find("saver-running 1\n"), std::string::npos);
+  EXPECT_NE(probe->Log().find("saver-running-after 0\n"), std::string::npos);
+}
+
+TEST(ScreenSaverFullScreen, KeyOrButtonEnds) {
+  for (const char* input : {"key a", "click 1", "click 4" /* wheel */}) {
+    std::unique_ptr<TProbe> probe;
+    StartSaver(probe);
+    Xdotool(input);
+    ASSERT_TRUE(probe->WaitExit()) << input << "\n" << probe->Log();
+    EXPECT_EQ(probe->ExitCode(), 0u);
+    EXPECT_EQ(Occurrences(probe->Log(), "terminate"), 1u) << input << "\n" << probe->Log();
+  }
+  // Over the child, a key reaches the rules through the keyboard hook.
+  std::unique_ptr<TProbe> probe;
+  StartSaver(probe);
+  ASSERT_TRUE(MovePointer(1000, 500));
+  Xdotool("key b");
+  ASSERT_TRUE(probe->WaitExit()) << probe->Log();
+  EXPECT_EQ(Occurrences(probe->Log(), "terminate"), 1u) << probe->Log();
+}
+
+TEST(ScreenSaverFullScreen, WithoutMoveRuleNeitherMovesNorButtonsEnd) {
+  std::unique_ptr<TProbe> probe;
+  StartSaver(probe, "nomousemove");
+  // Moves over the form are still counted.
+  MoveAndWait(*probe, 100, 100, 1);
+  MoveAndWait(*probe, 200, 200, 2);
+  MoveAndWait(*probe, 300, 300, 3);
+  MoveAndWait(*probe, 400, 400, 3);
+  for (const char* input : {"click 1", "click 3", "click 4", "mousemove 700 300", "click 1", "mousemove 900 600"}) {
+    Xdotool(input);
+    Pump(150);
+  }
+  ASSERT_TRUE(PumpUntil([] { return PointerAt(900, 600); }, 5000));
+  Pump(500);
+  EXPECT_TRUE(probe->Running());
+  const std::string log = probe->Log();
+  EXPECT_EQ(log.find("terminate"), std::string::npos) << log;
+  // The mouse hook forwards nothing.
+  EXPECT_EQ(log.find("hooked-mouse"), std::string::npos) << log;
+  Xdotool("key Escape");
+  ASSERT_TRUE(probe->WaitExit()) << probe->Log();
+  EXPECT_EQ(Occurrences(probe->Log(), "terminate"), 1u);
+}
+
+TEST(ScreenSaverFullScreen, WithoutKeyRuleKeysDoNotEnd) {
+  std::unique_ptr<TProbe> probe;
+  StartSaver(probe, "nokeydown");
+  Xdotool("key a");
+  Pump(300);
+  ASSERT_TRUE(MovePointer(1000, 500));
+  Xdotool("key b");
+  Pump(500);
+  EXPECT_TRUE(probe->Running());
+  EXPECT_EQ(probe->Log().find("terminate"), std::string::npos);
+  Xdotool("click 1");
+  ASSERT_TRUE(probe->WaitExit()) << probe->Log();
+  EXPECT_EQ(Occurrences(probe->Log(), "terminate"), 1u);
+}
+
+TEST(ScreenSaverFullScreen, SecondCopyEndsAtOnceAndFirstGoesOn) {
+  std::unique_ptr<TProbe> first;
+  StartSaver(first);
+  for (int i = 0; i < 2; ++i) {
+    TProbe second("/E");
+    ASSERT_TRUE(second.WaitExit()) << second.Log();
+    EXPECT_EQ(second.ExitCode(), 0u);
+    EXPECT_NE(second.Log().find("mode 4"), std::string::npos);
+    EXPECT_EQ(second.Log().find("terminate"), std::string::npos);
+  }
+  Pump(300);
+  EXPECT_TRUE(first->Running());
+  EXPECT_EQ(first->Log().find("terminate"), std::string::npos);
+  Xdotool("key a");
+  ASSERT_TRUE(first->WaitExit()) << first->Log();
+  EXPECT_EQ(Occurrences(first->Log(), "terminate"), 1u);
+  // The name is free again.
+  std::unique_ptr<TProbe> third;
+  StartSaver(third);
+  EXPECT_TRUE(third->Running());
+  Xdotool("key a");
+  EXPECT_TRUE(third->WaitExit());
+}
+
+TEST(ScreenSaverFullScreen, ScreenSaveRequestRefused) {
+  std::unique_ptr<TProbe> probe;
+  StartSaver(probe);
+  EXPECT_EQ(RequestScreenSaver(probe->Shown()), 1);
+  Pump(200);
+  EXPECT_EQ(probe->Log().find("screensave-leaked"), std::string::npos);
+  EXPECT_TRUE(probe->Running());
+  Xdotool("key a");
+  EXPECT_TRUE(probe->WaitExit());
+}
+
+// The system's password flag, set for one test in the private prefix and
+// removed afterwards.
+class ScreenSaverPassword : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              FKey.Put(), nullptr),
+              ERROR_SUCCESS);
+    const DWORD one = 1;
+    ASSERT_EQ(RegSetValueExA(FKey.Get(), "ScreenSaveUsePassword", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                             sizeof one),
+              ERROR_SUCCESS);
+  }
+  void TearDown() override {
+    RegDeleteValueA(FKey.Get(), "ScreenSaveUsePassword");
+    SetEnvironmentVariableA("PL_PASSWORD_REJECTS", nullptr);
+  }
+  TUniqueHKey FKey;
+};
+
+TEST_F(ScreenSaverPassword, RejectedCheckGoesOnAndCountsAgain) {
+  // The probe with a "Password.CPL" of our own beside it, rejecting once.
+  const std::string dir = MakeTempDir("saver password ");
+  const std::string exe = dir + "saver_host_probe.exe";
+  ASSERT_TRUE(CopyFileA((ExeDir() + "saver_host_probe.exe").c_str(), exe.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((ExeDir() + "password_double.dll").c_str(), (dir + "Password.CPL").c_str(), FALSE));
+  SetEnvironmentVariableA("PL_PASSWORD_REJECTS", "1");
+
+  std::unique_ptr<TProbe> probe;
+  StartSaver(probe, "", exe);
+  MoveAndWait(*probe, 700, 100, 1);
+  MoveAndWait(*probe, 800, 200, 2);
+  MoveAndWait(*probe, 900, 300, 3);
+  // The fourth asks, is refused, and counts from 0 again: as one new position.
+  MoveAndWait(*probe, 100, 500, 1);
+  std::string log = probe->Log();
+  EXPECT_EQ(Occurrences(log, "verify "), 1u) << log;
+  // The pointer was shown for the check and is hidden again.
+  EXPECT_GE(std::stoi(Field(log, "verify ", "cursor")), 0) << log;
+  EXPECT_EQ(Field(log, "verify ", "result"), "0");
+  EXPECT_LT(std::stoi(Field(log, "move 100 500 ", "cursor")), 0) << log;
+  // One more move is not enough now.
+  MoveAndWait(*probe, 200, 500, 2);
+  Pump(200);
+  EXPECT_TRUE(probe->Running());
+  EXPECT_EQ(probe->Log().find("terminate"), std::string::npos);
+
+  Xdotool("key a");
+  ASSERT_TRUE(probe->WaitExit()) << probe->Log();
+  log = probe->Log();
+  EXPECT_EQ(Occurrences(log, "verify "), 2u) << log;
+  EXPECT_NE(log.find("result=1"), std::string::npos);
+  EXPECT_EQ(Occurrences(log, "terminate"), 1u) << log;
+}
+
+TEST_F(ScreenSaverPassword, MissingLibraryCountsAsPassed) {
+  // No "Password.CPL" beside the probe in its build folder.
+  ASSERT_FALSE(FileExists(ExeDir() + "Password.CPL"));
+  std::unique_ptr<TProbe> probe;
+  StartSaver(probe);
+  Xdotool("key a");
+  ASSERT_TRUE(probe->WaitExit()) << probe->Log();
+  EXPECT_EQ(probe->Log().find("verify"), std::string::npos);
+  EXPECT_EQ(Occurrences(probe->Log(), "terminate"), 1u);
+}
+
+namespace {
+
+// A plain top-level window standing in for the display settings' preview.
+class TPreviewHost {
+ public:
+  TPreviewHost(int X, int Y, int W, int H) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"PlPreviewHost";
+    RegisterClassW(&wc);
+    FWnd = CreateWindowExW(0, L"PlPreviewHost", L"preview", WS_POPUP | WS_VISIBLE, X, Y, W, H, nullptr, nullptr,
+                           wc.hInstance, nullptr);
+  }
+  ~TPreviewHost() {
+    if (FWnd && IsWindow(FWnd)) DestroyWindow(FWnd);
+  }
+  HWND Wnd() const { return FWnd; }
+  void Destroy() {
+    DestroyWindow(FWnd);
+    FWnd = nullptr;
+  }
+  std::string Arg() const { return std::to_string(static_cast<int32_t>(reinterpret_cast<intptr_t>(FWnd))); }
+
+ private:
+  HWND FWnd = nullptr;
+};
+
+}  // namespace
+
+TEST(ScreenSaverPreview, DisabledChildOfParentEndsOnClose) {
+  TPreviewHost host(100, 120, 240, 180);
+  ASSERT_TRUE(host.Wnd());
+  TProbe probe("/p " + host.Arg());
+  ASSERT_TRUE(probe.WaitFor("shown ")) << probe.Log();
+  EXPECT_NE(probe.Log().find("mode 3"), std::string::npos);
+  const HWND form = probe.Shown();
+  ASSERT_TRUE(IsWindow(form));
+  EXPECT_EQ(GetParent(form), host.Wnd());
+  EXPECT_EQ(static_cast<DWORD>(GetWindowLongPtrW(form, GWL_STYLE)) & ~static_cast<DWORD>(WS_VISIBLE),
+            static_cast<DWORD>(WS_CHILD | WS_DISABLED));
+  EXPECT_TRUE(IsWindowVisible(form));
+  RECT r{};
+  GetWindowRect(form, &r);
+  EXPECT_EQ(r.left, 100);
+  EXPECT_EQ(r.top, 120);
+  EXPECT_EQ(r.right, 340);
+  EXPECT_EQ(r.bottom, 300);
+
+  // Input over the preview ends nothing.
+  for (const char* input : {"mousemove 150 150", "mousemove 200 200", "mousemove 250 250", "mousemove 300 280",
+                            "click 1", "key a"}) {
+    Xdotool(input);
+    Pump(150);
+  }
+  Pump(400);
+  EXPECT_TRUE(probe.Running());
+  EXPECT_EQ(RequestScreenSaver(form), 1);
+  EXPECT_EQ(probe.Log().find("terminate"), std::string::npos) << probe.Log();
+  EXPECT_EQ(probe.Log().find("screensave-leaked"), std::string::npos);
+
+  PostMessageW(form, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(probe.WaitExit()) << probe.Log();
+  EXPECT_EQ(probe.ExitCode(), 0u);
+  EXPECT_EQ(Occurrences(probe.Log(), "terminate"), 1u) << probe.Log();
+  EXPECT_EQ(GetWindow(host.Wnd(), GW_CHILD), nullptr);
+}
+
+TEST(ScreenSaverPreview, EndsWhenParentGoesOrIsMissing) {
+  {
+    TPreviewHost host(50, 50, 200, 150);
+    TProbe probe("/p " + host.Arg());
+    ASSERT_TRUE(probe.WaitFor("shown ")) << probe.Log();
+    host.Destroy();
+    ASSERT_TRUE(probe.WaitExit()) << probe.Log();
+    EXPECT_EQ(probe.ExitCode(), 0u);
+  }
+  // No parent, or a number that is no window: nothing to show in; the
+  // program ends by itself.
+  for (const char* args : {"/p", "/p 12345", "/p nonsense"}) {
+    TProbe probe(args);
+    ASSERT_TRUE(probe.WaitExit()) << args << "\n" << probe.Log();
+    EXPECT_EQ(probe.ExitCode(), 0u) << args;
+    EXPECT_NE(probe.Log().find("mode 3"), std::string::npos) << args << "\n" << probe.Log();
+  }
+}
+
+TEST(ScreenSaverConfig, ShowsNamedFormModallyThenEnds) {
+  TProbe probe("/c", "dialog");
+  ASSERT_TRUE(probe.WaitFor("dialog-shown")) << probe.Log();
+  const std::string log = probe.Log();
+  EXPECT_NE(log.find("mode 2"), std::string::npos);
+  EXPECT_EQ(Field(log, "dialog-shown", "modal"), "1");
+  // Centred on the work area.
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const int left = work.left + (work.right - work.left - 300) / 2;
+  const int top = work.top + (work.bottom - work.top - 200) / 2;
+  EXPECT_EQ(Field(log, "dialog-shown", "rect"), std::to_string(left) + "," + std::to_string(top) + "," +
+                                                    std::to_string(left + 300) + "," + std::to_string(top + 200));
+  // The main form stays hidden and refuses the system's request too.
+  const HWND main = probe.MainForm();
+  ASSERT_TRUE(IsWindow(main));
+  EXPECT_FALSE(IsWindowVisible(main));
+  EXPECT_EQ(FindLine(log, "shown "), std::string::npos);
+  EXPECT_EQ(RequestScreenSaver(main), 1);
+  Pump(200);
+  EXPECT_TRUE(probe.Running());
+  EXPECT_EQ(probe.Log().find("terminate"), std::string::npos);
+
+  PostMessageW(HwndFromHex(Field(log, "dialog-shown", "hwnd")), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(probe.WaitExit()) << probe.Log();
+  EXPECT_EQ(Occurrences(probe.Log(), "terminate"), 1u) << probe.Log();
+  EXPECT_EQ(probe.Log().find("screensave-leaked"), std::string::npos);
+}
+
+TEST(ScreenSaverConfig, WithoutSuchFormEndsAtOnce) {
+  // No argument means configuration too.
+  for (const char* args : {"", "/c"}) {
+    TProbe probe(args, "dialog,customize=frmNothing");
+    ASSERT_TRUE(probe.WaitExit()) << probe.Log();
+    EXPECT_EQ(probe.ExitCode(), 0u);
+    const std::string log = probe.Log();
+    EXPECT_NE(log.find("mode 2"), std::string::npos) << log;
+    EXPECT_EQ(log.find("dialog-shown"), std::string::npos) << log;
+    EXPECT_EQ(Occurrences(log, "terminate"), 1u) << log;
+  }
+  // The name is compared without regard to case.
+  TProbe probe("/c", "dialog,customize=FRMDIALOG");
+  ASSERT_TRUE(probe.WaitFor("dialog-shown")) << probe.Log();
+  PostMessageW(HwndFromHex(Field(probe.Log(), "dialog-shown", "hwnd")), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(probe.WaitExit());
+}
+
+TEST(ScreenSaverNone, BorderlessTopmostAtStoredBoundsAndNotEndedByInput) {
+  TProbe probe("/x", "timers");
+  ASSERT_TRUE(probe.WaitFor("shown ")) << probe.Log();
+  std::string log = probe.Log();
+  EXPECT_EQ(Field(log, "shown ", "rect"), "30,40,350,280");
+  EXPECT_EQ(std::stoul(Field(log, "shown ", "style"), nullptr, 16) & WS_CAPTION, 0u);
+  EXPECT_NE(std::stoul(Field(log, "shown ", "exstyle"), nullptr, 16) & WS_EX_TOPMOST, 0u);
+  // The pointer is left alone outside full-screen mode.
+  EXPECT_GE(std::stoi(Field(log, "shown ", "cursor")), 0);
+
+  // Interval started the drawing timer although TimerEnabled is False;
+  // Visible hides and shows the form; TimerEnabled False stops the timer.
+  ASSERT_TRUE(probe.WaitFor("timer-disabled")) << probe.Log();
+  Pump(700);
+  log = probe.Log();
+  EXPECT_NE(log.find("mode 0\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("saver-running 0\n"), std::string::npos) << log;
+  EXPECT_LT(log.find("visible 0\n"), log.find("visible 1\n")) << log;
+  EXPECT_EQ(Occurrences(log, "timer "), 3u) << log;
+
+  for (const char* input : {"mousemove 60 60", "mousemove 70 70", "mousemove 80 80", "mousemove 90 90", "click 1",
+                            "key a"}) {
+    Xdotool(input);
+    Pump(150);
+  }
+  Pump(300);
+  EXPECT_TRUE(probe.Running());
+  EXPECT_EQ(RequestScreenSaver(probe.Shown()), 1);
+  // The moves were still counted.
+  EXPECT_NE(probe.Log().find("count=3"), std::string::npos) << probe.Log();
+
+  // A close request outside a preview closes the form without the end sequence.
+  PostMessageW(probe.Shown(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(probe.WaitExit()) << probe.Log();
+  log = probe.Log();
+  EXPECT_EQ(log.find("terminate"), std::string::npos) << log;
+  EXPECT_EQ(log.find("screensave-leaked"), std::string::npos);
+}
+
+TEST(ScreenSaverNone, BitmapIsCopiedOntoTheForm) {
+  TProbe probe("/x", "bitmap");
+  ASSERT_TRUE(probe.WaitFor("pixel ")) << probe.Log();
+  EXPECT_NE(probe.Log().find("pixel ff0000"), std::string::npos) << probe.Log();
+  PostMessageW(probe.Shown(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(probe.WaitExit());
+}
+
+namespace {
+
+// The windows of process Pid whose caption is Caption.
+std::vector<HWND> WindowsWithCaption(DWORD Pid, const std::wstring& Caption) {
+  struct TSearch {
+    DWORD Pid;
+    std::wstring Caption;
+    std::vector<HWND> Found;
+  } search{Pid, Caption, {}};
+  EnumWindows(
+      [](HWND Wnd, LPARAM Param) -> BOOL {
+        auto* s = reinterpret_cast<TSearch*>(Param);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(Wnd, &pid);
+        wchar_t text[64] = {};
+        GetWindowTextW(Wnd, text, 64);
+        if (pid == s->Pid && s->Caption == text && IsWindowVisible(Wnd)) s->Found.push_back(Wnd);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.Found;
+}
+
+// Waits for the probe's error box, checks it and presses its button;
+// returns its text.
+std::wstring AnswerErrorBox(const TProbe& Probe) {
+  std::vector<HWND> boxes;
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        boxes = WindowsWithCaption(Probe.ProcessId(), L"エラー");
+        return !boxes.empty();
+      },
+      10000))
+      << Probe.Log();
+  if (boxes.size() != 1) return L"";
+  const HWND box = boxes[0];
+  wchar_t text[256] = {};
+  GetDlgItemTextW(box, 0xFFFF, text, 256);
+  // A single OK button.
+  EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
+  EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
+  EXPECT_EQ(GetDlgItem(box, IDYES), nullptr);
+  // The program waits on the box.
+  Pump(300);
+  EXPECT_TRUE(Probe.Running());
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+  return text;
+}
+
+}  // namespace
+
+TEST(ScreenSaverPasswordChange, SystemChangeEndsSilently) {
+  // Wine's change function shows nothing and succeeds: no message, no form.
+  TProbe probe("/a");
+  ASSERT_TRUE(probe.WaitExit()) << probe.Log();
+  EXPECT_EQ(probe.ExitCode(), 0u);
+  const std::string log = probe.Log();
+  EXPECT_NE(log.find("aborted\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("exit\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("created"), std::string::npos) << log;
+  EXPECT_EQ(FindLine(log, "shown "), std::string::npos) << log;
+}
+
+TEST(ScreenSaverPasswordChange, FailuresAreReportedThenProgramEnds) {
+  const std::string library = ExeDir() + "password_double.dll";
+  SetEnvironmentVariableA("PL_PASSWORD_CHANGE_RESULT", "5");
+  {
+    TProbe probe("/a", "change-library=" + library);
+    EXPECT_EQ(AnswerErrorBox(probe), L"パスワードの変更に失敗しました");
+    ASSERT_TRUE(probe.WaitExit()) << probe.Log();
+    EXPECT_EQ(probe.ExitCode(), 0u);
+    const std::string log = probe.Log();
+    EXPECT_NE(log.find("change provider=SCRSAVE window=1 a=0 b=0\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("aborted\n"), std::string::npos) << log;
+    EXPECT_EQ(FindLine(log, "shown "), std::string::npos) << log;
+  }
+  SetEnvironmentVariableA("PL_PASSWORD_CHANGE_RESULT", nullptr);
+  for (const std::string& options : {"change-library=" + ExeDir() + "no_such_library.dll",
+                                     "change-library=" + library + ",change-function=NoSuchFunction"}) {
+    TProbe probe("/a", options);
+    EXPECT_EQ(AnswerErrorBox(probe), L"パスワードダイアログが表示できませんでした") << options;
+    ASSERT_TRUE(probe.WaitExit()) << probe.Log();
+    EXPECT_EQ(probe.ExitCode(), 0u);
+    EXPECT_EQ(probe.Log().find("change provider"), std::string::npos);
+    EXPECT_NE(probe.Log().find("aborted\n"), std::string::npos);
+  }
+}
