@@ -37,7 +37,8 @@ std::string TempOutputFile() {
 
 }  // namespace
 
-TChild::TChild(const std::vector<std::string>& Argv, const TEnv& Env, const std::string& OutputFile)
+TChild::TChild(const std::vector<std::string>& Argv, const TEnv& Env, const std::string& OutputFile,
+               const std::string& Cwd)
     : FOutputFile(OutputFile) {
   std::vector<std::string> envStrings;
   for (char** e = environ; *e; ++e) {
@@ -59,6 +60,7 @@ TChild::TChild(const std::vector<std::string>& Argv, const TEnv& Env, const std:
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, FOutputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  if (!Cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, Cwd.c_str());
   pid_t pid = -1;
   if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) FPid = pid;
   posix_spawn_file_actions_destroy(&actions);

@@ -15,10 +15,12 @@
 using TEnv = std::map<std::string, std::string>;
 
 // A process this driver started. Its output (stdout and stderr) goes to a
-// file. The destructor kills it (by its pid) if it still runs.
+// file; it runs in Cwd (this process's folder when empty). The destructor
+// kills it (by its pid) if it still runs.
 class TChild {
  public:
-  TChild(const std::vector<std::string>& Argv, const TEnv& Env, const std::string& OutputFile);
+  TChild(const std::vector<std::string>& Argv, const TEnv& Env, const std::string& OutputFile,
+         const std::string& Cwd = "");
   ~TChild();
   TChild(const TChild&) = delete;
   TChild& operator=(const TChild&) = delete;

@@ -185,12 +185,15 @@ class SaverE2E : public ::testing::Test {
   }
 
   TEnv WineEnv() const { return {{"PL_FAKEPLAYER_LOG", WinePath(Log)}}; }
+  std::string Cwd() const { return Dir + "/cwd"; }
 
+  // Starts a program in the scenario's own working folder.
   std::unique_ptr<TChild> Start(const std::vector<std::string>& Argv, const std::string& Output,
                                 const TEnv& Extra = {}) {
     TEnv env = WineEnv();
     for (const auto& [k, v] : Extra) env[k] = v;
-    auto child = std::make_unique<TChild>(Argv, env, Dir + "/" + Output);
+    fs::create_directories(Cwd());
+    auto child = std::make_unique<TChild>(Argv, env, Dir + "/" + Output, Cwd());
     EXPECT_TRUE(child->Started());
     return child;
   }
@@ -225,7 +228,16 @@ class SaverE2E : public ::testing::Test {
   // The extraction folder of GUID in the prefix's temporary directory.
   static std::string TempFolder(const std::string& GUID) { return S().TempUnix + "/" + GUID; }
   static std::string TempWindows(const std::string& Rest) { return S().TempWindows + Rest; }
-  void ExpectTempAsBefore() const { EXPECT_EQ(Tree(S().TempUnix), TempBefore); }
+  void ExpectTempAsBefore() const { ExpectSame(Tree(S().TempUnix), TempBefore); }
+  // Two file trees, with only the differences reported.
+  static void ExpectSame(const std::set<std::string>& Now, const std::set<std::string>& Before) {
+    std::string added, removed;
+    for (const auto& p : Now)
+      if (!Before.count(p)) added += " " + p;
+    for (const auto& p : Before)
+      if (!Now.count(p)) removed += " " + p;
+    EXPECT_TRUE(added.empty() && removed.empty()) << "added:" << added << "\nremoved:" << removed;
+  }
 
   // The saver's main window: the form's caption.
   static bool SaverWindowShown(const std::string& Display = "") {
@@ -411,7 +423,7 @@ TEST_F(SaverE2E, ConfigurationShowsThePackagesDialogAndClosingItRemovesTheFiles)
   ASSERT_TRUE(std::regex_search(geometry.Output, m, std::regex("Geometry: (\\d+)x(\\d+)"))) << geometry.Output;
   EXPECT_GT(std::stoi(m[1]), 250) << "wide enough for the long copyright line";
 
-  RunProgram({"xdotool", "windowactivate", "--sync", window});
+  RunProgram({"xdotool", "windowfocus", "--sync", window});
   Key("Return");
   const auto code = saver->Wait(20000);
   ASSERT_TRUE(code) << "closing the dialog ends the program";
@@ -511,7 +523,7 @@ TEST_F(SaverE2E, HostileNamesWriteNothingOutsideTheTemporaryDirectory) {
   const std::string driveC = S().Prefix + "/drive_c";
   const std::string tempRel = fs::relative(S().TempUnix, driveC).generic_string() + "/";
   const auto driveBefore = Tree(driveC, tempRel);
-  const auto cwdBefore = Tree(fs::current_path().string());
+  fs::create_directories(Cwd());
 
   // A GUID that climbs out: nothing is extracted at all.
   for (const std::string guid : {"..\\..\\x", "C:\\x", "a/../../x"}) {
@@ -525,7 +537,7 @@ TEST_F(SaverE2E, HostileNamesWriteNothingOutsideTheTemporaryDirectory) {
     auto saver = Start({"wine", scr, "/e"}, "guid.out");
     ASSERT_TRUE(WaitUntil([&] { return Events("put").size() >= loads + 5; }, 20000)) << ReadFile(Log);
     SleepMs(300);
-    EXPECT_EQ(Tree(S().TempUnix), TempBefore);
+    ExpectSame(Tree(S().TempUnix), TempBefore);
     Key("space");
     EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
   }
@@ -547,12 +559,125 @@ TEST_F(SaverE2E, HostileNamesWriteNothingOutsideTheTemporaryDirectory) {
   ASSERT_TRUE(WaitForEvents("load", 1)) << ReadFile(Log);
   std::set<std::string> expected = TempBefore;
   for (const char* f : {"/", "/evil.swf", "/x", "/y", "/z"}) expected.insert(guid + f);
-  EXPECT_EQ(Tree(S().TempUnix), expected);
+  ExpectSame(Tree(S().TempUnix), expected);
   Key("space");
   EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
   ExpectTempAsBefore();
-  EXPECT_EQ(Tree(driveC, tempRel), driveBefore);
-  EXPECT_EQ(Tree(fs::current_path().string()), cwdBefore);
+  ExpectSame(Tree(driveC, tempRel), driveBefore);
+  // Nothing relative to the saver's working folder either.
+  EXPECT_TRUE(Tree(Cwd()).empty());
+}
+
+// ---- two monitors ------------------------------------------------------------------------
+
+// An X server of this scenario's own: Xorg with the dummy driver and two
+// screens side by side, on a display number nobody uses. Stopped by pid.
+class TTwoMonitorServer {
+ public:
+  explicit TTwoMonitorServer(const std::string& Dir) {
+    for (int n = 40; n < 100 && Display.empty(); ++n) {
+      if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+        continue;
+      const std::string display = ":" + std::to_string(n);
+      FServer = std::make_unique<TChild>(
+          std::vector<std::string>{"Xorg", display, "-config", std::string(PL_E2E_SOURCE_DIR) + "/tests/e2e/two-monitors.xorg.conf",
+                                   "-noreset", "-nolisten", "tcp", "-logfile", Dir + "/xorg.log"},
+          TEnv{}, Dir + "/xorg.out");
+      if (WaitUntil([&] { return !FServer->Running() ||
+                                 RunProgram({"xdpyinfo"}, {{"DISPLAY", display}}, 5000).ExitCode == 0; }, 20000) &&
+          FServer->Running())
+        Display = display;
+      else
+        FServer.reset();
+    }
+  }
+  std::string Display;  // empty when no server could be started
+
+ private:
+  std::unique_ptr<TChild> FServer;
+};
+
+TEST_F(SaverE2E, ScreenSaverPositionCoversTheDesktopTheFirstMonitorOrEachMonitor) {
+  TTwoMonitorServer server(Dir);
+  ASSERT_FALSE(server.Display.empty()) << ReadFile(Dir + "/xorg.out");
+  // A prefix of its own, so the shared wineserver, which knows the other
+  // display's monitors, is never disturbed.
+  TEnv env = WineEnv();
+  env["DISPLAY"] = server.Display;
+  env["WINEPREFIX"] = S().Win + "/wineprefix-twomonitors";
+  struct TStop {
+    TEnv Env;
+    ~TStop() { RunProgram({"wineserver", "-k"}, Env, 30000); }
+  } stopServer{env};
+  RunProgram({"wineserver", "-k"}, env, 30000);  // one left from another X server
+  ASSERT_EQ(RunProgram({S().Source + "/scripts/wine-prefix"}, env, 300000).ExitCode, 0);
+  // A new prefix's first wineserver built its monitor list before the
+  // prefix's settings were written.
+  RunProgram({"wineserver", "-k"}, env, 30000);
+  TEnv fakeEnv = env;
+  fakeEnv["PL_FAKEPLAYER_DIR"] = S().Win + "/fakeplayer";
+  ASSERT_EQ(RunProgram({S().RegisterFake, "v9"}, fakeEnv).ExitCode, 0);
+  RunProgram({"wine", "reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
+              "/d", "0", "/f"}, env);
+
+  // What covers a point of the desktop: the player control, or the black
+  // form itself. No monitor shows the strip below the smaller one, and X
+  // returns undefined pixels there, so Wine is asked what lies on it.
+  auto coveredByControl = [&](int X, int Y) {
+    const TRunResult r = RunProgram({"wine", S().Win + "/tests/e2e/e2e_window_at.exe", std::to_string(X),
+                                     std::to_string(Y)}, env);
+    std::istringstream words(r.Output);
+    std::string cls, pid, root;
+    words >> cls >> pid >> root;
+    if (cls == "PlFakeFlashPlayer") return std::string("control");
+    if (!cls.empty() && cls == root && Events("activate").size() > 0 &&
+        std::stol(pid) == Events("activate")[0].Pid)
+      return std::string("form");
+    return r.Output;
+  };
+  struct TCase {
+    int Position;
+    std::vector<std::string> Rects;  // the controls' final bounds
+    uint32_t RightMonitor;           // colour inside the second monitor
+    std::string Strip;               // what covers the strip below it
+  };
+  const std::vector<TCase> cases = {
+      {0, {"0 0 1824 768"}, kGreen, "control"},
+      {1, {"0 0 1024 768"}, 0x000000, "form"},
+      {2, {"0 0 1024 768", "1024 0 1824 600"}, kGreen, "form"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE("position " + std::to_string(c.Position));
+    std::remove(Log.c_str());
+    const std::string scr = Pack("position" + std::to_string(c.Position),
+                                 With(CommonItems("{E2E-POSITION}"), {
+                                     "item FlashSwf file compressed " + S().PlainMovie,
+                                     "item ScreenSaverPosition int32 stored " + std::to_string(c.Position + 256)}));
+    auto saver = Start({"wine", scr, "/e"}, "position.out", env);
+    ASSERT_TRUE(WaitForEvents("load", c.Rects.size(), 60000)) << ReadFile(Log) << saver->Output();
+    SleepMs(800);
+    std::vector<std::string> rects;
+    for (const auto& a : Events("activate")) {
+      std::string last;
+      for (const auto& e : Events("rects"))
+        if (e.Instance == a.Instance) last = e.Fields[0] + " " + e.Fields[1] + " " + e.Fields[2] + " " + e.Fields[3];
+      rects.push_back(last);
+    }
+    EXPECT_EQ(rects, c.Rects) << ReadFile(Log);
+
+    const TScreen shot = Screenshot(Dir + "/position" + std::to_string(c.Position) + ".png", server.Display);
+    ASSERT_EQ(shot.Width, 1824);
+    ASSERT_EQ(shot.Height, 768);
+    EXPECT_EQ(shot.Count(0, 0, 1024, 768, kGreen), 1024 * 768) << "the first monitor";
+    EXPECT_EQ(shot.Count(1024, 0, 1824, 600, c.RightMonitor), 800 * 600) << "the second monitor";
+    EXPECT_EQ(coveredByControl(1400, 700), c.Strip) << "below the second monitor";
+    EXPECT_EQ(coveredByControl(1400, 300), c.RightMonitor == kGreen ? "control" : "form");
+
+    Key("space", server.Display);
+    EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
+    EXPECT_FALSE(fs::exists(TempFolder("{E2E-POSITION}")));
+  }
+  RunProgram({S().RegisterFake, "none"}, fakeEnv);
 }
 
 }  // namespace
