@@ -330,10 +330,16 @@ TEST_F(SaverE2E, FullScreenRelaunchesPlaysFromTheTemporaryFolderAndAKeyEndsItCle
 
 TEST_F(SaverE2E, WithoutTheAuthorsFlashVarsOrStretchTheControlGetsTheModeAndNoScale) {
   const std::string guid = "{E2E-FULL-2}";
-  const std::string scr =
-      Pack("plain", With(CommonItems(guid), {"item FlashSwf file stored " + S().PlainMovie}));
+  // A picture that is no bitmap does not stop the items after it.
+  const std::string scr = Pack("plain", With(CommonItems(guid), {
+      "item FlashSwf file stored " + S().PlainMovie,
+      "item DialogImage hex stored 424D0100FFFF",
+      "item FlashNeedFileCount int32 stored 1",
+      "item FlashNeedFileName0 text stored after-picture.txt",
+      "item FlashNeedFileData0 text stored still here"}));
   auto saver = Start({"wine", scr, "/e"}, "saver.out");
   ASSERT_TRUE(WaitForEvents("load", 1)) << ReadFile(Log);
+  EXPECT_EQ(ReadFile(TempFolder(guid) + "/after-picture.txt"), "still here");
   std::vector<std::string> vars, scale;
   for (const auto& e : Events("put")) {
     if (e.Fields[0] == "170") vars.push_back(e.Fields[2]);
