@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "util/file_operation_win32.h"
 #include "util/raii_win32.h"
 #include "util/utils.h"
@@ -41,6 +43,10 @@ TExtraction ExtractPackageFiles(const TPlayerSettings& Settings, const std::stri
   out.SwfPath = plan.MoviePath;
   for (const TPlannedFile& f : plan.Files)
     WriteExtractedFile(f.Path, f.Block.Data, f.Block.Size, f.ReplaceExisting, out.ExtractedFiles);
+  // A movie file that was there already is nobody's we know: the controls
+  // are not given it.
+  if (std::find(out.ExtractedFiles.begin(), out.ExtractedFiles.end(), out.SwfPath) == out.ExtractedFiles.end())
+    out.SwfPath.clear();
   return out;
 }
 

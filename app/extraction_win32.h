@@ -16,7 +16,8 @@ struct TExtraction {
   // (no movie, an unusable GUID, or the folder existed already). The
   // cleanup deletes it with everything inside.
   std::string TempFolder;
-  // The movie the controls load; empty when no movie was written.
+  // The movie the controls load; empty when no movie was written, and when
+  // a file of that name existed already beside the folder.
   std::string SwfPath;
   // Every file this run created or tried to create, in order.
   std::vector<std::string> ExtractedFiles;

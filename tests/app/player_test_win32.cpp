@@ -140,6 +140,15 @@ TEST_F(ExtractionTest, AnExistingFolderIsUsedBesideAndNeitherItNorOtherFilesAreT
   EXPECT_EQ(Tree(Outer), (std::set<std::string>{"outer.txt", "temp\\", "temp\\other program.txt", "temp\\data.xml",
                                                 "temp\\{A1}\\", "temp\\{A1}\\movie.swf"}));
   EXPECT_EQ(ReadTextFile(Temp + "data.xml"), "another program's data");
+
+  // A movie file beside the folder that this run did not write is neither
+  // replaced nor handed to the controls.
+  WriteText(Temp + "{A1}.swf", "not ours");
+  const TExtraction again = ExtractPackageFiles(p.S, Temp);
+  EXPECT_EQ(again.SwfPath, "");
+  EXPECT_EQ(ReadTextFile(Temp + "{A1}.swf"), "not ours");
+  RemoveExtractedFiles(again);
+  EXPECT_EQ(ReadTextFile(Temp + "{A1}.swf"), "not ours");
 }
 
 TEST_F(ExtractionTest, HostileNamesWriteNothingOutsideTheTemporaryDirectory) {
