@@ -93,6 +93,12 @@ void TChild::Kill() {
   if (waitpid(FPid, &status, 0) == FPid) FStatus = StatusToCode(status);
 }
 
+void TChild::Terminate(int TimeoutMs) {
+  if (!Started() || !Running()) return;
+  kill(FPid, SIGTERM);
+  if (!Wait(TimeoutMs)) Kill();
+}
+
 std::string TChild::Output() const { return ReadFile(FOutputFile); }
 
 TRunResult RunProgram(const std::vector<std::string>& Argv, const TEnv& Env, int TimeoutMs) {

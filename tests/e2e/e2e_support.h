@@ -34,6 +34,9 @@ class TChild {
   std::optional<int> Wait(int TimeoutMs);
   // Ends it with SIGKILL and collects it.
   void Kill();
+  // Asks it to end with SIGTERM (a server then removes its lock files);
+  // SIGKILL when it is still running after TimeoutMs.
+  void Terminate(int TimeoutMs);
   std::string Output() const;
 
  private:

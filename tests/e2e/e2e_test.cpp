@@ -594,9 +594,14 @@ class TTwoMonitorServer {
           FServer->Running())
         Display = display;
       else
-        FServer.reset();
+        FServer->Terminate(5000), FServer.reset();
     }
   }
+  ~TTwoMonitorServer() {
+    if (FServer) FServer->Terminate(10000);
+  }
+  TTwoMonitorServer(const TTwoMonitorServer&) = delete;
+  TTwoMonitorServer& operator=(const TTwoMonitorServer&) = delete;
   std::string Display;  // empty when no server could be started
 
  private:
