@@ -352,6 +352,29 @@ TEST_F(SaverE2E, WithoutTheAuthorsFlashVarsOrStretchTheControlGetsTheModeAndNoSc
   ExpectTempAsBefore();
 }
 
+TEST_F(SaverE2E, KeysReachTheMovieWhenThePackageSaysTheyDoNotEndTheSaver) {
+  const std::string guid = "{E2E-KEYS}";
+  const std::string scr = Pack("keys", With(CommonItems(guid), {
+      "item FlashSwf file compressed " + S().PlainMovie,
+      "item ScreenSaverStopByKey flag stored 0"}));
+  auto saver = Start({"wine", scr, "/e"}, "saver.out");
+  ASSERT_TRUE(WaitForEvents("load", 1)) << ReadFile(Log);
+  Key("a");
+  EXPECT_TRUE(WaitUntil([&] {
+    bool down = false, up = false;
+    for (const auto& e : Events("msg")) {
+      down |= e.Fields[0] == "keydown" && e.Fields[1] == "0x41";
+      up |= e.Fields[0] == "keyup" && e.Fields[1] == "0x41";
+    }
+    return down && up;
+  }, 10000)) << ReadFile(Log);
+  SleepMs(500);
+  EXPECT_TRUE(saver->Running()) << "keys do not end this saver";
+  EXPECT_EQ(RunProgram({"xdotool", "click", "1"}).ExitCode, 0);
+  EXPECT_EQ(saver->Wait(20000), std::optional<int>(0)) << "a mouse button still does";
+  ExpectTempAsBefore();
+}
+
 TEST_F(SaverE2E, TheMoviesQuitCommandEndsAFullScreenRun) {
   const std::string guid = "{E2E-QUIT}";
   const std::string scr = Pack("quit", With(CommonItems(guid), {"item FlashSwf file compressed " + S().QuitMovie}));
