@@ -3,6 +3,7 @@
 // sees, one line per event, to the file named by PL_PROBE_LOG:
 //   mode N                       the component's mode, after creation
 //   main-form HWND               the main form's window, after creation
+//   app-window HWND              the application's hidden window
 //   created / shown ...          the main form's OnCreate / OnShow
 //   move X Y count=N cursor=N    a WM_MOUSEMOVE that reached the form's own
 //                                handling, with the component's move count
@@ -237,6 +238,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       auto* form = app.CreateForm<TProbeForm>();
       Log("mode " + std::to_string(form->ScreenSaver->Mode()));
       Log("main-form " + Hex(reinterpret_cast<uintptr_t>(form->Handle())));
+      Log("app-window " + Hex(reinterpret_cast<uintptr_t>(app.Handle())));
       Log("saver-running " + std::to_string(ScreenSaverRunning()));
     } catch (const EScreenSaverAbort&) {
       Log("aborted");

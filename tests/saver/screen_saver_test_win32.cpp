@@ -532,6 +532,15 @@ TEST(ScreenSaverNone, BorderlessTopmostAtStoredBoundsAndNotEndedByInput) {
   // The moves were still counted.
   EXPECT_NE(probe.Log().find("count=3"), std::string::npos) << probe.Log();
 
+  // With the drawing timer off, the thread timer's worker keeps the
+  // application window hidden.
+  const size_t app = FindLine(probe.Log(), "app-window ");
+  ASSERT_NE(app, std::string::npos) << probe.Log();
+  const HWND appWnd = HwndFromHex(probe.Log().substr(app + 11, probe.Log().find('\n', app) - app - 11));
+  ASSERT_TRUE(IsWindow(appWnd));
+  ShowWindow(appWnd, SW_SHOWNA);
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(appWnd); }, 3000));
+
   // A close request outside a preview closes the form without the end sequence.
   PostMessageW(probe.Shown(), WM_CLOSE, 0, 0);
   ASSERT_TRUE(probe.WaitExit()) << probe.Log();

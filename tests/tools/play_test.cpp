@@ -6,6 +6,7 @@
 #include "package/writer.h"
 #include "package/zlibex.h"
 #include "tools/plws/play.h"
+#include "tools/fakeplayer/fake_movie.h"
 #include "tools/plws/plws.h"
 #include "tools/swfgen/swf_writer.h"
 
@@ -84,6 +85,18 @@ TEST(Swfgen, MoviesAreWellFormed) {
   const auto plain = Tags(BuildSwfMovie(TSwfMovieOptions{}));
   EXPECT_EQ(CountCode(plain, 12), 0u);
   EXPECT_EQ(CountCode(plain, 1), 60u);
+}
+
+TEST(Swfgen, TheFakePlayerFindsTheQuitCommand) {
+  // The Windows tests' stand-in player reads the first FSCommand from the
+  // movie's bytes: a quit movie of ours must show it as the real player would.
+  TSwfMovieOptions o;
+  o.QuitAfterFrames = 90;
+  const auto swf = BuildSwfMovie(o);
+  const auto found = FindFSCommand(std::string_view(reinterpret_cast<const char*>(swf.data()), swf.size()));
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->Command, "quit");
+  EXPECT_EQ(found->Args, "");
 }
 
 TEST(Swfgen, CommandLine) {

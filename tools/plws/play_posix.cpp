@@ -122,7 +122,13 @@ class TServer {
     FPort = ntohs(a.sin_port);
     FHost = "127.0.0.1:" + std::to_string(FPort);
     if (pipe2(FWake, O_CLOEXEC) != 0) throw EPlwsError(std::string("pipe: ") + std::strerror(errno));
-    FThread = std::thread([this] { AcceptLoop(); });
+    FThread = std::thread([this] {
+      try {
+        AcceptLoop();
+      } catch (const std::exception& e) {
+        FLog.Line("the server stopped: " + std::string(e.what()));
+      }
+    });
   }
 
   void Stop() {
@@ -166,8 +172,8 @@ class TServer {
       char address[INET_ADDRSTRLEN] = "?";
       inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
       const std::string peerText = std::string(address) + ":" + std::to_string(ntohs(peer.sin_port));
-      FConnections.push_back(std::make_unique<TConnection>());
-      TConnection* c = FConnections.back().get();
+      auto connection = std::make_unique<TConnection>();
+      TConnection* c = connection.get();
       c->Fd = fd;
       c->Thread = std::thread([this, c, peerText] {
         try {
@@ -180,6 +186,7 @@ class TServer {
         shutdown(c->Fd, SHUT_RDWR);
         c->Done = true;
       });
+      FConnections.push_back(std::move(connection));
     }
   }
 
@@ -851,6 +858,7 @@ class TPlayRun {
       }
       return 0;
     } catch (const EPlwsError& e) {
+      if (gSignal) return 128 + gSignal;
       FBrowserFailed = "x";
       std::cerr << "plws: play: " << e.what() << "\n";
       return 1;
