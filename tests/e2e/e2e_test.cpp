@@ -304,8 +304,15 @@ TEST_F(SaverE2E, FullScreenRelaunchesPlaysFromTheTemporaryFolderAndAKeyEndsItCle
       "137 text ShowAll"};
   EXPECT_EQ(Puts(pid, instance), expected) << ReadFile(Log);
 
-  // The control covers the screen with the movie's background colour.
-  const TScreen shot = Screenshot(Dir + "/playing.png");
+  // The control covers the screen with the movie's background colour, once
+  // it has painted after the Movie put.
+  TScreen shot;
+  WaitUntil(
+      [&] {
+        shot = Screenshot(Dir + "/playing.png");
+        return shot.Width > 0 && shot.Pixel(shot.Width / 2, shot.Height / 3) == kGreen;
+      },
+      10000, 250);
   ASSERT_GT(shot.Width, 0);
   EXPECT_EQ(shot.Pixel(shot.Width / 2, shot.Height / 3), kGreen);
 
