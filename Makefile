@@ -5,7 +5,7 @@ NATIVE     := $(BUILD)/native
 WIN        := $(BUILD)/win
 JOBS       ?= 2
 
-.PHONY: all deps native win test test-native test-win run bench bench-wine fuzz tsan clean
+.PHONY: all deps native win test test-native test-win test-e2e run bench bench-wine fuzz tsan clean
 
 all: native win
 
@@ -28,10 +28,14 @@ test: native win
 	scripts/run-tests
 
 test-native: native
-	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) -LE e2e
 
 test-win: win
 	scripts/with-display ctest --test-dir $(WIN) --output-on-failure
+
+# The whole saver under Wine with the fake player and real input.
+test-e2e: native win
+	scripts/with-display ctest --test-dir $(NATIVE) --output-on-failure -L e2e
 
 run: native win
 	scripts/run-sample

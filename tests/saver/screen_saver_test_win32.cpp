@@ -53,12 +53,12 @@ bool PointerAt(int X, int Y) {
   return GetCursorPos(&p) && p.x == X && p.y == Y;
 }
 
-// Moves the pointer and waits until Windows sees it there. A loaded machine
-// may be slow to start xdotool: it is asked again every two seconds.
+// Moves the pointer and waits until Windows sees it there. A busy machine
+// can lose or delay a move: ask again before giving up.
 bool MovePointer(int X, int Y) {
-  for (int attempt = 0; attempt < 5; ++attempt) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
     Xdotool("mousemove " + std::to_string(X) + " " + std::to_string(Y));
-    if (PumpUntil([&] { return PointerAt(X, Y); }, 2000)) return true;
+    if (PumpUntil([&] { return PointerAt(X, Y); }, 4000)) return true;
   }
   return false;
 }

@@ -12,6 +12,7 @@
 #include "package/exe_adder.h"
 #include "package/stream.h"
 #include "package/zlibex.h"
+#include "tools/plws/play.h"
 
 namespace fs = std::filesystem;
 
@@ -336,7 +337,9 @@ int Usage(const char* What = nullptr) {
   std::cerr << "usage:\n"
                "  plws list FILE                        show the items of a saver's package\n"
                "  plws extract FILE DIR                 write every item and a manifest into DIR\n"
-               "  plws pack --stub STUB --out OUT MANIFEST   build a saver: STUB + package\n";
+               "  plws pack --stub STUB --out OUT MANIFEST   build a saver: STUB + package\n"
+               "  plws play FILE [--preview] [--window WxH] [--screenshot PNG [--after SECONDS]]\n"
+               "                                        play the movie in Chromium with Ruffle (Linux)\n";
   return 2;
 }
 }  // namespace
@@ -371,6 +374,7 @@ int PlwsMain(int argc, char** argv) {
       PackFile(stub, out, manifest);
       return 0;
     }
+    if (cmd == "play") return PlayCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     if (cmd == "-h" || cmd == "--help" || cmd == "help") {
       Usage();
       return 0;

@@ -1,0 +1,293 @@
+#include "app/main_form_win32.h"
+
+#include <exception>
+
+#include "app/main_form.h"
+#include "app/settings.h"
+#include "dialog/dialog_win32.h"
+#include "flash/flash_utils_win32.h"
+#include "framework/text_win32.h"
+#include "package/exe_adder.h"
+#include "saver/duplicate_win32.h"
+#include "util/file_operation_win32.h"
+#include "util/utils.h"
+#include "util/utils_win32.h"
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+// Runs Step and discards whatever it raises: one refused put or failed call
+// on a control must not stop the next one.
+template <typename F>
+void Guarded(F&& Step) {
+  try {
+    Step();
+  } catch (...) {
+  }
+}
+
+std::string ExecutablePath() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+BOOL CALLBACK CollectMonitor(HMONITOR, HDC, LPRECT Rect, LPARAM Data) {
+  auto* list = reinterpret_cast<std::vector<TRect>*>(Data);
+  list->push_back({Rect->left, Rect->top, Rect->right, Rect->bottom});
+  return TRUE;
+}
+
+// Every monitor's rectangle in the system's enumeration order.
+std::vector<TRect> Monitors() {
+  std::vector<TRect> list;
+  EnumDisplayMonitors(nullptr, nullptr, CollectMonitor, reinterpret_cast<LPARAM>(&list));
+  return list;
+}
+
+TRect VirtualDesktop() {
+  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  return {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN), top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+}
+
+std::string LowerCase(std::string Text) {
+  if (!Text.empty()) CharLowerBuffA(Text.data(), static_cast<DWORD>(Text.size()));
+  return Text;
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(TComponent* AOwner) : TForm(AOwner) {
+  frmMain = this;
+  SetName("frmMain");
+  SetCaption(std::string("plu:mex ScreenSaver"));
+  SetColor(clBlack);  // wherever no control covers the form
+  SetBorderIcons(0);
+  SetBounds(1, 108, 180, 180);  // the host component places the window
+  Font().SetCharset(SHIFTJIS_CHARSET);
+  Font().SetColor(clWindowText);
+  Font().SetHeight(-12);
+  Font().SetName(L"\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF");  // MS P Gothic
+
+  ScreenSaver = new TScreenSaver(this);
+  ScreenSaver->SetName("ScreenSaver");
+  ScreenSaver->SetCustomizeFormName("frmDialog");
+  ScreenSaver->SetInterval(1000);
+  ScreenSaver->OnTerminate = [this](TComponent* Sender) { ScreenSaverTerminate(Sender); };
+
+  OnCreate = [this](TComponent* Sender) { FormCreate(Sender); };
+  OnShow = [this](TComponent* Sender) { FormShow(Sender); };
+  OnDestroy = [this](TComponent* Sender) { FormDestroy(Sender); };
+}
+
+void TfrmMain::FormCreate(TComponent*) {
+  FNeedLoad = true;
+  // No error ever reaches the user during playback.
+  Application->OnException = [](TComponent*, std::exception_ptr) {};
+  FFlashControls.clear();
+  if (!CanCreateFlash()) return;
+
+  LoadSettings();
+
+  std::string modeWord;
+  switch (ScreenSaver->Mode()) {
+    case ssmPreview:
+      modeWord = "preview";
+      CreateClientFlashControl();
+      break;
+    case ssmSaver: {
+      modeWord = "normal";
+      const TRect desktop = VirtualDesktop();
+      for (const TFlashPlacement& p : FlashPlacements(FPosition, Monitors(), desktop)) {
+        if (p.FillClient) {
+          CreateClientFlashControl();
+        } else {
+          TShockwaveFlashEx& control = CreateFlashControl();
+          PlaceOnMonitor(control, p.Bounds);
+        }
+      }
+      break;
+    }
+    default:
+      break;
+  }
+
+  const std::wstring flashVars = AnsiToWide(ComposeFlashVars(FFlashVars, modeWord));
+  for (const auto& control : FFlashControls) {
+    TShockwaveFlashEx& c = *control;
+    Guarded([&] { c.SetLoop(FLoop); });
+    Guarded([&] { c.SetMenu(FMenuFull); });
+    Guarded([&] { c.SetQuality(FQuality); });
+    Guarded([&] { c.SetFlashVars(flashVars); });
+    Guarded([&] { c.SetBackgroundColor(FBackColor); });
+  }
+
+  if (ScreenSaver->Mode() == ssmPreview || ScreenSaver->Mode() == ssmSaver)
+    ShowWindow(Handle(), SW_SHOWNOACTIVATE);
+
+  Application->SetTitle(FileTitle(GetLongFileName(ExecutablePath()), SystemLeadByteTest()));
+}
+
+void TfrmMain::LoadSettings() {
+  FExtraction = {};
+  frmDialog = CreateForm<TfrmDialog>(nullptr);  // lives until the application ends
+
+  TItemTypes items;
+  try {
+    // A package that cannot be read (a corrupt stream) ends the loading
+    // before any item is applied; the caller's handler discards the error.
+    ReadExeItems(ExecutablePath(), items);
+    const TPlayerSettings s = DecodeSettings(items);
+
+    FGUID = s.GUID;
+    // Another copy with the same package holds the name already: no
+    // mutex, and loading goes on.
+    if (!FGUID.empty() && !FMutex) CreateInstanceMutex(FMutex, FGUID);
+    FLoop = s.Loop;
+    FMenu = s.Menu;
+    FMenuFull = s.MenuFull;
+    FQuality = s.Quality;
+    FFlashVars = s.FlashVars;
+    FBackColor = s.BackColor;
+    FPreviewSleep = s.PreviewSleep;
+    FPosition = s.Position;
+
+    if (ScreenSaver) {
+      if (s.StopByMouse) ScreenSaver->SetTerminateOnMouseMove(*s.StopByMouse);
+      if (s.StopByKey) ScreenSaver->SetTerminateOnKeyDown(*s.StopByKey);
+      if (s.ShowMouseCursor) ScreenSaver->SetShowMouseCursor(*s.ShowMouseCursor);
+    }
+
+    if (s.DialogTitle) frmDialog->SetCaption(*s.DialogTitle);
+    if (s.DialogCopyright) frmDialog->lblCopyright->SetCaption(*s.DialogCopyright);
+    frmDialog->lblCopyright->SetURL(s.DialogURL);
+    if (s.DialogCloseBtn) frmDialog->btnClose->SetVisible(*s.DialogCloseBtn);
+    if (s.DialogImage && s.DialogImage->Data) {
+      try {
+        frmDialog->imgImage->LoadFromBytes(s.DialogImage->Data, static_cast<size_t>(s.DialogImage->Size));
+      } catch (...) {
+        // Bytes that are no bitmap leave the dialog without a picture; the
+        // rest of the package still applies.
+      }
+    }
+
+    FExtraction = ExtractPackageFiles(s, GetTempFilePath(""));
+    FScale = s.Scale;
+    FRequiredVersion = s.RequiredVersion;
+  } catch (...) {
+    FreeExeItems(items);
+    throw;
+  }
+  FreeExeItems(items);
+}
+
+TShockwaveFlashEx& TfrmMain::CreateFlashControl() {
+  auto control = std::make_unique<TShockwaveFlashEx>(Handle(), ScreenSaver->Mode() == ssmPreview, FPreviewSleep);
+  TShockwaveFlashEx& c = *control;
+  FFlashControls.push_back(std::move(control));
+  Guarded([&] {
+    c.OnFSCommand = [this](TShockwaveFlash& Sender, const std::wstring& Command, const std::wstring& Args) {
+      FlashFSCommand(Sender, Command, Args);
+    };
+  });
+  Guarded([&] {
+    if (CheckFlashVersion("8.0")) c.DisableLocalSecurity();
+  });
+  // Without the author's menu the right-button press never reaches the
+  // control, so it opens no context menu; the release still does.
+  if (!FMenu) c.BlockMessage(WM_RBUTTONDOWN);
+  if (ScreenSaver->Mode() != ssmSaver) {
+    // Anywhere but full screen the movie gets no input at all.
+    c.BlockMessages(WM_MOUSEMOVE, WM_MOUSEWHEEL);
+    c.BlockMessages(WM_KEYDOWN, 0x0108);
+    c.BlockMessages(0x02C0, 0x02DF);  // tablet messages
+    c.BlockMessages(0x0380, 0x038F);  // pen messages
+  }
+  c.SetParentWindow(Handle());
+  return c;
+}
+
+void TfrmMain::CreateClientFlashControl() {
+  TShockwaveFlashEx& c = CreateFlashControl();
+  Guarded([&] { c.AlignToParentClient(); });
+}
+
+void TfrmMain::PlaceOnMonitor(TShockwaveFlashEx& Control, const TRect& Bounds) {
+  Guarded([&] { Control.SetBounds(Bounds.Left, Bounds.Top, Bounds.Width(), Bounds.Height()); });
+}
+
+void TfrmMain::FormShow(TComponent*) {
+  if (!FNeedLoad || !CheckFlashVersion(FRequiredVersion)) return;
+  FNeedLoad = false;
+  const bool saver = ScreenSaver->Mode() == ssmSaver;
+  const std::wstring movie = AnsiToWide(FExtraction.SwfPath);
+  const std::wstring scale = AnsiToWide(FScale);
+  for (const auto& control : FFlashControls) {
+    TShockwaveFlashEx& c = *control;
+    try {
+      c.SetMovie(movie);
+    } catch (...) {
+      FNeedLoad = true;
+    }
+    if (saver && !FScale.empty()) {
+      try {
+        c.SetScale(scale);
+      } catch (...) {
+        FNeedLoad = true;
+      }
+    }
+  }
+  if (saver) {
+    // The keyboard focus belongs to the foreground window's thread; join
+    // its input state for the moment it takes to move the focus here.
+    const DWORD foreground = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
+    const DWORD own = GetWindowThreadProcessId(Handle(), nullptr);
+    AttachThreadInput(own, foreground, TRUE);
+    SetFocus(Handle());
+    AttachThreadInput(own, foreground, FALSE);
+  }
+}
+
+void TfrmMain::WndProc(TMessage& Message) {
+  TForm::WndProc(Message);
+  const UINT m = Message.Msg;
+  // Keys and mouse buttons reach the movie too; moves do not. Posted, so
+  // the form never waits for a control.
+  if (m == WM_KEYDOWN || m == WM_KEYUP || (m >= WM_LBUTTONDOWN && m <= WM_MOUSEWHEEL)) {
+    for (const auto& control : FFlashControls)
+      if (control->Handle()) PostMessageW(control->Handle(), m, Message.WParam, Message.LParam);
+  }
+}
+
+void TfrmMain::FlashFSCommand(TShockwaveFlash&, const std::wstring& Command, const std::wstring&) {
+  if (LowerCase(WideToAnsi(Command)) == "quit" && ScreenSaver->Mode() == ssmSaver) Close();
+}
+
+void TfrmMain::ScreenSaverTerminate(TComponent*) { CleanupPlayback(); }
+
+void TfrmMain::CleanupPlayback() {
+  for (const auto& control : FFlashControls) control->SetStopping();
+  for (auto& control : FFlashControls) {
+    Guarded([&] { control->Stop(); });
+    Guarded([&] { control->StopPlay(); });
+    Guarded([&] { control->Hide(); });
+    Guarded([&] { control.reset(); });
+  }
+  FFlashControls.clear();
+  RemoveExtractedFiles(FExtraction);
+}
+
+void TfrmMain::FormDestroy(TComponent*) {
+  CleanupPlayback();
+  if (FMutex) ReleaseInstanceMutex(FMutex);
+  if (frmMain == this) frmMain = nullptr;
+}

@@ -1,0 +1,139 @@
+// What a package asks of the player, decoded from its items, and where its
+// files go on disk. Everything here is a plain function of its inputs: the
+// saver's Win32 layer and `plws play` gather the inputs and apply the result.
+//
+// Package texts are untrusted. A name taken from the package only ever
+// becomes one file-name component inside the temporary directory, or is
+// refused; nothing is written or deleted outside that directory.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "package/exe_adder.h"
+#include "util/utils.h"
+
+// A block borrowed from the item list: valid while the list lives.
+struct TItemBlock {
+  const uint8_t* Data = nullptr;  // null for an empty block
+  int32_t Size = 0;
+};
+
+// One filled slot of the need-file table.
+struct TNeedFile {
+  int32_t Index = 0;
+  std::string Name;  // from "FlashNeedFileName<Index>"; empty until one came
+  TItemBlock Block;  // from "FlashNeedFileData<Index>"; null until one came
+};
+
+// The movie as the "FlashSwf" item left it, with the names in effect when
+// that item came: they decide the movie's file name.
+struct TMovieItem {
+  TItemBlock Block;
+  std::string GUID;     // "GUID" at that moment
+  std::string SwfName;  // "FlashSwfName" at that moment
+};
+
+// Every catalogue value after the loader applied the items in package order.
+// Absent items leave the defaults written here.
+struct TPlayerSettings {
+  std::string GUID;
+  bool Loop = false;
+  std::string Scale = "NoScale";  // "ShowAll" when "FlashStretch" is on
+  bool Menu = false;
+  bool MenuFull = false;
+  int32_t Quality = 0;
+  std::string FlashVars;  // the author's FlashVars
+  int32_t BackColor = 0;
+  std::string SwfName;    // the last "FlashSwfName"
+  bool PreviewSleep = false;
+  std::string RequiredVersion = "0.0.0.0";
+  uint8_t Position = 0;   // 0 whole desktop, 1 first monitor, 2 every monitor
+  // Host settings: absent leaves the host component's own default.
+  std::optional<bool> StopByMouse;
+  std::optional<bool> StopByKey;
+  std::optional<bool> ShowMouseCursor;
+  // Settings dialog: absent leaves the dialog's own texts and picture.
+  std::optional<std::string> DialogTitle;
+  std::optional<std::string> DialogCopyright;
+  std::string DialogURL;
+  std::optional<bool> DialogCloseBtn;  // false hides the close button
+  std::optional<TItemBlock> DialogImage;
+  // The last "FlashSwf" item; a second one replaces the first.
+  std::optional<TMovieItem> Movie;
+  // Slots that a name or data item filled, in index order. Only slots below
+  // the table length that "FlashNeedFileCount" set when the item came count.
+  std::vector<TNeedFile> NeedFiles;
+};
+
+// Applies Items in package order, each against every catalogue key in the
+// catalogue's order: a later value wins; "FlashStretch" and "FlashVersion"
+// take effect after the last item (an empty version becomes "0.0.0.0");
+// "ScreenSaverPosition" keeps its low byte; an item shorter than its encoding
+// counts as absent. The result borrows the item blocks.
+TPlayerSettings DecodeSettings(const TItemTypes& Items);
+
+// The FlashVars every player control gets: "plumexmode=" and the mode word
+// ("normal" or "preview"), after the author's text and "&" when there is one.
+std::string ComposeFlashVars(const std::string& AuthorFlashVars, const std::string& ModeWord);
+
+// Names are read in the package's code page (IsLead, the system's ANSI code
+// page by default): separators are only looked for outside double-byte
+// characters, whose second byte may equal '\\' or '|'.
+
+// Text unchanged when it is one safe file-name component on every system the
+// files may land on; nullopt otherwise. Refused: empty, "." or "..", longer
+// than 255 bytes, control characters, any of \ / : * ? " < > |, a trailing
+// dot or blank, and device names (CON, PRN, AUX, NUL, COM0-9, LPT0-9,
+// CONIN$, CONOUT$, with or without an extension).
+std::optional<std::string> SafeFileComponent(const std::string& Text,
+                                             TLeadByteTest IsLead = SystemLeadByteTest());
+
+// The file-name part of a package name (what follows its last "\", "/" or
+// ":"), when that is a safe component: "sub\data.xml" gives "data.xml",
+// "..\..\x" and "C:\x" give "x", "a\.." is refused.
+std::optional<std::string> FileNamePart(const std::string& Name,
+                                        TLeadByteTest IsLead = SystemLeadByteTest());
+
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// The folder the movie goes into: TempDir joined with the movie's GUID.
+// Nullopt when there is no movie, or its GUID is empty or not one safe
+// component: then no folder is made and the temporary directory is never
+// the one the cleanup deletes.
+std::optional<std::string> MovieFolder(const TPlayerSettings& Settings, const std::string& TempDir,
+                                       TLeadByteTest IsLead = SystemLeadByteTest(),
+                                       char Separator = kPathSeparator);
+
+struct TPlannedFile {
+  std::string Path;
+  TItemBlock Block;
+  // False for files outside the folder this run created: an existing file
+  // there may belong to another program and is neither replaced nor, later,
+  // deleted; only a file this run created goes in the cleanup list.
+  bool ReplaceExisting = false;
+};
+
+struct TExtractionPlan {
+  std::string MoviePath;  // empty when no movie is written
+  std::vector<TPlannedFile> Files;  // the movie first, then the need files
+  // The folder to delete at the end: the movie folder when this run created
+  // it, else empty (never the temporary directory itself).
+  std::string FolderToDelete;
+  std::vector<std::string> Refused;  // why a name was refused, for the user
+};
+
+// Where the movie and need files go. FolderCreated tells whether this run
+// created MovieFolder(Settings, TempDir). Inside that folder the movie is
+// named by "FlashSwfName" (its file-name part; the GUID with ".swf" when it
+// is empty or refused); otherwise it lies beside, in TempDir, named by the
+// GUID with ".swf". Need files go beside the movie under the file-name part
+// of their names; there are none without a movie.
+TExtractionPlan PlanExtraction(const TPlayerSettings& Settings, const std::string& TempDir,
+                               bool FolderCreated, TLeadByteTest IsLead = SystemLeadByteTest(),
+                               char Separator = kPathSeparator);

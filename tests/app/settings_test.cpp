@@ -1,0 +1,298 @@
+// Decoding the settings catalogue, composing FlashVars, and where package
+// names may put files.
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "app/settings.h"
+#include "package/writer.h"
+
+namespace {
+
+// Items over buffers the fixture owns, as the package reader hands them out.
+class Items {
+ public:
+  Items& Add(const std::string& Name, const std::vector<uint8_t>& Bytes) {
+    FBuffers.push_back(Bytes);
+    TItemType item;
+    item.Name = Name;
+    if (!Bytes.empty()) {
+      item.Data = FBuffers.back().data();
+      item.Size = static_cast<int32_t>(Bytes.size());
+    }
+    FItems.push_back(item);
+    return *this;
+  }
+  Items& Text(const std::string& Name, const std::string& Value) {
+    return Add(Name, std::vector<uint8_t>(Value.begin(), Value.end()));
+  }
+  Items& Flag(const std::string& Name, uint8_t Value) { return Add(Name, {Value}); }
+  Items& Int(const std::string& Name, int32_t Value) { return Add(Name, Int32Bytes(Value)); }
+  TPlayerSettings Decode() const { return DecodeSettings(FItems); }
+
+ private:
+  std::deque<std::vector<uint8_t>> FBuffers;
+  TItemTypes FItems;
+};
+
+std::string BlockText(const TItemBlock& B) {
+  return B.Data ? std::string(reinterpret_cast<const char*>(B.Data), B.Size) : std::string();
+}
+
+}  // namespace
+
+TEST(DecodeSettings, NoItemsGiveTheDefaults) {
+  const TPlayerSettings s = Items().Decode();
+  EXPECT_EQ(s.Scale, "NoScale");
+  EXPECT_EQ(s.RequiredVersion, "0.0.0.0");
+  EXPECT_FALSE(s.Loop);
+  EXPECT_EQ(s.Quality, 0);
+  EXPECT_EQ(s.BackColor, 0);
+  EXPECT_EQ(s.Position, 0);
+  EXPECT_FALSE(s.Movie);
+  EXPECT_FALSE(s.StopByMouse);
+  EXPECT_FALSE(s.StopByKey);
+  EXPECT_FALSE(s.ShowMouseCursor);
+  EXPECT_FALSE(s.DialogTitle);
+  EXPECT_FALSE(s.DialogCloseBtn);
+  EXPECT_FALSE(s.DialogImage);
+  EXPECT_TRUE(s.NeedFiles.empty());
+}
+
+TEST(DecodeSettings, ValuesEncodingsAndOrder) {
+  Items items;
+  items.Flag("FlashStretch", 2)  // any non-zero byte is on, decided after the last item
+      .Flag("FlashLoop", 1)
+      .Flag("FlashLoop", 0)      // a later value wins
+      .Flag("flashloop", 1)      // keys are case-sensitive
+      .Flag("FlashMenu", 1)
+      .Flag("FlashMenuFull", 7)
+      .Int("FlashQuality", -3)
+      .Int("FlashBackColor", 0x402000)
+      .Add("FlashBackColor", {1, 2, 3})  // too short for an int32: absent
+      .Add("FlashMenu", {})              // too short for a flag: absent
+      .Text("FlashVars", "a=1&b=2")
+      .Int("ScreenSaverPosition", 258)
+      .Flag("FlashPreviewSleep", 1)
+      .Text("FlashVersion", "9,0,124")
+      .Text("FlashVersion", "8.0")
+      .Text("FlashSwfName", "m.swf");
+  TPlayerSettings s = items.Decode();
+  EXPECT_EQ(s.Scale, "ShowAll");
+  EXPECT_FALSE(s.Loop);
+  EXPECT_TRUE(s.Menu);
+  EXPECT_TRUE(s.MenuFull);
+  EXPECT_EQ(s.Quality, -3);
+  EXPECT_EQ(s.BackColor, 0x402000);
+  EXPECT_EQ(s.FlashVars, "a=1&b=2");
+  EXPECT_EQ(s.Position, 2);
+  EXPECT_TRUE(s.PreviewSleep);
+  EXPECT_EQ(s.RequiredVersion, "8.0");
+  EXPECT_EQ(s.SwfName, "m.swf");
+
+  s = Items().Int("ScreenSaverPosition", 256).Text("FlashVersion", "").Flag("FlashStretch", 0).Decode();
+  EXPECT_EQ(s.Position, 0);
+  EXPECT_EQ(s.RequiredVersion, "0.0.0.0");
+  EXPECT_EQ(s.Scale, "NoScale");
+}
+
+TEST(DecodeSettings, HostAndDialogItemsAreOptional) {
+  static const uint8_t bmp[] = {'B', 'M', 0, 0};
+  Items items;  // the result borrows the item blocks: keep them alive
+  const TPlayerSettings s = items
+                                .Flag("ScreenSaverStopByMouse", 0)
+                                .Flag("ScreenSaverStopByKey", 1)
+                                .Add("ScreenSaverShowMouseCursor", {})
+                                .Text("DialogTitle", "")
+                                .Text("DialogCopyrightStr", "(c) x")
+                                .Text("DialogURL", "http://example.invalid/")
+                                .Flag("DialogCloseBtn", 0)
+                                .Add("DialogImage", std::vector<uint8_t>(bmp, bmp + 4))
+                                .Decode();
+  EXPECT_EQ(s.StopByMouse, std::optional<bool>(false));
+  EXPECT_EQ(s.StopByKey, std::optional<bool>(true));
+  EXPECT_FALSE(s.ShowMouseCursor);  // an empty flag item counts as absent
+  EXPECT_EQ(s.DialogTitle, std::optional<std::string>(""));
+  EXPECT_EQ(s.DialogCopyright, std::optional<std::string>("(c) x"));
+  EXPECT_EQ(s.DialogURL, "http://example.invalid/");
+  EXPECT_EQ(s.DialogCloseBtn, std::optional<bool>(false));
+  ASSERT_TRUE(s.DialogImage);
+  EXPECT_EQ(BlockText(*s.DialogImage), std::string("BM\0\0", 4));
+}
+
+TEST(DecodeSettings, NeedFileTable) {
+  Items items;
+  items.Text("FlashNeedFileName1", "early.xml")  // before the count: no slot yet
+      .Int("FlashNeedFileCount", 10)
+      .Text("FlashNeedFileName03", "sub\\data.xml")
+      .Text("FlashNeedFileData03", "<x/>")
+      .Text("FlashNeedFileName10", "past.xml")   // index == length
+      .Text("FlashNeedFileName-1", "neg.xml")
+      .Text("FlashNeedFileNamex", "nan.xml")
+      .Text("xyzFlashNeedFileName5", "five.xml")  // first occurrence of the key anywhere
+      .Text("FlashNeedFileName7", "seven.xml")
+      .Add("FlashNeedFileData7", {})              // no bytes: no data
+      .Text("FlashNeedFileData9", "nine")
+      .Int("FlashNeedFileCount", 6)               // shrinking drops slots 7 and 9
+      .Int("FlashNeedFileCount", 2000000000);     // growing keeps what is there
+  const TPlayerSettings s = items.Decode();
+  ASSERT_EQ(s.NeedFiles.size(), 2u);
+  EXPECT_EQ(s.NeedFiles[0].Index, 3);
+  EXPECT_EQ(s.NeedFiles[0].Name, "sub\\data.xml");
+  EXPECT_EQ(BlockText(s.NeedFiles[0].Block), "<x/>");
+  EXPECT_EQ(s.NeedFiles[1].Index, 5);
+  EXPECT_EQ(s.NeedFiles[1].Name, "five.xml");
+  EXPECT_EQ(s.NeedFiles[1].Block.Data, nullptr);
+
+  EXPECT_TRUE(Items().Int("FlashNeedFileCount", -5).Text("FlashNeedFileName0", "a").Decode().NeedFiles.empty());
+  EXPECT_TRUE(Items().Text("FlashNeedFileName0", "a").Int("FlashNeedFileCount", 1).Decode().NeedFiles.empty());
+}
+
+TEST(DecodeSettings, MovieKeepsTheNamesInEffectWhenItCame) {
+  Items items;
+  const TPlayerSettings s = items
+                                .Text("GUID", "first")
+                                .Text("FlashSwf", "FWS-1")
+                                .Text("FlashSwfName", "b.swf")
+                                .Text("FlashSwf", "FWS-2")
+                                .Text("GUID", "later")
+                                .Text("FlashSwfName", "c.swf")
+                                .Decode();
+  ASSERT_TRUE(s.Movie);
+  EXPECT_EQ(BlockText(s.Movie->Block), "FWS-2");
+  EXPECT_EQ(s.Movie->GUID, "first");
+  EXPECT_EQ(s.Movie->SwfName, "b.swf");
+  EXPECT_EQ(s.GUID, "later");
+  EXPECT_EQ(s.SwfName, "c.swf");
+}
+
+TEST(ComposeFlashVars, AuthorTextThenModeWord) {
+  EXPECT_EQ(ComposeFlashVars("a=1", "normal"), "a=1&plumexmode=normal");
+  EXPECT_EQ(ComposeFlashVars("", "normal"), "plumexmode=normal");
+  EXPECT_EQ(ComposeFlashVars("a=1&b=2", "preview"), "a=1&b=2&plumexmode=preview");
+}
+
+TEST(SafeNames, OneComponentOrNothing) {
+  for (const char* ok : {"movie.swf", "{6B1C2F4E-8A3D-4E59-9C71-2F0B5D8E4A10}", ".swf", "a..b", "CONSOLE",
+                         "com10", "x y"})
+    EXPECT_EQ(SafeFileComponent(ok), std::optional<std::string>(ok)) << ok;
+  for (const std::string& bad : std::initializer_list<std::string>
+       {"", ".", "..", "a/b", "a\\b", "C:x", "a*", "a?", "a|b", "a\"b", "<a>", std::string("a\0b", 3),
+        "a\tb", "a\x7f", "x.", "x ", "CON", "con.txt", "NUL", "Com1", "lpt9.swf", "AUX .x", "CONOUT$",
+        std::string(256, 'a')})
+    EXPECT_FALSE(SafeFileComponent(bad)) << bad;
+
+  EXPECT_EQ(FileNamePart("sub\\data.xml"), std::optional<std::string>("data.xml"));
+  EXPECT_EQ(FileNamePart("..\\..\\x"), std::optional<std::string>("x"));
+  EXPECT_EQ(FileNamePart("a/../../x"), std::optional<std::string>("x"));
+  EXPECT_EQ(FileNamePart("C:\\x"), std::optional<std::string>("x"));
+  EXPECT_EQ(FileNamePart("C:x"), std::optional<std::string>("x"));
+  EXPECT_FALSE(FileNamePart("a\\.."));
+  EXPECT_FALSE(FileNamePart("dir/"));
+  EXPECT_FALSE(FileNamePart("\\\\.\\NUL"));
+
+  // Shift-JIS: the second byte of "表" (0x95 0x5C) is a backslash, and not a
+  // separator; a lead byte with no second byte is refused.
+  const std::string hyou = "\x95\x5C.xml";
+  EXPECT_EQ(FileNamePart("dir\\" + hyou, IsShiftJisLeadByte), std::optional<std::string>(hyou));
+  EXPECT_EQ(FileNamePart("dir\\" + hyou, IsSingleByteLeadByte), std::optional<std::string>(".xml"));
+  EXPECT_FALSE(SafeFileComponent("a\x95", IsShiftJisLeadByte));
+}
+
+namespace {
+
+TPlayerSettings WithMovie(const std::string& Guid, const std::string& SwfName) {
+  TPlayerSettings s;
+  static const uint8_t swf[] = {'F', 'W', 'S'};
+  s.GUID = Guid;
+  s.Movie = TMovieItem{{swf, 3}, Guid, SwfName};
+  return s;
+}
+
+}  // namespace
+
+TEST(PlanExtraction, MovieAndNeedFilesInTheCreatedFolder) {
+  static const uint8_t xml[] = {'<'};
+  TPlayerSettings s = WithMovie("G", "movies\\m.swf");
+  s.NeedFiles = {{3, "sub\\data.xml", {xml, 1}}, {4, "nodata.xml", {}}, {5, "", {xml, 1}},
+                 {6, "..", {xml, 1}}};
+  EXPECT_EQ(MovieFolder(s, "/tmp/t", IsSingleByteLeadByte, '/'), std::optional<std::string>("/tmp/t/G"));
+  const TExtractionPlan p = PlanExtraction(s, "/tmp/t", true, IsSingleByteLeadByte, '/');
+  EXPECT_EQ(p.MoviePath, "/tmp/t/G/m.swf");
+  EXPECT_EQ(p.FolderToDelete, "/tmp/t/G");
+  ASSERT_EQ(p.Files.size(), 2u);
+  EXPECT_EQ(p.Files[0].Path, "/tmp/t/G/m.swf");
+  EXPECT_EQ(p.Files[0].Block.Size, 3);
+  EXPECT_TRUE(p.Files[0].ReplaceExisting);
+  EXPECT_EQ(p.Files[1].Path, "/tmp/t/G/data.xml");
+  EXPECT_TRUE(p.Files[1].ReplaceExisting);
+  ASSERT_EQ(p.Refused.size(), 1u);  // the ".." need file
+  EXPECT_NE(p.Refused[0].find("need file 6"), std::string::npos);
+
+  EXPECT_EQ(PlanExtraction(WithMovie("G", ""), "C:\\T\\", true, IsSingleByteLeadByte, '\\').MoviePath, "C:\\T\\G\\G.swf");
+  // A temporary directory ending in "表" does not end in a separator.
+  EXPECT_EQ(PlanExtraction(WithMovie("G", ""), "C:\\\x95\x5C", true, IsShiftJisLeadByte, '\\').MoviePath,
+            "C:\\\x95\x5C\\G\\G.swf");
+  const TExtractionPlan refusedName = PlanExtraction(WithMovie("G", "a\\.."), "/t", true, IsSingleByteLeadByte, '/');
+  EXPECT_EQ(refusedName.MoviePath, "/t/G/G.swf");
+  EXPECT_EQ(refusedName.Refused.size(), 1u);
+}
+
+TEST(PlanExtraction, BesideTheFolderWhenItWasNotCreated) {
+  static const uint8_t xml[] = {'<'};
+  TPlayerSettings s = WithMovie("G", "named.swf");
+  s.NeedFiles = {{0, "d.xml", {xml, 1}}};
+  const TExtractionPlan p = PlanExtraction(s, "/t", false, IsSingleByteLeadByte, '/');
+  EXPECT_EQ(p.MoviePath, "/t/G.swf");  // whatever "FlashSwfName" says
+  EXPECT_EQ(p.FolderToDelete, "");
+  ASSERT_EQ(p.Files.size(), 2u);
+  EXPECT_EQ(p.Files[1].Path, "/t/d.xml");
+  EXPECT_FALSE(p.Files[0].ReplaceExisting);
+  EXPECT_FALSE(p.Files[1].ReplaceExisting);
+}
+
+TEST(PlanExtraction, NeverLeavesTheTemporaryDirectory) {
+  // An empty GUID: no folder, the movie beside as ".swf", nothing to delete.
+  TPlayerSettings empty = WithMovie("", "x.swf");
+  EXPECT_FALSE(MovieFolder(empty, "/t", IsSingleByteLeadByte, '/'));
+  TExtractionPlan p = PlanExtraction(empty, "/t", false, IsSingleByteLeadByte, '/');
+  EXPECT_EQ(p.MoviePath, "/t/.swf");
+  EXPECT_EQ(p.FolderToDelete, "");
+
+  // Hostile GUIDs: no folder, no file, a reason for the user.
+  for (const char* guid : {"..", ".", "..\\..\\x", "a/../../x", "C:\\x", "CON", "x\n", "a/b"}) {
+    const TPlayerSettings s = WithMovie(guid, "m.swf");
+    EXPECT_FALSE(MovieFolder(s, "/t", IsSingleByteLeadByte, '/')) << guid;
+    p = PlanExtraction(s, "/t", true, IsSingleByteLeadByte, '/');
+    EXPECT_TRUE(p.Files.empty()) << guid;
+    EXPECT_EQ(p.FolderToDelete, "") << guid;
+    EXPECT_EQ(p.Refused.size(), 1u) << guid;
+  }
+
+  // Hostile movie and need-file names land directly in the folder or nowhere.
+  static const uint8_t b[] = {1};
+  TPlayerSettings s = WithMovie("G", "..\\..\\evil.swf");
+  int index = 0;
+  for (const char* name : {"..\\..\\x", "C:\\x", "a/../../y", "/etc/z", "NUL", "..", "c:..", "d:/"})
+    s.NeedFiles.push_back({index++, name, {b, 1}});
+  p = PlanExtraction(s, "/t", true, IsSingleByteLeadByte, '/');
+  for (const TPlannedFile& f : p.Files) {
+    ASSERT_EQ(f.Path.rfind("/t/G/", 0), 0u) << f.Path;
+    EXPECT_EQ(f.Path.find('/', 5), std::string::npos) << f.Path;
+    EXPECT_EQ(f.Path.find(".."), std::string::npos) << f.Path;
+  }
+  EXPECT_EQ(p.MoviePath, "/t/G/evil.swf");
+  EXPECT_EQ(p.Files.size(), 5u);  // evil.swf, x (twice), y, z
+}
+
+TEST(PlanExtraction, NoMovieNoFiles) {
+  static const uint8_t b[] = {1};
+  TPlayerSettings s;
+  s.GUID = "G";
+  s.NeedFiles = {{0, "d.xml", {b, 1}}};
+  EXPECT_FALSE(MovieFolder(s, "/t"));
+  const TExtractionPlan p = PlanExtraction(s, "/t", true);
+  EXPECT_TRUE(p.Files.empty());
+  EXPECT_EQ(p.MoviePath, "");
+  EXPECT_EQ(p.FolderToDelete, "");
+}

@@ -1,0 +1,717 @@
+// The whole saver under Wine: packages packed with plws behind saver.scr,
+// the fake player registered in the test prefix, real input from xdotool,
+// the fake's log, the temporary folder, exit codes and the screen.
+//
+// Needs DISPLAY and WINEPREFIX (scripts/with-display provides both) and the
+// Windows build beside this one; without them every scenario is skipped.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "package/writer.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/support/package_builder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Env(const char* Name) {
+  const char* v = std::getenv(Name);
+  return v ? v : "";
+}
+
+// A manifest text value or name: backslashes doubled, blanks escaped in names.
+std::string Esc(const std::string& Text, bool Name = false) {
+  std::string out;
+  for (char c : Text) {
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == ' ' && Name)
+      out += "\\s";
+    else
+      out += c;
+  }
+  return out;
+}
+
+// A BMP file (24 bits, bottom-up) of one colour.
+std::string SolidBmp(int Width, int Height, uint32_t Rgb) {
+  const int row = (Width * 3 + 3) & ~3;
+  const uint32_t pixels = static_cast<uint32_t>(row * Height);
+  std::string b;
+  auto u16 = [&](uint32_t v) { b += static_cast<char>(v & 0xFF), b += static_cast<char>((v >> 8) & 0xFF); };
+  auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+  b += "BM";
+  u32(54 + pixels), u32(0), u32(54);
+  u32(40), u32(static_cast<uint32_t>(Width)), u32(static_cast<uint32_t>(Height)), u16(1), u16(24), u32(0), u32(pixels),
+      u32(2835), u32(2835), u32(0), u32(0);
+  for (int y = 0; y < Height; ++y) {
+    for (int x = 0; x < Width; ++x) {
+      b += static_cast<char>(Rgb & 0xFF);
+      b += static_cast<char>((Rgb >> 8) & 0xFF);
+      b += static_cast<char>((Rgb >> 16) & 0xFF);
+    }
+    b.append(static_cast<size_t>(row - Width * 3), '\0');
+  }
+  return b;
+}
+
+constexpr uint32_t kGreen = 0x00FF00;
+constexpr uint32_t kMagenta = 0xFF00FF;
+
+struct TSuite {
+  bool Ready = false;
+  std::string Why;  // why the suite is skipped
+  std::string Source, Native, Win, Prefix, Work;
+  std::string Saver, Plws, Swfgen, Watch, PreviewHost, RegisterFake;
+  std::string TempUnix;     // the prefix's temporary directory
+  std::string TempWindows;  // the same as the saver sees it, with a trailing backslash
+  std::string PlainMovie, QuitMovie;
+};
+TSuite& S() {
+  static TSuite s;
+  return s;
+}
+
+class SaverE2E : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    TSuite& s = S();
+    s.Source = Env("PL_SOURCE_DIR");
+    s.Native = Env("PL_BINARY_DIR");
+    s.Win = PL_E2E_WIN_BUILD_DIR;
+    s.Prefix = Env("WINEPREFIX");
+    s.Saver = s.Win + "/app/saver.scr";
+    s.Watch = s.Win + "/tests/e2e/e2e_process_watch.exe";
+    s.PreviewHost = s.Win + "/tests/e2e/e2e_preview_host.exe";
+    s.Plws = PL_E2E_PLWS;
+    s.Swfgen = PL_E2E_SWFGEN;
+    s.RegisterFake = s.Source + "/tools/fakeplayer/register-fakeplayer";
+    if (Env("DISPLAY").empty() || s.Prefix.empty()) {
+      s.Why = "needs DISPLAY and WINEPREFIX: run it through scripts/with-display";
+      return;
+    }
+    for (const std::string& f : {s.Saver, s.Watch, s.PreviewHost, s.Win + "/fakeplayer/fakeplayer_v9.dll"})
+      if (!fs::exists(f)) {
+        s.Why = f + " is not built";
+        return;
+      }
+    s.Work = s.Native + "/tests/e2e/work";
+    fs::remove_all(s.Work);
+    fs::create_directories(s.Work);
+    for (const auto& e : fs::directory_iterator(s.Prefix + "/drive_c/users")) {
+      if (e.path().filename() == "Public" || !fs::exists(e.path() / "Temp")) continue;
+      s.TempUnix = (e.path() / "Temp").string();
+      s.TempWindows = "C:\\users\\" + e.path().filename().string() + "\\Temp\\";
+    }
+    if (s.TempUnix.empty()) {
+      s.Why = "no temporary directory in " + s.Prefix;
+      return;
+    }
+    s.PlainMovie = s.Work + "/plain.swf";
+    s.QuitMovie = s.Work + "/quit.swf";
+    if (RunProgram({s.Swfgen, "--out", s.PlainMovie, "--bg", "00FF00", "--frames", "60"}).ExitCode != 0 ||
+        RunProgram({s.Swfgen, "--out", s.QuitMovie, "--bg", "00FF00", "--quit-after-frames", "20"}).ExitCode != 0) {
+      s.Why = "swfgen failed";
+      return;
+    }
+    // No crash dialog may ever wait for a click.
+    RunProgram({"wine", "reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD", "/d",
+         "0", "/f"});
+    if (!RegisterFake("v9")) {
+      s.Why = "register-fakeplayer failed";
+      return;
+    }
+    s.Ready = true;
+  }
+
+  static void TearDownTestSuite() {
+    if (S().Ready) RegisterFake("none");
+  }
+
+  static bool RegisterFake(const std::string& Variant, const TEnv& Extra = {}) {
+    TEnv env = Extra;
+    env["PL_FAKEPLAYER_DIR"] = S().Win + "/fakeplayer";
+    return RunProgram({S().RegisterFake, Variant}, env).ExitCode == 0;
+  }
+
+  void SetUp() override {
+    if (!S().Ready) GTEST_SKIP() << S().Why;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    Dir = S().Work + "/" + info->name();
+    fs::create_directories(Dir);
+    Log = Dir + "/fake.log";
+    // What an earlier, interrupted run of these scenarios left behind.
+    for (const auto& e : fs::directory_iterator(S().TempUnix))
+      if (e.path().filename().string().rfind("{E2E-", 0) == 0) fs::remove_all(e.path());
+    TempBefore = Tree(S().TempUnix);
+  }
+
+  void TearDown() override {
+    if (!S().Ready) return;
+    // Whatever this scenario started and left running ends here, by pid.
+    for (const std::string& scr : Savers) KillPids(ProcessesMatching(fs::path(scr).filename().string()));
+  }
+
+  // Packs Lines (manifest directives after the key) behind saver.scr.
+  std::string Pack(const std::string& Name, const std::vector<std::string>& Lines) {
+    std::string manifest = "key 0x5A\n";
+    for (const auto& l : Lines) manifest += l + "\n";
+    const std::string m = Dir + "/" + Name + ".plws";
+    WriteFile(m, manifest);
+    const std::string out = Dir + "/" + Name + ".scr";
+    const TRunResult r = RunProgram({S().Plws, "pack", "--stub", S().Saver, "--out", out, m});
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    Savers.push_back(out);
+    return out;
+  }
+
+  // A saver file written directly (garbled packages plws would not write).
+  std::string WriteSaver(const std::string& Name, const std::vector<uint8_t>& Bytes) {
+    const std::string out = Dir + "/" + Name + ".scr";
+    WriteFile(out, std::string(Bytes.begin(), Bytes.end()));
+    Savers.push_back(out);
+    return out;
+  }
+
+  TEnv WineEnv() const { return {{"PL_FAKEPLAYER_LOG", WinePath(Log)}}; }
+  std::string Cwd() const { return Dir + "/cwd"; }
+
+  // Starts a program in the scenario's own working folder.
+  std::unique_ptr<TChild> Start(const std::vector<std::string>& Argv, const std::string& Output,
+                                const TEnv& Extra = {}) {
+    TEnv env = WineEnv();
+    for (const auto& [k, v] : Extra) env[k] = v;
+    fs::create_directories(Cwd());
+    auto child = std::make_unique<TChild>(Argv, env, Dir + "/" + Output, Cwd());
+    EXPECT_TRUE(child->Started());
+    return child;
+  }
+
+  std::vector<TFakeEvent> Events(const std::string& Name = "") const {
+    std::vector<TFakeEvent> out;
+    for (auto& e : ReadFakeLog(Log))
+      if (Name.empty() || e.Name == Name) out.push_back(e);
+    return out;
+  }
+  bool WaitForEvents(const std::string& Name, size_t Count, int TimeoutMs = 20000) const {
+    return WaitUntil([&] { return Events(Name).size() >= Count; }, TimeoutMs);
+  }
+  // The puts of one control, as "DISPID type value" (value unescaped).
+  std::vector<std::string> Puts(long Pid, int Instance) const {
+    std::vector<std::string> out;
+    for (const auto& e : Events("put")) {
+      if (e.Pid != Pid || e.Instance != Instance) continue;
+      std::string text;
+      for (const auto& f : e.Fields) text += (text.empty() ? "" : " ") + f;
+      out.push_back(text);
+    }
+    return out;
+  }
+
+  static void Key(const std::string& Key, const std::string& Display = "") {
+    TEnv env;
+    if (!Display.empty()) env["DISPLAY"] = Display;
+    EXPECT_EQ(RunProgram({"xdotool", "key", Key}, env).ExitCode, 0);
+  }
+
+  // The extraction folder of GUID in the prefix's temporary directory.
+  static std::string TempFolder(const std::string& GUID) { return S().TempUnix + "/" + GUID; }
+  static std::string TempWindows(const std::string& Rest) { return S().TempWindows + Rest; }
+  void ExpectTempAsBefore() const { ExpectSame(Tree(S().TempUnix), TempBefore); }
+  // Two file trees, with only the differences reported.
+  static void ExpectSame(const std::set<std::string>& Now, const std::set<std::string>& Before) {
+    std::string added, removed;
+    for (const auto& p : Now)
+      if (!Before.count(p)) added += " " + p;
+    for (const auto& p : Before)
+      if (!Now.count(p)) removed += " " + p;
+    EXPECT_TRUE(added.empty() && removed.empty()) << "added:" << added << "\nremoved:" << removed;
+  }
+
+  // The saver's main window: the form's caption.
+  static bool SaverWindowShown(const std::string& Display = "") {
+    TEnv env;
+    if (!Display.empty()) env["DISPLAY"] = Display;
+    return RunProgram({"xdotool", "search", "--onlyvisible", "--name", "^plu:mex ScreenSaver$"}, env).ExitCode == 0;
+  }
+
+  std::string Dir, Log;
+  std::set<std::string> TempBefore;
+  std::vector<std::string> Savers;
+};
+
+std::vector<std::string> CommonItems(const std::string& GUID) {
+  return {"item GUID text compressed " + GUID,
+          "item FlashLoop flag stored 1",
+          "item FlashMenu flag stored 0",
+          "item FlashMenuFull flag stored 1",
+          "item FlashQuality int32 stored 2",
+          "item FlashBackColor int32 stored 0x00FF00",
+          "item FlashSwfName text stored movie.swf"};
+}
+
+std::vector<std::string> With(std::vector<std::string> A, const std::vector<std::string>& B) {
+  A.insert(A.end(), B.begin(), B.end());
+  return A;
+}
+
+// ---- full screen ----------------------------------------------------------------------
+
+TEST_F(SaverE2E, FullScreenRelaunchesPlaysFromTheTemporaryFolderAndAKeyEndsItCleanly) {
+  const std::string guid = "{E2E-FULL-1}";
+  const std::string scr = Pack("full", With(CommonItems(guid), {
+      "item FlashVars text compressed a=1",
+      "item FlashStretch flag stored 1",
+      "item FlashSwf file compressed " + S().PlainMovie,
+      "item FlashNeedFileCount int32 stored 2",
+      "item FlashNeedFileName0 text stored data.xml",
+      "item FlashNeedFileData0 text compressed <data/>",
+      "item FlashNeedFileName1 text stored " + Esc("sub\\pic.txt"),
+      "item FlashNeedFileData1 text stored picture"}));
+  auto parent = Start({"wine", scr, "/s"}, "saver.out");
+  ASSERT_TRUE(WaitForEvents("load", 1)) << ReadFile(Log) << parent->Output();
+
+  // The movie and the need files, in the folder named after the GUID.
+  EXPECT_EQ(ReadFile(TempFolder(guid) + "/movie.swf"), ReadFile(S().PlainMovie));
+  EXPECT_EQ(ReadFile(TempFolder(guid) + "/data.xml"), "<data/>");
+  EXPECT_EQ(ReadFile(TempFolder(guid) + "/pic.txt"), "picture");
+
+  // One control, in the copy started with /E; the first copy waits for it.
+  const auto controls = Events("activate");  // the detection checks create instances too, never shown
+  ASSERT_EQ(controls.size(), 1u) << ReadFile(Log);
+  const long pid = controls[0].Pid;
+  const int instance = controls[0].Instance;
+  EXPECT_FALSE(ProcessesMatching(fs::path(scr).filename().string() + " /E").empty());
+  EXPECT_TRUE(parent->Running());
+  const std::vector<std::string> expected = {
+      "106 bool -1",
+      "135 bool -1",
+      "105 int 2",
+      "170 text a=1&plumexmode=normal",
+      "123 int 65280",
+      "102 text " + TempWindows(guid + "\\movie.swf"),
+      "137 text ShowAll"};
+  EXPECT_EQ(Puts(pid, instance), expected) << ReadFile(Log);
+
+  // The control covers the screen with the movie's background colour.
+  const TScreen shot = Screenshot(Dir + "/playing.png");
+  ASSERT_GT(shot.Width, 0);
+  EXPECT_EQ(shot.Pixel(shot.Width / 2, shot.Height / 3), kGreen);
+
+  auto watch = Start({"wine", S().Watch, std::to_string(pid), "30"}, "watch.out");
+  ASSERT_TRUE(WaitUntil([&] { return watch->Output().find("watching") != std::string::npos; }, 20000))
+      << watch->Output();
+
+  Key("space");
+  const auto code = parent->Wait(20000);
+  ASSERT_TRUE(code) << "a key must end the saver";
+  EXPECT_EQ(*code, 0);
+  ASSERT_TRUE(watch->Wait(20000));
+  EXPECT_NE(watch->Output().find("exit 0"), std::string::npos) << watch->Output();
+  EXPECT_FALSE(fs::exists(TempFolder(guid)));
+  ExpectTempAsBefore();
+  // The control was stopped and released.
+  std::vector<std::string> end;
+  for (const auto& e : Events())
+    if (e.Instance == instance && (e.Name == "call" || e.Name == "destroy")) end.push_back(e.Text);
+  EXPECT_EQ(end, (std::vector<std::string>{"call DisableLocalSecurity", "call Stop", "call StopPlay", "destroy"}));
+}
+
+TEST_F(SaverE2E, WithoutTheAuthorsFlashVarsOrStretchTheControlGetsTheModeAndNoScale) {
+  const std::string guid = "{E2E-FULL-2}";
+  // A picture that is no bitmap does not stop the items after it.
+  const std::string scr = Pack("plain", With(CommonItems(guid), {
+      "item FlashSwf file stored " + S().PlainMovie,
+      "item DialogImage hex stored 424D0100FFFF",
+      "item FlashNeedFileCount int32 stored 1",
+      "item FlashNeedFileName0 text stored after-picture.txt",
+      "item FlashNeedFileData0 text stored still here"}));
+  auto saver = Start({"wine", scr, "/e"}, "saver.out");
+  ASSERT_TRUE(WaitForEvents("load", 1)) << ReadFile(Log);
+  EXPECT_EQ(ReadFile(TempFolder(guid) + "/after-picture.txt"), "still here");
+  std::vector<std::string> vars, scale;
+  for (const auto& e : Events("put")) {
+    if (e.Fields[0] == "170") vars.push_back(e.Fields[2]);
+    if (e.Fields[0] == "137") scale.push_back(e.Fields[2]);
+  }
+  EXPECT_EQ(vars, std::vector<std::string>{"plumexmode=normal"});
+  EXPECT_EQ(scale, std::vector<std::string>{"NoScale"});
+  Key("Escape");
+  ASSERT_EQ(saver->Wait(20000), std::optional<int>(0));
+  ExpectTempAsBefore();
+}
+
+TEST_F(SaverE2E, KeysReachTheMovieWhenThePackageSaysTheyDoNotEndTheSaver) {
+  const std::string guid = "{E2E-KEYS}";
+  const std::string scr = Pack("keys", With(CommonItems(guid), {
+      "item FlashSwf file compressed " + S().PlainMovie,
+      "item ScreenSaverStopByKey flag stored 0"}));
+  auto saver = Start({"wine", scr, "/e"}, "saver.out");
+  ASSERT_TRUE(WaitForEvents("load", 1)) << ReadFile(Log);
+  Key("a");
+  EXPECT_TRUE(WaitUntil([&] {
+    bool down = false, up = false;
+    for (const auto& e : Events("msg")) {
+      down |= e.Fields[0] == "keydown" && e.Fields[1] == "0x41";
+      up |= e.Fields[0] == "keyup" && e.Fields[1] == "0x41";
+    }
+    return down && up;
+  }, 10000)) << ReadFile(Log);
+  SleepMs(500);
+  EXPECT_TRUE(saver->Running()) << "keys do not end this saver";
+  EXPECT_EQ(RunProgram({"xdotool", "click", "1"}).ExitCode, 0);
+  EXPECT_EQ(saver->Wait(20000), std::optional<int>(0)) << "a mouse button still does";
+  ExpectTempAsBefore();
+}
+
+TEST_F(SaverE2E, TheMoviesQuitCommandEndsAFullScreenRun) {
+  const std::string guid = "{E2E-QUIT}";
+  const std::string scr = Pack("quit", With(CommonItems(guid), {"item FlashSwf file compressed " + S().QuitMovie}));
+  auto saver = Start({"wine", scr, "/e"}, "saver.out");
+  // No input at all: the movie ends the run.
+  const auto code = saver->Wait(30000);
+  ASSERT_TRUE(code) << ReadFile(Log);
+  EXPECT_EQ(*code, 0);
+  EXPECT_EQ(Events("fire").size(), 1u);
+  EXPECT_EQ(Events("fire")[0].Fields[0], "quit");
+  ExpectTempAsBefore();
+}
+
+// ---- preview ---------------------------------------------------------------------------
+
+TEST_F(SaverE2E, PreviewTakesNoInputIgnoresQuitAndEndsWithItsParent) {
+  const std::string guid = "{E2E-PREVIEW}";
+  const std::string scr = Pack("preview", With(CommonItems(guid), {
+      "item FlashVars text compressed a=1&b=2",
+      "item FlashSwf file compressed " + S().QuitMovie}));
+  auto host = Start({"wine", S().PreviewHost, WinePath(scr), "6", "100", "100", "320", "240"}, "host.out");
+  ASSERT_TRUE(WaitForEvents("load", 1)) << ReadFile(Log) << host->Output();
+  EXPECT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf"));
+
+  // Input over the preview never reaches the movie.
+  EXPECT_EQ(RunProgram({"xdotool", "mousemove", "200", "200", "click", "1", "click", "3", "key", "a"}).ExitCode, 0);
+  // The movie asks to quit; the preview goes on.
+  ASSERT_TRUE(WaitForEvents("fire", 1, 15000)) << ReadFile(Log);
+  SleepMs(700);
+  EXPECT_TRUE(host->Running());
+
+  ASSERT_TRUE(host->Wait(40000));
+  const std::string out = host->Output();
+  EXPECT_EQ(out.find("early"), std::string::npos) << out;
+  EXPECT_NE(out.find("exit 0"), std::string::npos) << out;
+  EXPECT_TRUE(Events("msg").empty()) << ReadFile(Log);
+  std::vector<std::string> vars;
+  bool scalePut = false;
+  for (const auto& e : Events("put")) {
+    if (e.Fields[0] == "170") vars.push_back(e.Fields[2]);
+    scalePut |= e.Fields[0] == "137";
+  }
+  EXPECT_EQ(vars, std::vector<std::string>{"a=1&b=2&plumexmode=preview"});
+  EXPECT_FALSE(scalePut);
+  ExpectTempAsBefore();
+}
+
+// ---- configuration -------------------------------------------------------------------
+
+TEST_F(SaverE2E, ConfigurationShowsThePackagesDialogAndClosingItRemovesTheFiles) {
+  const std::string guid = "{E2E-CONFIG}";
+  const std::string bmp = Dir + "/picture.bmp";
+  WriteFile(bmp, SolidBmp(48, 40, kMagenta));
+  const std::string title = "E2E dialog title";
+  const std::string scr = Pack("config", With(CommonItems(guid), {
+      "item FlashSwf file compressed " + S().PlainMovie,
+      "item DialogTitle text stored " + title,
+      "item DialogCopyrightStr text stored (c) 2026 a long copyright line for the end-to-end test",
+      "item DialogURL text stored http://example.invalid/",
+      "item DialogImage file compressed " + bmp}));
+  auto saver = Start({"wine", scr, "/c"}, "saver.out");
+  std::string window;
+  ASSERT_TRUE(WaitUntil([&] {
+    const TRunResult r = RunProgram({"xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"});
+    window = r.Output.substr(0, r.Output.find('\n'));
+    return r.ExitCode == 0 && !window.empty();
+  }, 20000)) << saver->Output();
+  // Configuration extracts too, and no control is made.
+  EXPECT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf"));
+  SleepMs(500);
+  const TScreen shot = Screenshot(Dir + "/dialog.png");
+  EXPECT_GE(shot.Count(0, 0, shot.Width, shot.Height, kMagenta), 48 * 40) << "the package's picture";
+  const TRunResult geometry = RunProgram({"xdotool", "getwindowgeometry", window});
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(geometry.Output, m, std::regex("Geometry: (\\d+)x(\\d+)"))) << geometry.Output;
+  EXPECT_GT(std::stoi(m[1]), 250) << "wide enough for the long copyright line";
+
+  RunProgram({"xdotool", "windowfocus", "--sync", window});
+  Key("Return");
+  const auto code = saver->Wait(20000);
+  ASSERT_TRUE(code) << "closing the dialog ends the program";
+  EXPECT_EQ(*code, 0);
+  EXPECT_TRUE(Events("activate").empty());
+  ExpectTempAsBefore();
+}
+
+// ---- failures ----------------------------------------------------------------------------
+
+TEST_F(SaverE2E, WithoutAPlayerNothingIsExtractedTheScreenStaysBlackAndInputEndsIt) {
+  ASSERT_TRUE(RegisterFake("none"));
+  const std::string guid = "{E2E-NOPLAYER}";
+  const std::string scr =
+      Pack("noplayer", With(CommonItems(guid), {"item FlashSwf file compressed " + S().PlainMovie}));
+  auto saver = Start({"wine", scr, "/s"}, "saver.out");
+  const bool shown = WaitUntil([] { return SaverWindowShown(); }, 20000);
+  SleepMs(500);
+  const TScreen shot = Screenshot(Dir + "/black.png");
+  EXPECT_TRUE(shown);
+  EXPECT_FALSE(fs::exists(TempFolder(guid)));
+  ASSERT_GT(shot.Width, 0);
+  EXPECT_EQ(shot.Count(0, 0, shot.Width, shot.Height, 0x000000), shot.Width * shot.Height);
+  Key("space");
+  const auto code = saver->Wait(20000);
+  RegisterFake("v9");
+  ASSERT_TRUE(code);
+  EXPECT_EQ(*code, 0);
+  ExpectTempAsBefore();
+}
+
+TEST_F(SaverE2E, GarbledPackagesNeverCrashAndLeaveNothingBehind) {
+  const std::vector<uint8_t> stub = [] {
+    const std::string s = ReadFile(S().Saver);
+    return std::vector<uint8_t>(s.begin(), s.end());
+  }();
+  const std::string movieText = ReadFile(S().PlainMovie);
+  const std::vector<uint8_t> movie(movieText.begin(), movieText.end());
+  const std::vector<TPackageRecord> good = {StoredItem("GUID", std::string("{E2E-GARBLED}")),
+                                            CompressedItem("FlashSwf", movie)};
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> cases;
+
+  // Cut inside the movie's stream, trailer re-attached with the shorter length.
+  {
+    std::vector<uint8_t> body = BuildPackage(0x5A, good);
+    body.resize(body.size() - 12);  // without its trailer
+    body.resize(body.size() - 100);
+    TByteWriter w;
+    w.Raw(stub).Raw(body);
+    cases.push_back({"truncated", w.Trailer(stub.size()).Out});
+  }
+  // A stream that does not inflate, after a good GUID.
+  {
+    TPackageRecord bad = CompressedItem("FlashSwf", movie);
+    for (size_t i = 10; i < bad.Payload.size(); i += 7) bad.Payload[i] ^= 0xA5;
+    cases.push_back({"corrupt-stream", WithPackage(stub, 0x5A, {good[0], bad})});
+  }
+  // Lengths that point past the package: item count, name length, data length, body length.
+  {
+    TByteWriter w;
+    w.Raw(stub).I32(0x5A).I32(0x7FFFFFFF).I32(4).Raw("\x1d\x0f\x13\x1e").U8(0).I32(3).Raw("abc");
+    cases.push_back({"lying-count", w.Trailer(stub.size()).Out});
+  }
+  {
+    TByteWriter w;
+    w.Raw(stub).I32(0x5A).I32(1).I32(0x7FFFFFF0).Raw("x");
+    cases.push_back({"lying-name", w.Trailer(stub.size()).Out});
+  }
+  {
+    TByteWriter w;
+    w.Raw(stub).I32(0x5A).I32(1).I32(4).Raw("\x1d\x0f\x13\x1e").U8(1).I32(-5).Raw("abc");
+    cases.push_back({"lying-data", w.Trailer(stub.size()).Out});
+  }
+  {
+    std::vector<uint8_t> bytes = WithPackage(stub, 0x5A, good);
+    const size_t at = bytes.size() - 12;
+    const int64_t huge = int64_t{1} << 40;
+    for (int i = 0; i < 8; ++i) bytes[at + i] = static_cast<uint8_t>((huge >> (8 * i)) & 0xFF);
+    cases.push_back({"lying-body", bytes});
+  }
+
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    const std::string scr = WriteSaver(name, bytes);
+    auto saver = Start({"wine", scr, "/e"}, name + ".out");
+    EXPECT_TRUE(WaitUntil([] { return SaverWindowShown(); }, 20000));
+    SleepMs(300);
+    EXPECT_TRUE(saver->Running()) << "still running until input ends it";
+    EXPECT_FALSE(fs::exists(TempFolder("{E2E-GARBLED}")));
+    Key("space");
+    EXPECT_EQ(saver->Wait(20000), std::optional<int>(0)) << saver->Output();
+    ExpectTempAsBefore();
+  }
+}
+
+TEST_F(SaverE2E, HostileNamesWriteNothingOutsideTheTemporaryDirectory) {
+  const std::string driveC = S().Prefix + "/drive_c";
+  const std::string tempRel = fs::relative(S().TempUnix, driveC).generic_string() + "/";
+  const auto driveBefore = Tree(driveC, tempRel);
+  fs::create_directories(Cwd());
+
+  // A GUID that climbs out: nothing is extracted at all.
+  for (const std::string guid : {"..\\..\\x", "C:\\x", "a/../../x"}) {
+    SCOPED_TRACE(guid);
+    const std::string scr = Pack("guid" + std::to_string(Savers.size()),
+                                 With(CommonItems(Esc(guid)), {"item FlashSwf file stored " + S().PlainMovie,
+                                                               "item FlashNeedFileCount int32 stored 1",
+                                                               "item FlashNeedFileName0 text stored n.txt",
+                                                               "item FlashNeedFileData0 text stored n"}));
+    const size_t loads = Events("put").size();
+    auto saver = Start({"wine", scr, "/e"}, "guid.out");
+    ASSERT_TRUE(WaitUntil([&] { return Events("put").size() >= loads + 5; }, 20000)) << ReadFile(Log);
+    SleepMs(300);
+    ExpectSame(Tree(S().TempUnix), TempBefore);
+    Key("space");
+    EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
+  }
+
+  // Hostile movie and need-file names keep their last component only.
+  const std::string guid = "{E2E-HOSTILE}";
+  const std::string scr = Pack("names", {
+      "item GUID text stored " + guid,
+      "item FlashSwfName text stored " + Esc("..\\..\\evil.swf"),
+      "item FlashSwf file stored " + S().PlainMovie,
+      "item FlashNeedFileCount int32 stored 3",
+      "item FlashNeedFileName0 text stored " + Esc("..\\..\\x"),
+      "item FlashNeedFileData0 text stored 0",
+      "item FlashNeedFileName1 text stored " + Esc("C:\\y"),
+      "item FlashNeedFileData1 text stored 1",
+      "item FlashNeedFileName2 text stored a/../../z",
+      "item FlashNeedFileData2 text stored 2"});
+  auto saver = Start({"wine", scr, "/e"}, "names.out");
+  ASSERT_TRUE(WaitForEvents("load", 1)) << ReadFile(Log);
+  std::set<std::string> expected = TempBefore;
+  for (const char* f : {"/", "/evil.swf", "/x", "/y", "/z"}) expected.insert(guid + f);
+  ExpectSame(Tree(S().TempUnix), expected);
+  Key("space");
+  EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
+  ExpectTempAsBefore();
+  ExpectSame(Tree(driveC, tempRel), driveBefore);
+  // Nothing relative to the saver's working folder either.
+  EXPECT_TRUE(Tree(Cwd()).empty());
+}
+
+// ---- two monitors ------------------------------------------------------------------------
+
+// An X server of this scenario's own: Xorg with the dummy driver and two
+// screens side by side, on a display number nobody uses. Stopped by pid.
+class TTwoMonitorServer {
+ public:
+  explicit TTwoMonitorServer(const std::string& Dir) {
+    for (int n = 40; n < 100 && Display.empty(); ++n) {
+      if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+        continue;
+      const std::string display = ":" + std::to_string(n);
+      FServer = std::make_unique<TChild>(
+          std::vector<std::string>{"Xorg", display, "-config", std::string(PL_E2E_SOURCE_DIR) + "/tests/e2e/two-monitors.xorg.conf",
+                                   "-noreset", "-nolisten", "tcp", "-logfile", Dir + "/xorg.log"},
+          TEnv{}, Dir + "/xorg.out");
+      if (WaitUntil([&] { return !FServer->Running() ||
+                                 RunProgram({"xdpyinfo"}, {{"DISPLAY", display}}, 5000).ExitCode == 0; }, 20000) &&
+          FServer->Running())
+        Display = display;
+      else
+        FServer->Terminate(5000), FServer.reset();
+    }
+  }
+  ~TTwoMonitorServer() {
+    if (FServer) FServer->Terminate(10000);
+  }
+  TTwoMonitorServer(const TTwoMonitorServer&) = delete;
+  TTwoMonitorServer& operator=(const TTwoMonitorServer&) = delete;
+  std::string Display;  // empty when no server could be started
+
+ private:
+  std::unique_ptr<TChild> FServer;
+};
+
+TEST_F(SaverE2E, ScreenSaverPositionCoversTheDesktopTheFirstMonitorOrEachMonitor) {
+  TTwoMonitorServer server(Dir);
+  ASSERT_FALSE(server.Display.empty()) << ReadFile(Dir + "/xorg.out");
+  // A prefix of its own, so the shared wineserver, which knows the other
+  // display's monitors, is never disturbed.
+  TEnv env = WineEnv();
+  env["DISPLAY"] = server.Display;
+  env["WINEPREFIX"] = S().Win + "/wineprefix-twomonitors";
+  struct TStop {
+    TEnv Env;
+    ~TStop() { RunProgram({"wineserver", "-k"}, Env, 30000); }
+  } stopServer{env};
+  RunProgram({"wineserver", "-k"}, env, 30000);  // one left from another X server
+  ASSERT_EQ(RunProgram({S().Source + "/scripts/wine-prefix"}, env, 300000).ExitCode, 0);
+  // A new prefix's first wineserver built its monitor list before the
+  // prefix's settings were written.
+  RunProgram({"wineserver", "-k"}, env, 30000);
+  TEnv fakeEnv = env;
+  fakeEnv["PL_FAKEPLAYER_DIR"] = S().Win + "/fakeplayer";
+  ASSERT_EQ(RunProgram({S().RegisterFake, "v9"}, fakeEnv).ExitCode, 0);
+  RunProgram({"wine", "reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
+              "/d", "0", "/f"}, env);
+
+  // What covers a point of the desktop: the player control, or the black
+  // form itself. No monitor shows the strip below the smaller one, and X
+  // returns undefined pixels there, so Wine is asked what lies on it.
+  auto coveredByControl = [&](int X, int Y) {
+    const TRunResult r = RunProgram({"wine", S().Win + "/tests/e2e/e2e_window_at.exe", std::to_string(X),
+                                     std::to_string(Y)}, env);
+    std::istringstream words(r.Output);
+    std::string cls, pid, root;
+    words >> cls >> pid >> root;
+    if (cls == "PlFakeFlashPlayer") return std::string("control");
+    if (!cls.empty() && cls == root && Events("activate").size() > 0 &&
+        std::stol(pid) == Events("activate")[0].Pid)
+      return std::string("form");
+    return r.Output;
+  };
+  struct TCase {
+    int Position;
+    std::vector<std::string> Rects;  // the controls' final bounds
+    uint32_t RightMonitor;           // colour inside the second monitor
+    std::string Strip;               // what covers the strip below it
+  };
+  const std::vector<TCase> cases = {
+      {0, {"0 0 1824 768"}, kGreen, "control"},
+      {1, {"0 0 1024 768"}, 0x000000, "form"},
+      {2, {"0 0 1024 768", "1024 0 1824 600"}, kGreen, "form"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE("position " + std::to_string(c.Position));
+    std::remove(Log.c_str());
+    const std::string scr = Pack("position" + std::to_string(c.Position),
+                                 With(CommonItems("{E2E-POSITION}"), {
+                                     "item FlashSwf file compressed " + S().PlainMovie,
+                                     "item ScreenSaverPosition int32 stored " + std::to_string(c.Position + 256)}));
+    auto saver = Start({"wine", scr, "/e"}, "position.out", env);
+    ASSERT_TRUE(WaitForEvents("load", c.Rects.size(), 60000)) << ReadFile(Log) << saver->Output();
+    SleepMs(800);
+    std::vector<std::string> rects;
+    for (const auto& a : Events("activate")) {
+      std::string last;
+      for (const auto& e : Events("rects"))
+        if (e.Instance == a.Instance) last = e.Fields[0] + " " + e.Fields[1] + " " + e.Fields[2] + " " + e.Fields[3];
+      rects.push_back(last);
+    }
+    EXPECT_EQ(rects, c.Rects) << ReadFile(Log);
+
+    const TScreen shot = Screenshot(Dir + "/position" + std::to_string(c.Position) + ".png", server.Display);
+    ASSERT_EQ(shot.Width, 1824);
+    ASSERT_EQ(shot.Height, 768);
+    EXPECT_EQ(shot.Count(0, 0, 1024, 768, kGreen), 1024 * 768) << "the first monitor";
+    EXPECT_EQ(shot.Count(1024, 0, 1824, 600, c.RightMonitor), 800 * 600) << "the second monitor";
+    EXPECT_EQ(coveredByControl(1400, 700), c.Strip) << "below the second monitor";
+    EXPECT_EQ(coveredByControl(1400, 300), c.RightMonitor == kGreen ? "control" : "form");
+
+    Key("space", server.Display);
+    EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
+    EXPECT_FALSE(fs::exists(TempFolder("{E2E-POSITION}")));
+  }
+  RunProgram({S().RegisterFake, "none"}, fakeEnv);
+}
+
+}  // namespace
