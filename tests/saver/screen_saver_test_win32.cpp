@@ -53,7 +53,8 @@ bool PointerAt(int X, int Y) {
   return GetCursorPos(&p) && p.x == X && p.y == Y;
 }
 
-// A busy machine can lose or delay a move: ask again before giving up.
+// Moves the pointer and waits until Windows sees it there. A busy machine
+// can lose or delay a move: ask again before giving up.
 bool MovePointer(int X, int Y) {
   for (int attempt = 0; attempt < 4; ++attempt) {
     Xdotool("mousemove " + std::to_string(X) + " " + std::to_string(Y));
@@ -61,6 +62,21 @@ bool MovePointer(int X, int Y) {
   }
   return false;
 }
+
+// Tests that follow in the same display may expect the pointer where it was
+// (keys go to the window under it): it is put back at the end.
+class TPointerKeeper : public ::testing::Environment {
+ public:
+  void SetUp() override { FHad = GetCursorPos(&FWhere) != FALSE; }
+  void TearDown() override {
+    if (FHad) MovePointer(FWhere.x, FWhere.y);
+  }
+
+ private:
+  POINT FWhere{};
+  bool FHad = false;
+};
+const auto* const gPointerKeeper = ::testing::AddGlobalTestEnvironment(new TPointerKeeper);
 
 std::string LogDir() {
   static const std::string dir = MakeTempDir("saver host ");
@@ -161,27 +177,35 @@ LRESULT RequestScreenSaver(HWND Wnd) {
 
 // Starts a full-screen probe with the pointer at (0, 0), where Wine's
 // synthetic move after the first show counts as no change of position.
-void StartSaver(std::unique_ptr<TProbe>& Probe, const std::string& Options = "", const std::string& Exe = "") {
-  ASSERT_TRUE(MovePointer(0, 0));
-  Probe = std::make_unique<TProbe>("/E", Options, Exe);
-  ASSERT_TRUE(Probe->Started());
-  ASSERT_TRUE(Probe->WaitFor("shown ")) << Probe->Log();
+// Null (with the failure reported) when it does not come up.
+std::unique_ptr<TProbe> StartSaver(const std::string& Options = "", const std::string& Exe = "") {
+  if (!MovePointer(0, 0)) {
+    ADD_FAILURE() << "the pointer does not reach (0, 0)";
+    return nullptr;
+  }
+  auto probe = std::make_unique<TProbe>("/E", Options, Exe);
+  if (!probe->Started() || !probe->WaitFor("shown ")) {
+    ADD_FAILURE() << "the saver does not show\n" << probe->Log();
+    return nullptr;
+  }
   // Let the synthetic move arrive.
   Pump(400);
+  return probe;
 }
 
 // Moves the pointer and waits until the form has judged the move.
-void MoveAndWait(TProbe& Probe, int X, int Y, int Count) {
-  ASSERT_TRUE(MovePointer(X, Y));
+bool MoveAndWait(TProbe& Probe, int X, int Y, int Count) {
   const std::string line = "move " + std::to_string(X) + " " + std::to_string(Y) + " count=" + std::to_string(Count);
-  ASSERT_TRUE(Probe.WaitFor(line)) << line << "\n" << Probe.Log();
+  if (MovePointer(X, Y) && Probe.WaitFor(line)) return true;
+  ADD_FAILURE() << "not judged: " << line << "\n" << Probe.Log();
+  return false;
 }
 
 }  // namespace
 
 TEST(ScreenSaverFullScreen, FourthMoveEndsAfterThreeNewPositions) {
-  std::unique_ptr<TProbe> probe;
-  ASSERT_NO_FATAL_FAILURE(StartSaver(probe));
+  auto probe = StartSaver();
+  ASSERT_TRUE(probe);
   const std::string log = probe->Log();
   EXPECT_NE(log.find("mode 4"), std::string::npos) << log;
   // The framed form became borderless, topmost and covers the desktop; the
@@ -195,9 +219,9 @@ TEST(ScreenSaverFullScreen, FourthMoveEndsAfterThreeNewPositions) {
 
   // Over the child window (as over the player control) the moves reach the
   // rules through the mouse hook.
-  MoveAndWait(*probe, 700, 100, 1);
-  MoveAndWait(*probe, 800, 200, 2);
-  MoveAndWait(*probe, 900, 300, 3);
+  ASSERT_TRUE(MoveAndWait(*probe, 700, 100, 1));
+  ASSERT_TRUE(MoveAndWait(*probe, 800, 200, 2));
+  ASSERT_TRUE(MoveAndWait(*probe, 900, 300, 3));
   EXPECT_NE(probe->Log().find("hooked-mouse 200"), std::string::npos);
   Pump(200);
   EXPECT_TRUE(probe->Running());
@@ -215,16 +239,16 @@ TEST(ScreenSaverFullScreen, FourthMoveEndsAfterThreeNewPositions) {
 
 TEST(ScreenSaverFullScreen, KeyOrButtonEnds) {
   for (const char* input : {"key a", "click 1", "click 4" /* wheel */}) {
-    std::unique_ptr<TProbe> probe;
-    ASSERT_NO_FATAL_FAILURE(StartSaver(probe));
+    auto probe = StartSaver();
+    ASSERT_TRUE(probe);
     Xdotool(input);
     ASSERT_TRUE(probe->WaitExit()) << input << "\n" << probe->Log();
     EXPECT_EQ(probe->ExitCode(), 0u);
     EXPECT_EQ(Occurrences(probe->Log(), "terminate"), 1u) << input << "\n" << probe->Log();
   }
   // Over the child, a key reaches the rules through the keyboard hook.
-  std::unique_ptr<TProbe> probe;
-  ASSERT_NO_FATAL_FAILURE(StartSaver(probe));
+  auto probe = StartSaver();
+  ASSERT_TRUE(probe);
   ASSERT_TRUE(MovePointer(1000, 500));
   Xdotool("key b");
   ASSERT_TRUE(probe->WaitExit()) << probe->Log();
@@ -232,13 +256,13 @@ TEST(ScreenSaverFullScreen, KeyOrButtonEnds) {
 }
 
 TEST(ScreenSaverFullScreen, WithoutMoveRuleNeitherMovesNorButtonsEnd) {
-  std::unique_ptr<TProbe> probe;
-  ASSERT_NO_FATAL_FAILURE(StartSaver(probe, "nomousemove"));
+  auto probe = StartSaver("nomousemove");
+  ASSERT_TRUE(probe);
   // Moves over the form are still counted.
-  MoveAndWait(*probe, 100, 100, 1);
-  MoveAndWait(*probe, 200, 200, 2);
-  MoveAndWait(*probe, 300, 300, 3);
-  MoveAndWait(*probe, 400, 400, 3);
+  ASSERT_TRUE(MoveAndWait(*probe, 100, 100, 1));
+  ASSERT_TRUE(MoveAndWait(*probe, 200, 200, 2));
+  ASSERT_TRUE(MoveAndWait(*probe, 300, 300, 3));
+  ASSERT_TRUE(MoveAndWait(*probe, 400, 400, 3));
   for (const char* input : {"click 1", "click 3", "click 4", "mousemove 700 300", "click 1", "mousemove 900 600"}) {
     Xdotool(input);
     Pump(150);
@@ -256,8 +280,8 @@ TEST(ScreenSaverFullScreen, WithoutMoveRuleNeitherMovesNorButtonsEnd) {
 }
 
 TEST(ScreenSaverFullScreen, WithoutKeyRuleKeysDoNotEnd) {
-  std::unique_ptr<TProbe> probe;
-  ASSERT_NO_FATAL_FAILURE(StartSaver(probe, "nokeydown"));
+  auto probe = StartSaver("nokeydown");
+  ASSERT_TRUE(probe);
   Xdotool("key a");
   Pump(300);
   ASSERT_TRUE(MovePointer(1000, 500));
@@ -271,8 +295,8 @@ TEST(ScreenSaverFullScreen, WithoutKeyRuleKeysDoNotEnd) {
 }
 
 TEST(ScreenSaverFullScreen, SecondCopyEndsAtOnceAndFirstGoesOn) {
-  std::unique_ptr<TProbe> first;
-  ASSERT_NO_FATAL_FAILURE(StartSaver(first));
+  auto first = StartSaver();
+  ASSERT_TRUE(first);
   for (int i = 0; i < 2; ++i) {
     TProbe second("/E");
     ASSERT_TRUE(second.WaitExit()) << second.Log();
@@ -287,16 +311,16 @@ TEST(ScreenSaverFullScreen, SecondCopyEndsAtOnceAndFirstGoesOn) {
   ASSERT_TRUE(first->WaitExit()) << first->Log();
   EXPECT_EQ(Occurrences(first->Log(), "terminate"), 1u);
   // The name is free again.
-  std::unique_ptr<TProbe> third;
-  ASSERT_NO_FATAL_FAILURE(StartSaver(third));
+  auto third = StartSaver();
+  ASSERT_TRUE(third);
   EXPECT_TRUE(third->Running());
   Xdotool("key a");
   EXPECT_TRUE(third->WaitExit());
 }
 
 TEST(ScreenSaverFullScreen, ScreenSaveRequestRefused) {
-  std::unique_ptr<TProbe> probe;
-  ASSERT_NO_FATAL_FAILURE(StartSaver(probe));
+  auto probe = StartSaver();
+  ASSERT_TRUE(probe);
   EXPECT_EQ(RequestScreenSaver(probe->Shown()), 1);
   Pump(200);
   EXPECT_EQ(probe->Log().find("screensave-leaked"), std::string::npos);
@@ -333,13 +357,13 @@ TEST_F(ScreenSaverPassword, RejectedCheckGoesOnAndCountsAgain) {
   ASSERT_TRUE(CopyFileA((ExeDir() + "password_double.dll").c_str(), (dir + "Password.CPL").c_str(), FALSE));
   SetEnvironmentVariableA("PL_PASSWORD_REJECTS", "1");
 
-  std::unique_ptr<TProbe> probe;
-  ASSERT_NO_FATAL_FAILURE(StartSaver(probe, "", exe));
-  MoveAndWait(*probe, 700, 100, 1);
-  MoveAndWait(*probe, 800, 200, 2);
-  MoveAndWait(*probe, 900, 300, 3);
+  auto probe = StartSaver("", exe);
+  ASSERT_TRUE(probe);
+  ASSERT_TRUE(MoveAndWait(*probe, 700, 100, 1));
+  ASSERT_TRUE(MoveAndWait(*probe, 800, 200, 2));
+  ASSERT_TRUE(MoveAndWait(*probe, 900, 300, 3));
   // The fourth asks, is refused, and counts from 0 again: as one new position.
-  MoveAndWait(*probe, 100, 500, 1);
+  ASSERT_TRUE(MoveAndWait(*probe, 100, 500, 1));
   std::string log = probe->Log();
   EXPECT_EQ(Occurrences(log, "verify "), 1u) << log;
   // The pointer was shown for the check and is hidden again.
@@ -347,7 +371,7 @@ TEST_F(ScreenSaverPassword, RejectedCheckGoesOnAndCountsAgain) {
   EXPECT_EQ(Field(log, "verify ", "result"), "0");
   EXPECT_LT(std::stoi(Field(log, "move 100 500 ", "cursor")), 0) << log;
   // One more move is not enough now.
-  MoveAndWait(*probe, 200, 500, 2);
+  ASSERT_TRUE(MoveAndWait(*probe, 200, 500, 2));
   Pump(200);
   EXPECT_TRUE(probe->Running());
   EXPECT_EQ(probe->Log().find("terminate"), std::string::npos);
@@ -363,8 +387,8 @@ TEST_F(ScreenSaverPassword, RejectedCheckGoesOnAndCountsAgain) {
 TEST_F(ScreenSaverPassword, MissingLibraryCountsAsPassed) {
   // No "Password.CPL" beside the probe in its build folder.
   ASSERT_FALSE(FileExists(ExeDir() + "Password.CPL"));
-  std::unique_ptr<TProbe> probe;
-  ASSERT_NO_FATAL_FAILURE(StartSaver(probe));
+  auto probe = StartSaver();
+  ASSERT_TRUE(probe);
   Xdotool("key a");
   ASSERT_TRUE(probe->WaitExit()) << probe->Log();
   EXPECT_EQ(probe->Log().find("verify"), std::string::npos);
