@@ -10,27 +10,18 @@ bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs) {
   }
 }
 
-void Xdotool(const std::string& Args) {
-  // Wine starts a Unix program given by its Unix path; its handle cannot be
-  // waited for, so callers wait for the effect instead.
-  std::string commandLine = "/usr/bin/xdotool " + Args;
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  } else {
-    ADD_FAILURE() << "cannot run xdotool";
-  }
-}
 
+// A busy machine can lose or delay a move: ask again before giving up.
 bool MovePointer(int X, int Y) {
-  Xdotool("mousemove " + std::to_string(X) + " " + std::to_string(Y));
-  return PumpUntil([&] {
-    POINT p;
-    return GetCursorPos(&p) && p.x == X && p.y == Y;
-  });
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    Xdotool("mousemove " + std::to_string(X) + " " + std::to_string(Y));
+    if (PumpUntil([&] {
+          POINT p;
+          return GetCursorPos(&p) && p.x == X && p.y == Y;
+        }))
+      return true;
+  }
+  return false;
 }
 
 POINT CentreOf(HWND Wnd) {

@@ -9,12 +9,11 @@
 #include <vector>
 
 #include "framework/forms_win32.h"
+#include "tests/support/xdotool_win32.h"
 
 // Handles the application's messages until Done() holds or TimeoutMs has
 // passed; returns Done().
 bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs = 5000);
-// Real X input into the Wine display: runs xdotool with Args.
-void Xdotool(const std::string& Args);
 // Moves the pointer and waits until Windows sees it there.
 bool MovePointer(int X, int Y);
 // The centre of a window, in screen coordinates.

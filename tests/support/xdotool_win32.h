@@ -1,0 +1,7 @@
+// Real X input from a Windows test program running under Wine.
+#pragma once
+#include <string>
+
+// Runs /usr/bin/xdotool with Args. Wine starts a Unix program given by its
+// Unix path, but its handle cannot be waited for: callers wait for the effect.
+void Xdotool(const std::string& Args);
