@@ -17,6 +17,7 @@
 #include "dialog/texts.h"
 #include "tests/dialog/launch_support_win32.h"
 #include "tests/support/process_win32.h"
+#include "tests/support/xdotool_win32.h"
 #include "util/raii_win32.h"
 
 namespace {
@@ -62,10 +63,6 @@ POINT ScreenCentre(HWND Wnd) {
   RECT r;
   GetWindowRect(Wnd, &r);
   return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-}
-
-void Xdotool(const std::string& Args) {
-  EXPECT_TRUE(StartHostProgram("/usr/bin/xdotool " + Args)) << Args;
 }
 
 bool WaitFor(const std::function<bool()>& Done, DWORD TimeoutMs = 10000) {

@@ -12,6 +12,6 @@ void Xdotool(const std::string& Args) {
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   } else {
-    ADD_FAILURE() << "cannot run xdotool";
+    ADD_FAILURE() << "cannot run xdotool " << Args;
   }
 }
