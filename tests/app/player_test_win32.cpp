@@ -8,12 +8,13 @@
 #include <deque>
 #include <functional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/extraction_win32.h"
 #include "app/flash_control_win32.h"
+#include "tests/support/fake_log_win32.h"
+#include "tests/support/message_pump_win32.h"
 #include "tests/support/process_win32.h"
 #include "tools/fakeplayer/fake_registration_win32.h"
 
@@ -216,39 +217,6 @@ TEST_F(ExtractionTest, WriteExtractedFileRecordsWhatItMayHaveCreated) {
 
 // ---- the player control's filter ------------------------------------------------------
 
-bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs = 10000) {
-  const ULONGLONG end = GetTickCount64() + TimeoutMs;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (Done && Done()) return true;
-    if (GetTickCount64() >= end) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-}
-void PumpFor(DWORD Ms) { PumpUntil(nullptr, Ms); }
-
-// The fake's log lines without process id and instance number.
-std::vector<std::string> LogEvents(const std::string& Path) {
-  std::vector<std::string> lines;
-  std::istringstream in(ReadTextFile(Path));
-  std::string line;
-  while (std::getline(in, line)) {
-    const size_t first = line.find(' ');
-    const size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
-    if (second != std::string::npos) lines.push_back(line.substr(second + 1));
-  }
-  return lines;
-}
-size_t CountPrefix(const std::string& Path, const std::string& Prefix) {
-  size_t n = 0;
-  for (const auto& e : LogEvents(Path)) n += e.rfind(Prefix, 0) == 0;
-  return n;
-}
-
 LRESULT CALLBACK MainProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
@@ -285,7 +253,7 @@ class FlashControlTest : public ::testing::Test {
     PumpFor(0);
     SetEnvironmentVariableA("PL_FAKEPLAYER_LOG", nullptr);
   }
-  size_t Timers() const { return CountPrefix(Log, "timer "); }
+  size_t Timers() const { return TFakeLog{Log}.Count("timer "); }
 
   std::string Dir, Log;
   HWND Main = nullptr;
@@ -299,13 +267,13 @@ TEST_F(FlashControlTest, BlockedMessagesNeverReachTheControlOthersDo) {
   ASSERT_TRUE(c.Handle());
   for (UINT m : std::vector<UINT>{WM_RBUTTONDOWN, WM_RBUTTONUP, WM_KEYDOWN, WM_KEYUP, 0x0108, 0x0109, WM_LBUTTONDOWN})
     PostMessageW(c.Handle(), m, 0x20, 0x00050007);
-  ASSERT_TRUE(PumpUntil([&] { return CountPrefix(Log, "msg lbuttondown") == 1; }));
-  EXPECT_EQ(CountPrefix(Log, "msg rbuttondown"), 0u);
-  EXPECT_EQ(CountPrefix(Log, "msg rbuttonup "), 1u);
-  EXPECT_EQ(CountPrefix(Log, "msg keydown"), 0u);
-  EXPECT_EQ(CountPrefix(Log, "msg keyup"), 0u);
-  EXPECT_EQ(CountPrefix(Log, "msg 0x108"), 0u);
-  EXPECT_EQ(CountPrefix(Log, "msg 0x109"), 1u);
+  ASSERT_TRUE(PumpUntil([&] { return TFakeLog{Log}.Count("msg lbuttondown") == 1; }));
+  EXPECT_EQ(TFakeLog{Log}.Count("msg rbuttondown"), 0u);
+  EXPECT_EQ(TFakeLog{Log}.Count("msg rbuttonup "), 1u);
+  EXPECT_EQ(TFakeLog{Log}.Count("msg keydown"), 0u);
+  EXPECT_EQ(TFakeLog{Log}.Count("msg keyup"), 0u);
+  EXPECT_EQ(TFakeLog{Log}.Count("msg 0x108"), 0u);
+  EXPECT_EQ(TFakeLog{Log}.Count("msg 0x109"), 1u);
   // A withheld message answers 0.
   EXPECT_EQ(SendMessageW(c.Handle(), WM_KEYDOWN, 0x20, 0), 0);
 }
@@ -338,8 +306,8 @@ TEST_F(FlashControlTest, APreviewAdvancesOnlyWhileTheMainWindowIsVisible) {
   TShockwaveFlashEx full(Main, false, false);
   full.SetParentWindow(Main);
   ShowWindow(Main, SW_HIDE);
-  const size_t start = CountPrefix(Log, "timer ");
-  EXPECT_TRUE(PumpUntil([&] { return CountPrefix(Log, "timer ") > start + 2; }));
+  const size_t start = TFakeLog{Log}.Count("timer ");
+  EXPECT_TRUE(PumpUntil([&] { return TFakeLog{Log}.Count("timer ") > start + 2; }));
 }
 
 TEST_F(FlashControlTest, AThrottledPreviewWaitsBetweenTimerMessages) {

@@ -8,11 +8,12 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "flash/shockwave_flash_win32.h"
+#include "tests/support/fake_log_win32.h"
+#include "tests/support/message_pump_win32.h"
 #include "tests/support/process_win32.h"
 #include "tests/support/resource_counts_win32.h"
 #include "tools/fakeplayer/fake_movie.h"
@@ -34,67 +35,6 @@ std::wstring Wide(const std::string& Text) {
   MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n);
   return out;
 }
-
-// Runs the message loop until Done answers true or the time is up.
-bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs = 10000) {
-  const ULONGLONG end = GetTickCount64() + TimeoutMs;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (Done && Done()) return true;
-    if (GetTickCount64() >= end) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-}
-
-void PumpFor(DWORD Ms) { PumpUntil(nullptr, Ms); }
-
-// The fake's log, without the process id and instance number of each line.
-struct TFakeLog {
-  std::string Path;
-
-  std::vector<std::string> Events() const {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadTextFile(Path));
-    std::string line;
-    while (std::getline(in, line)) {
-      const size_t first = line.find(' ');
-      const size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
-      if (second != std::string::npos) lines.push_back(line.substr(second + 1));
-    }
-    return lines;
-  }
-  bool Has(const std::string& Event) const {
-    for (const auto& e : Events())
-      if (e == Event) return true;
-    return false;
-  }
-  size_t Count(const std::string& Prefix) const {
-    size_t n = 0;
-    for (const auto& e : Events()) n += e.rfind(Prefix, 0) == 0;
-    return n;
-  }
-  // The highest "timer N" the fake has logged.
-  long LastTimer() const {
-    long last = 0;
-    for (const auto& e : Events())
-      if (e.rfind("timer ", 0) == 0) last = std::max(last, std::stol(e.substr(6)));
-    return last;
-  }
-  // The events starting with one of the given words, in order.
-  std::vector<std::string> Only(const std::vector<std::string>& Words) const {
-    std::vector<std::string> out;
-    for (const auto& e : Events()) {
-      const std::string word = e.substr(0, e.find(' '));
-      for (const auto& w : Words)
-        if (word == w) out.push_back(e);
-    }
-    return out;
-  }
-};
 
 LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   return DefWindowProcW(Wnd, Msg, WParam, LParam);

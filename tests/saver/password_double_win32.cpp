@@ -10,31 +10,19 @@
 // PL_PASSWORD_CHANGE_RESULT: what the change returns (default 0).
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "tests/support/probe_log_win32.h"
+
 namespace {
 
-std::string Env(const char* Name) {
-  char buffer[1024];
-  const DWORD n = GetEnvironmentVariableA(Name, buffer, sizeof buffer);
-  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
-}
-
-void Log(const std::string& Line) {
-  const std::string path = Env("PL_PROBE_LOG");
-  if (path.empty()) return;
-  if (FILE* f = std::fopen(path.c_str(), "ab")) {
-    std::fprintf(f, "%s\n", Line.c_str());
-    std::fclose(f);
-  }
-}
+void Log(const std::string& Line) { ProbeLog("PL_PROBE_LOG", Line); }
 
 }  // namespace
 
 extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND Wnd) {
-  const int rejects = std::atoi(Env("PL_PASSWORD_REJECTS").c_str());
+  const int rejects = std::atoi(ProbeEnv("PL_PASSWORD_REJECTS").c_str());
   const BOOL result = rejects > 0 ? FALSE : TRUE;
   if (rejects > 0) SetEnvironmentVariableA("PL_PASSWORD_REJECTS", std::to_string(rejects - 1).c_str());
   const int shown = ShowCursor(TRUE);
@@ -47,5 +35,5 @@ extern "C" __declspec(dllexport) BOOL WINAPI VerifyScreenSavePwd(HWND Wnd) {
 extern "C" __declspec(dllexport) DWORD WINAPI PwdChangePasswordA(LPCSTR Provider, HWND Wnd, DWORD A, DWORD B) {
   Log(std::string("change provider=") + (Provider ? Provider : "(null)") +
       " window=" + std::to_string(IsWindow(Wnd) ? 1 : 0) + " a=" + std::to_string(A) + " b=" + std::to_string(B));
-  return static_cast<DWORD>(std::atoi(Env("PL_PASSWORD_CHANGE_RESULT").c_str()));
+  return static_cast<DWORD>(std::atoi(ProbeEnv("PL_PASSWORD_CHANGE_RESULT").c_str()));
 }

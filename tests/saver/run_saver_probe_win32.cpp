@@ -7,38 +7,26 @@
 //   PROBE_SLEEP_MS how long the child runs (default 0)
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "saver/run_saver.h"
+#include "tests/support/probe_log_win32.h"
 
 namespace {
+
+void Log(const std::string& Line) { ProbeLog("PROBE_LOG", Line); }
+
 constexpr UINT kPing = WM_APP + 5;
 
 LRESULT CALLBACK ProbeWndProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) {
   if (Msg == kPing) return 4242;
   return DefWindowProcA(Wnd, Msg, W, L);
 }
-
-std::string Env(const char* Name) {
-  char buf[1024];
-  const DWORD n = GetEnvironmentVariableA(Name, buf, sizeof buf);
-  return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
-}
-
-void Log(const std::string& Line) {
-  const std::string path = Env("PROBE_LOG");
-  if (path.empty()) return;
-  if (FILE* f = std::fopen(path.c_str(), "ab")) {
-    std::fprintf(f, "%s\n", Line.c_str());
-    std::fclose(f);
-  }
-}
 }  // namespace
 
 int main() {
-  if (Env("PROBE_WINDOW") == "1" && Env("PROBE_PARENT_HWND").empty()) {
+  if (ProbeEnv("PROBE_WINDOW") == "1" && ProbeEnv("PROBE_PARENT_HWND").empty()) {
     WNDCLASSA wc{};
     wc.lpfnWndProc = ProbeWndProc;
     wc.hInstance = GetModuleHandleA(nullptr);
@@ -54,14 +42,14 @@ int main() {
 
   Log(std::string("letter ") + GetModeLetter());
   Log(std::string("cmdline ") + GetCommandLineA());
-  const std::string parent = Env("PROBE_PARENT_HWND");
+  const std::string parent = ProbeEnv("PROBE_PARENT_HWND");
   if (!parent.empty()) {
     DWORD_PTR answer = 0;
     const auto wnd = reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(parent.c_str(), nullptr, 10)));
     const LRESULT ok = SendMessageTimeoutA(wnd, kPing, 0, 0, SMTO_NORMAL, 5000, &answer);
     Log("ping " + std::to_string(ok != 0 ? answer : 0));
   }
-  if (const std::string ms = Env("PROBE_SLEEP_MS"); !ms.empty()) Sleep(std::atoi(ms.c_str()));
+  if (const std::string ms = ProbeEnv("PROBE_SLEEP_MS"); !ms.empty()) Sleep(std::atoi(ms.c_str()));
   Log("child-end");
-  return std::atoi(Env("PROBE_EXIT").c_str());
+  return std::atoi(ProbeEnv("PROBE_EXIT").c_str());
 }

@@ -33,23 +33,11 @@
 
 #include "framework/forms_win32.h"
 #include "saver/screen_saver_win32.h"
+#include "tests/support/probe_log_win32.h"
 
 namespace {
 
-std::string Env(const char* Name) {
-  char buffer[1024];
-  const DWORD n = GetEnvironmentVariableA(Name, buffer, sizeof buffer);
-  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
-}
-
-void Log(const std::string& Line) {
-  static const std::string path = Env("PL_PROBE_LOG");
-  if (path.empty()) return;
-  if (FILE* f = std::fopen(path.c_str(), "ab")) {
-    std::fprintf(f, "%s\n", Line.c_str());
-    std::fclose(f);
-  }
-}
+void Log(const std::string& Line) { ProbeLog("PL_PROBE_LOG", Line); }
 
 std::string Hex(uintptr_t Value) {
   char buffer[32];
@@ -59,7 +47,7 @@ std::string Hex(uintptr_t Value) {
 
 std::vector<std::string> Options() {
   std::vector<std::string> options;
-  std::string all = Env("PL_PROBE") + ",";
+  std::string all = ProbeEnv("PL_PROBE") + ",";
   size_t start = 0;
   for (size_t comma; (comma = all.find(',', start)) != std::string::npos; start = comma + 1)
     if (comma > start) options.push_back(all.substr(start, comma - start));

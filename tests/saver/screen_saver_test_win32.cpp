@@ -8,31 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/message_pump_win32.h"
 #include "tests/support/process_win32.h"
 #include "tests/support/xdotool_win32.h"
 #include "util/raii_win32.h"
 
 namespace {
-
-// Handles this thread's messages (the preview host window lives here) for
-// up to TimeoutMs or until Done() holds; returns Done().
-bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs) {
-  const ULONGLONG end = GetTickCount64() + TimeoutMs;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (Done()) return true;
-    if (GetTickCount64() >= end) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
-void Pump(DWORD Ms) {
-  PumpUntil([] { return false; }, Ms);
-}
 
 // Real X input into the Wine display. Wine starts the Unix program but gives
 // no handle to wait on, so callers wait for its effect.
@@ -178,7 +159,7 @@ std::unique_ptr<TProbe> StartSaver(const std::string& Options = "", const std::s
     return nullptr;
   }
   // Let the synthetic move arrive.
-  Pump(400);
+  PumpFor(400);
   return probe;
 }
 
@@ -212,7 +193,7 @@ TEST(ScreenSaverFullScreen, FourthMoveEndsAfterThreeNewPositions) {
   ASSERT_TRUE(MoveAndWait(*probe, 800, 200, 2));
   ASSERT_TRUE(MoveAndWait(*probe, 900, 300, 3));
   EXPECT_NE(probe->Log().find("hooked-mouse 200"), std::string::npos);
-  Pump(200);
+  PumpFor(200);
   EXPECT_TRUE(probe->Running());
   EXPECT_EQ(probe->Log().find("terminate"), std::string::npos);
 
@@ -254,10 +235,10 @@ TEST(ScreenSaverFullScreen, WithoutMoveRuleNeitherMovesNorButtonsEnd) {
   ASSERT_TRUE(MoveAndWait(*probe, 400, 400, 3));
   for (const char* input : {"click 1", "click 3", "click 4", "mousemove 700 300", "click 1", "mousemove 900 600"}) {
     Xdotool(input);
-    Pump(150);
+    PumpFor(150);
   }
   ASSERT_TRUE(PumpUntil([] { return PointerAt(900, 600); }, 5000));
-  Pump(500);
+  PumpFor(500);
   EXPECT_TRUE(probe->Running());
   const std::string log = probe->Log();
   EXPECT_EQ(log.find("terminate"), std::string::npos) << log;
@@ -272,10 +253,10 @@ TEST(ScreenSaverFullScreen, WithoutKeyRuleKeysDoNotEnd) {
   auto probe = StartSaver("nokeydown");
   ASSERT_TRUE(probe);
   Xdotool("key a");
-  Pump(300);
+  PumpFor(300);
   ASSERT_TRUE(MovePointer(1000, 500));
   Xdotool("key b");
-  Pump(500);
+  PumpFor(500);
   EXPECT_TRUE(probe->Running());
   EXPECT_EQ(probe->Log().find("terminate"), std::string::npos);
   Xdotool("click 1");
@@ -293,7 +274,7 @@ TEST(ScreenSaverFullScreen, SecondCopyEndsAtOnceAndFirstGoesOn) {
     EXPECT_NE(second.Log().find("mode 4"), std::string::npos);
     EXPECT_EQ(second.Log().find("terminate"), std::string::npos);
   }
-  Pump(300);
+  PumpFor(300);
   EXPECT_TRUE(first->Running());
   EXPECT_EQ(first->Log().find("terminate"), std::string::npos);
   Xdotool("key a");
@@ -311,7 +292,7 @@ TEST(ScreenSaverFullScreen, ScreenSaveRequestRefused) {
   auto probe = StartSaver();
   ASSERT_TRUE(probe);
   EXPECT_EQ(RequestScreenSaver(probe->Shown()), 1);
-  Pump(200);
+  PumpFor(200);
   EXPECT_EQ(probe->Log().find("screensave-leaked"), std::string::npos);
   EXPECT_TRUE(probe->Running());
   Xdotool("key a");
@@ -361,7 +342,7 @@ TEST_F(ScreenSaverPassword, RejectedCheckGoesOnAndCountsAgain) {
   EXPECT_LT(std::stoi(Field(log, "move 100 500 ", "cursor")), 0) << log;
   // One more move is not enough now.
   ASSERT_TRUE(MoveAndWait(*probe, 200, 500, 2));
-  Pump(200);
+  PumpFor(200);
   EXPECT_TRUE(probe->Running());
   EXPECT_EQ(probe->Log().find("terminate"), std::string::npos);
 
@@ -438,9 +419,9 @@ TEST(ScreenSaverPreview, DisabledChildOfParentEndsOnClose) {
   for (const char* input : {"mousemove 150 150", "mousemove 200 200", "mousemove 250 250", "mousemove 300 280",
                             "click 1", "key a"}) {
     Xdotool(input);
-    Pump(150);
+    PumpFor(150);
   }
-  Pump(400);
+  PumpFor(400);
   EXPECT_TRUE(probe.Running());
   EXPECT_EQ(RequestScreenSaver(form), 1);
   EXPECT_EQ(probe.Log().find("terminate"), std::string::npos) << probe.Log();
@@ -491,7 +472,7 @@ TEST(ScreenSaverConfig, ShowsNamedFormModallyThenEnds) {
   EXPECT_FALSE(IsWindowVisible(main));
   EXPECT_EQ(FindLine(log, "shown "), std::string::npos);
   EXPECT_EQ(RequestScreenSaver(main), 1);
-  Pump(200);
+  PumpFor(200);
   EXPECT_TRUE(probe.Running());
   EXPECT_EQ(probe.Log().find("terminate"), std::string::npos);
 
@@ -532,7 +513,7 @@ TEST(ScreenSaverNone, BorderlessTopmostAtStoredBoundsAndNotEndedByInput) {
   // Interval started the drawing timer although TimerEnabled is False;
   // Visible hides and shows the form; TimerEnabled False stops the timer.
   ASSERT_TRUE(probe.WaitFor("timer-disabled")) << probe.Log();
-  Pump(700);
+  PumpFor(700);
   log = probe.Log();
   EXPECT_NE(log.find("mode 0\n"), std::string::npos) << log;
   EXPECT_NE(log.find("saver-running 0\n"), std::string::npos) << log;
@@ -542,9 +523,9 @@ TEST(ScreenSaverNone, BorderlessTopmostAtStoredBoundsAndNotEndedByInput) {
   for (const char* input : {"mousemove 60 60", "mousemove 70 70", "mousemove 80 80", "mousemove 90 90", "click 1",
                             "key a"}) {
     Xdotool(input);
-    Pump(150);
+    PumpFor(150);
   }
-  Pump(300);
+  PumpFor(300);
   EXPECT_TRUE(probe.Running());
   EXPECT_EQ(RequestScreenSaver(probe.Shown()), 1);
   // The moves were still counted.
@@ -618,7 +599,7 @@ std::wstring AnswerErrorBox(const TProbe& Probe) {
   EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
   EXPECT_EQ(GetDlgItem(box, IDYES), nullptr);
   // The program waits on the box.
-  Pump(300);
+  PumpFor(300);
   EXPECT_TRUE(Probe.Running());
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
   return text;
