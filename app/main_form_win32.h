@@ -32,10 +32,6 @@ class TfrmMain : public TForm {
   // the GUID mutex and the extracted files.
   void LoadSettings();
 
-  // Read-only views for diagnostics.
-  const std::vector<std::unique_ptr<TShockwaveFlashEx>>& FlashControls() const { return FFlashControls; }
-  const TExtraction& Extraction() const { return FExtraction; }
-
  protected:
   void WndProc(TMessage& Message) override;
 

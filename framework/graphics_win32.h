@@ -88,8 +88,6 @@ class TCanvas {
   // The DC, acquired first when the canvas has none.
   HDC Handle();
   bool HandleAllocated() const { return FHandle != nullptr; }
-  // Draws on Dc from now on (not owned); null detaches.
-  void SetHandle(HDC Dc) { FHandle = Dc; }
 
   TFont Font;
   TColor BrushColor = clWhite;
