@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "util/file_operation_win32.h"
 #include "util/raii_win32.h"
@@ -31,13 +32,22 @@ void WriteExtractedFile(const std::string& Path, const uint8_t* Data, int32_t Si
   }
 }
 
-TExtraction ExtractPackageFiles(const TPlayerSettings& Settings, const std::string& TempDir) {
+TExtraction ExtractPackageFiles(const TPlayerSettings& Settings, const std::string& TempDir,
+                                bool LeftoversAreOurs) {
   TExtraction out;
   if (!Settings.Movie) return out;
   const auto lead = SystemLeadByteTest();
-  bool created = false;
-  if (const auto folder = MovieFolder(Settings, TempDir, lead, '\\'))
-    created = CreateDirectoryA(folder->c_str(), nullptr) != FALSE;  // one level: fails when it exists
+  const auto folder = MovieFolder(Settings, TempDir, lead, '\\');
+  if (folder && LeftoversAreOurs) {
+    // Left there by a run that never cleaned up. Living beside them would
+    // leave them for ever, and a movie file beside the folder would keep
+    // every later run from playing. No handler may run meanwhile: the
+    // extraction must not be interrupted by the end of the run.
+    DeleteFolderWithoutMessages(*folder);
+    DeleteFileA(PlanExtraction(Settings, TempDir, false, lead, '\\').MoviePath.c_str());
+  }
+  // One level: fails when the folder exists.
+  const bool created = folder && CreateDirectoryA(folder->c_str(), nullptr) != FALSE;
   const TExtractionPlan plan = PlanExtraction(Settings, TempDir, created, lead, '\\');
   out.TempFolder = plan.FolderToDelete;
   out.SwfPath = plan.MoviePath;
@@ -50,7 +60,10 @@ TExtraction ExtractPackageFiles(const TPlayerSettings& Settings, const std::stri
   return out;
 }
 
-void RemoveExtractedFiles(const TExtraction& Extraction) {
-  for (const std::string& path : Extraction.ExtractedFiles) DeleteFileA(path.c_str());
-  if (!Extraction.TempFolder.empty()) DeleteFolder(Extraction.TempFolder);
+void RemoveExtractedFiles(TExtraction& Extraction) {
+  // Forgotten before anything is deleted: the folder deletion processes
+  // messages, and a handler that runs the cleanup again finds nothing.
+  const TExtraction mine = std::exchange(Extraction, {});
+  for (const std::string& path : mine.ExtractedFiles) DeleteFileA(path.c_str());
+  if (!mine.TempFolder.empty()) DeleteFolder(mine.TempFolder);
 }

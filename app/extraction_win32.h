@@ -33,10 +33,15 @@ void WriteExtractedFile(const std::string& Path, const uint8_t* Data, int32_t Si
 
 // Extracts the movie and need files of Settings under TempDir, the user's
 // temporary directory: into a folder named after the package's GUID, or,
-// when that folder exists already, beside it.
-TExtraction ExtractPackageFiles(const TPlayerSettings& Settings, const std::string& TempDir);
+// when that folder exists already, beside it. LeftoversAreOurs says that no
+// other copy of this package is alive (this run holds its mutex first): a
+// folder of that name, and the movie beside it, are then what a killed run
+// or an ended session left, and are removed before anything is written.
+TExtraction ExtractPackageFiles(const TPlayerSettings& Settings, const std::string& TempDir,
+                                bool LeftoversAreOurs);
 
 // Deletes every file of Extraction.ExtractedFiles (failures ignored), then
-// the folder Extraction.TempFolder with its contents when there is one.
-// Safe to run again: what is gone already is skipped.
-void RemoveExtractedFiles(const TExtraction& Extraction);
+// the folder Extraction.TempFolder with its contents when there is one, and
+// forgets them: a second call deletes nothing, even when another copy of
+// the package has meanwhile created files of the same names.
+void RemoveExtractedFiles(TExtraction& Extraction);

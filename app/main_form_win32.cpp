@@ -87,6 +87,9 @@ TfrmMain::TfrmMain(TComponent* AOwner) : TForm(AOwner) {
   OnCreate = [this](TComponent* Sender) { FormCreate(Sender); };
   OnShow = [this](TComponent* Sender) { FormShow(Sender); };
   OnDestroy = [this](TComponent* Sender) { FormDestroy(Sender); };
+  // In every mode: a preview's form is a child window, which the system
+  // never tells, but the application's window hears it.
+  Application->OnEndSession = [this](TComponent*) { EndSession(); };
 }
 
 void TfrmMain::FormCreate(TComponent*) {
@@ -149,9 +152,12 @@ void TfrmMain::LoadSettings() {
     const TPlayerSettings s = DecodeSettings(items);
 
     FGUID = s.GUID;
-    // Another copy with the same package holds the name already: no
-    // mutex, and loading goes on.
-    if (!FGUID.empty() && !FMutex) CreateInstanceMutex(FMutex, FGUID);
+    // Claimed before anything is written. The first copy of the package
+    // knows that whatever of the package lies in the temporary directory is
+    // left over; a later copy keeps the name alive too while it runs, so a
+    // third copy never takes its files for leftovers.
+    bool first = false;
+    if (!FGUID.empty() && !FMutex) first = JoinInstanceMutex(FMutex, FGUID);
     FLoop = s.Loop;
     FMenu = s.Menu;
     FMenuFull = s.MenuFull;
@@ -180,7 +186,9 @@ void TfrmMain::LoadSettings() {
       }
     }
 
-    FExtraction = ExtractPackageFiles(s, GetTempFilePath(""));
+    // The mutex speaks for the folder only when both carry the same name.
+    const bool leftoversAreOurs = first && s.Movie && s.Movie->GUID == FGUID;
+    FExtraction = ExtractPackageFiles(s, GetTempFilePath(""), leftoversAreOurs);
     FScale = s.Scale;
     FRequiredVersion = s.RequiredVersion;
   } catch (...) {
@@ -269,25 +277,41 @@ void TfrmMain::WndProc(TMessage& Message) {
 }
 
 void TfrmMain::FlashFSCommand(TShockwaveFlash&, const std::wstring& Command, const std::wstring&) {
+  // A command sent while a control's teardown runs messages finds the run
+  // ending already.
+  if (FPlaybackEnded) return;
   if (LowerCase(WideToAnsi(Command)) == "quit" && ScreenSaver->Mode() == ssmSaver) Close();
 }
 
 void TfrmMain::ScreenSaverTerminate(TComponent*) { CleanupPlayback(); }
 
 void TfrmMain::CleanupPlayback() {
+  FPlaybackEnded = true;
   for (const auto& control : FFlashControls) control->SetStopping();
-  for (auto& control : FFlashControls) {
+  // A control whose teardown runs messages may bring input that is
+  // forwarded to the controls, or a new end of the run that cleans up
+  // again: each control leaves the list before its teardown, so every walk
+  // over the list meets only live controls, and a cleanup that runs inside
+  // another one goes on with the controls that are left.
+  while (!FFlashControls.empty()) {
+    std::unique_ptr<TShockwaveFlashEx> control = std::move(FFlashControls.front());
+    FFlashControls.erase(FFlashControls.begin());
     Guarded([&] { control->Stop(); });
     Guarded([&] { control->StopPlay(); });
     Guarded([&] { control->Hide(); });
     Guarded([&] { control.reset(); });
   }
-  FFlashControls.clear();
   RemoveExtractedFiles(FExtraction);
+}
+
+void TfrmMain::EndSession() {
+  CleanupPlayback();
+  FMutex.Reset();
 }
 
 void TfrmMain::FormDestroy(TComponent*) {
   CleanupPlayback();
-  if (FMutex) ReleaseInstanceMutex(FMutex);
+  FMutex.Reset();
+  Application->OnEndSession = nullptr;
   if (frmMain == this) frmMain = nullptr;
 }

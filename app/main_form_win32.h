@@ -14,6 +14,7 @@
 #include "app/flash_control_win32.h"
 #include "framework/forms_win32.h"
 #include "saver/screen_saver_win32.h"
+#include "util/raii_win32.h"
 
 class TfrmMain : public TForm {
  public:
@@ -40,6 +41,9 @@ class TfrmMain : public TForm {
   void CreateClientFlashControl();
   void PlaceOnMonitor(TShockwaveFlashEx& Control, const TRect& Bounds);
   void CleanupPlayback();
+  // The session ends: the system may end the process as soon as this
+  // returns, so everything is undone here.
+  void EndSession();
 
   std::string FGUID;
   TExtraction FExtraction;  // FTempFolder, FSwfPath and FExtractedFiles
@@ -55,7 +59,11 @@ class TfrmMain : public TForm {
   uint8_t FPosition = 0;
   bool FPreviewSleep = false;
   bool FNeedLoad = false;
-  HANDLE FMutex = nullptr;
+  // The package's mutex, held while the form lives: by the first copy of
+  // the package and by every copy that started while one was alive.
+  TUniqueHandle FMutex;
+  // CleanupPlayback has begun: the movie's commands are no longer heard.
+  bool FPlaybackEnded = false;
 };
 
 extern TfrmMain* frmMain;

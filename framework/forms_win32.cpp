@@ -61,6 +61,22 @@ std::string ExecutableBaseName() {
   return WideToAnsi(name);
 }
 
+// True when Msg was a session message, answered in Result: nothing here
+// holds up a logoff, and the end of the session is handled once, by
+// whichever window of the process hears it first.
+bool AnswerSessionMessage(UINT Msg, WPARAM WParam, LRESULT& Result) {
+  if (Msg == WM_QUERYENDSESSION) {
+    Result = TRUE;
+    return true;
+  }
+  if (Msg == WM_ENDSESSION) {
+    if (WParam && Application) Application->EndSession();
+    Result = 0;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 // ---- TForm ----
@@ -283,6 +299,7 @@ void TForm::WndProc(TMessage& Message) {
     Message.Result = 0;
     return;
   }
+  if (AnswerSessionMessage(Message.Msg, Message.WParam, Message.Result)) return;
   TWinControl::WndProc(Message);
 }
 
@@ -364,6 +381,12 @@ LRESULT CALLBACK TApplication::AppWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, 
         else
           app->Terminate();
         return 0;
+      case WM_QUERYENDSESSION:
+      case WM_ENDSESSION: {
+        LRESULT result = 0;
+        AnswerSessionMessage(Msg, WParam, result);
+        return result;
+      }
     }
   } catch (...) {
     app->HandleException(std::current_exception());
@@ -449,6 +472,17 @@ void TApplication::ProcessMessages() {
 }
 
 void TApplication::Terminate() { PostQuitMessage(0); }
+
+void TApplication::EndSession() {
+  if (FSessionEnding) return;
+  FSessionEnding = true;
+  try {
+    CallEvent(OnEndSession, this);
+  } catch (...) {
+    HandleException(std::current_exception());
+  }
+  Terminate();
+}
 
 void TApplication::Run() {
   if (!FMainForm) return;

@@ -192,6 +192,13 @@ class TApplication final : public TComponent {
   // Every open form, in creation order (their Name() is the component name).
   const std::vector<TForm*>& Forms() const { return FForms; }
 
+  // The session ends (logoff, shutdown, restart): every top-level window of
+  // the process hears it, and the system may end the process as soon as the
+  // message returns. Runs OnEndSession once, however many windows report
+  // it, then asks the message loop to end.
+  void EndSession();
+  bool SessionEnding() const { return FSessionEnding; }
+
   // The exception sink: hands E to OnException, or discards it when none is
   // set. Exceptions thrown by OnException itself are discarded.
   void HandleException(std::exception_ptr E);
@@ -210,6 +217,8 @@ class TApplication final : public TComponent {
 
   TIdleEvent OnIdle;
   TExceptionEvent OnException;
+  // What must be done before the process may be ended without warning.
+  TNotifyEvent OnEndSession;
 
  private:
   friend class TForm;
@@ -228,6 +237,7 @@ class TApplication final : public TComponent {
   std::string FTitle;
   HWND FActiveFormOverride = nullptr;
   uint64_t FNextFormId = 1;
+  bool FSessionEnding = false;
 };
 
 extern TApplication* Application;

@@ -32,6 +32,13 @@ void ReleaseInstanceMutex(HANDLE& Handle) {
   Handle = nullptr;
 }
 
+bool JoinInstanceMutex(TUniqueHandle& Handle, const std::string& Name) {
+  Handle.Reset(CreateMutexA(nullptr, FALSE, Name.c_str()));
+  // Read at once: the create sets it whether it opened or made the mutex.
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  return Handle && !existed;
+}
+
 bool CreateSingleInstance(const std::string& Name) {
   gSingleInstanceName = Name;
   // A handle still held would be lost (and its mutex kept alive until the

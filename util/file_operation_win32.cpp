@@ -20,14 +20,29 @@ struct TItemList {
   ~TItemList() { CoTaskMemFree(List); }
 };
 
+// What the shell is to delete for Path, or empty when nothing exists there
+// or Path names no deletable thing (a drive).
+std::string ExistingDeletionSource(const std::string& Path) {
+  const std::string source = DeletionSource(Path);
+  if (source.empty() || GetFileAttributesA(source.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+  return source;
+}
+
 }  // namespace
 
 void SetDeleteFolderOwnerProvider(TOwnerWindowProvider Provider) { gOwnerProvider = Provider; }
 
 bool DeleteFolder(const std::string& Path) {
-  const std::string source = DeletionSource(Path);
+  // Nothing there: no shell call, and no messages either.
+  if (ExistingDeletionSource(Path).empty()) return false;
+  const bool deleted = DeleteFolderWithoutMessages(Path);
+  ProcessPendingMessages();
+  return deleted;
+}
+
+bool DeleteFolderWithoutMessages(const std::string& Path) {
+  const std::string source = ExistingDeletionSource(Path);
   if (source.empty()) return false;
-  if (GetFileAttributesA(source.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
 
   // A list of one name, ended by an empty name.
   std::vector<char> from(source.begin(), source.end());
@@ -46,10 +61,7 @@ bool DeleteFolder(const std::string& Path) {
   op.fAnyOperationsAborted = FALSE;
   op.hNameMappings = nullptr;
   op.lpszProgressTitle = nullptr;
-  const int result = SHFileOperationA(&op);
-
-  ProcessPendingMessages();
-  return result == 0;
+  return SHFileOperationA(&op) == 0;
 }
 
 std::string GetLongFileName(const std::string& Path) {

@@ -17,6 +17,9 @@ void SetDeleteFolderOwnerProvider(TOwnerWindowProvider Provider);
 // without calling the shell, when nothing exists at Path or Path names a
 // drive rather than something in it.
 bool DeleteFolder(const std::string& Path);
+// The same deletion without processing any message, for callers in the
+// middle of work that no other handler may interrupt.
+bool DeleteFolderWithoutMessages(const std::string& Path);
 
 // The long form of an existing path (8.3 names expanded), or empty when the
 // shell cannot resolve it. Needs COM on the calling thread.

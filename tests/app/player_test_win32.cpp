@@ -104,7 +104,7 @@ class ExtractionTest : public ::testing::Test {
 TEST_F(ExtractionTest, MovieAndNeedFilesGoIntoTheGuidFolderAndAllOfItGoesAgain) {
   Package p("{A1}", "movie.swf");
   p.Need("data.xml", "<x/>").Need("sub\\pic.jpg", "jpeg");
-  const TExtraction e = ExtractPackageFiles(p.S, Temp);
+  TExtraction e = ExtractPackageFiles(p.S, Temp, true);
 
   EXPECT_EQ(e.TempFolder, Temp + "{A1}");
   EXPECT_EQ(e.SwfPath, Temp + "{A1}\\movie.swf");
@@ -115,9 +115,35 @@ TEST_F(ExtractionTest, MovieAndNeedFilesGoIntoTheGuidFolderAndAllOfItGoesAgain) 
 
   RemoveExtractedFiles(e);
   EXPECT_EQ(Tree(Outer), (std::set<std::string>{"outer.txt", "temp\\", "temp\\other program.txt"}));
-  // A second cleanup finds nothing left and touches nothing else.
+  // A second cleanup deletes nothing, also when another copy of the package
+  // has meanwhile made files of the same names.
+  const auto again = ExtractPackageFiles(p.S, Temp, true);
   RemoveExtractedFiles(e);
-  EXPECT_EQ(Tree(Outer).size(), 3u);
+  EXPECT_EQ(ReadTextFile(again.SwfPath), "movie bytes");
+  EXPECT_EQ(ReadTextFile(Temp + "{A1}\\data.xml"), "<x/>");
+}
+
+TEST_F(ExtractionTest, TheFirstCopyClearsWhatAKilledRunLeftAndExtractsAfresh) {
+  // A killed run left its folder, and a later killed run its movie beside it.
+  ASSERT_TRUE(CreateDirectoryA((Temp + "{A1}").c_str(), nullptr));
+  WriteText(Temp + "{A1}\\movie.swf", "stale movie");
+  WriteText(Temp + "{A1}\\stale.txt", "stale");
+  WriteText(Temp + "{A1}.swf", "stale movie beside");
+  WriteText(Temp + "data.xml", "another program's data");
+  Package p("{A1}", "movie.swf");
+  p.Need("data.xml", "<x/>");
+  TExtraction e = ExtractPackageFiles(p.S, Temp, true);
+
+  EXPECT_EQ(e.TempFolder, Temp + "{A1}");
+  EXPECT_EQ(e.SwfPath, Temp + "{A1}\\movie.swf");
+  EXPECT_EQ(ReadTextFile(e.SwfPath), "movie bytes");
+  EXPECT_EQ(Tree(Outer), (std::set<std::string>{"outer.txt", "temp\\", "temp\\other program.txt", "temp\\data.xml",
+                                                "temp\\{A1}\\", "temp\\{A1}\\movie.swf", "temp\\{A1}\\data.xml"}));
+  RemoveExtractedFiles(e);
+  EXPECT_EQ(Tree(Outer),
+            (std::set<std::string>{"outer.txt", "temp\\", "temp\\other program.txt", "temp\\data.xml"}));
+  EXPECT_EQ(ReadTextFile(Temp + "data.xml"), "another program's data");
+
 }
 
 TEST_F(ExtractionTest, AnExistingFolderIsUsedBesideAndNeitherItNorOtherFilesAreTouched) {
@@ -128,7 +154,7 @@ TEST_F(ExtractionTest, AnExistingFolderIsUsedBesideAndNeitherItNorOtherFilesAreT
   WriteText(Temp + "data.xml", "another program's data");
   Package p("{A1}", "movie.swf");
   p.Need("data.xml", "<x/>").Need("fresh.txt", "new");
-  const TExtraction e = ExtractPackageFiles(p.S, Temp);
+  TExtraction e = ExtractPackageFiles(p.S, Temp, false);
 
   EXPECT_EQ(e.TempFolder, "");  // not ours: never deleted
   EXPECT_EQ(e.SwfPath, Temp + "{A1}.swf");
@@ -145,7 +171,7 @@ TEST_F(ExtractionTest, AnExistingFolderIsUsedBesideAndNeitherItNorOtherFilesAreT
   // A movie file beside the folder that this run did not write is neither
   // replaced nor handed to the controls.
   WriteText(Temp + "{A1}.swf", "not ours");
-  const TExtraction again = ExtractPackageFiles(p.S, Temp);
+  TExtraction again = ExtractPackageFiles(p.S, Temp, false);
   EXPECT_EQ(again.SwfPath, "");
   EXPECT_EQ(ReadTextFile(Temp + "{A1}.swf"), "not ours");
   RemoveExtractedFiles(again);
@@ -155,7 +181,7 @@ TEST_F(ExtractionTest, AnExistingFolderIsUsedBesideAndNeitherItNorOtherFilesAreT
 TEST_F(ExtractionTest, HostileNamesWriteNothingOutsideTheTemporaryDirectory) {
   const auto before = Tree(Outer);
   for (const std::string guid : {"..\\..\\x", "..", "C:\\x", "a/../../x", "\\\\server\\share", "NUL", "x:y"}) {
-    const TExtraction e = ExtractPackageFiles(Package(guid).S, Temp);
+    TExtraction e = ExtractPackageFiles(Package(guid).S, Temp, true);
     EXPECT_TRUE(e.ExtractedFiles.empty()) << guid;
     EXPECT_EQ(e.TempFolder, "") << guid;
     RemoveExtractedFiles(e);
@@ -165,7 +191,7 @@ TEST_F(ExtractionTest, HostileNamesWriteNothingOutsideTheTemporaryDirectory) {
   // Hostile movie and need-file names keep only their last component.
   Package p("{B2}", "..\\..\\evil.swf");
   p.Need("..\\..\\x", "1").Need("C:\\y", "2").Need("a/../../z", "3").Need("..", "4").Need("CON", "5").Need("q:", "6");
-  const TExtraction e = ExtractPackageFiles(p.S, Temp);
+  TExtraction e = ExtractPackageFiles(p.S, Temp, true);
   EXPECT_EQ(e.SwfPath, Temp + "{B2}\\evil.swf");
   std::set<std::string> expected = before;
   for (const char* f : {"temp\\{B2}\\", "temp\\{B2}\\evil.swf", "temp\\{B2}\\x", "temp\\{B2}\\y", "temp\\{B2}\\z"})
@@ -178,7 +204,8 @@ TEST_F(ExtractionTest, HostileNamesWriteNothingOutsideTheTemporaryDirectory) {
 TEST_F(ExtractionTest, AnEmptyGuidNeverMakesTheTemporaryDirectoryTheFolderToDelete) {
   Package p("");
   p.Need("n.txt", "n");
-  const TExtraction e = ExtractPackageFiles(p.S, Temp);
+  // Even as the first copy: without a GUID nothing is anybody's leftover.
+  TExtraction e = ExtractPackageFiles(p.S, Temp, true);
   EXPECT_EQ(e.TempFolder, "");
   EXPECT_EQ(e.SwfPath, Temp + ".swf");
   EXPECT_TRUE(FileExists(Temp + "n.txt"));
@@ -190,7 +217,7 @@ TEST_F(ExtractionTest, NoMovieExtractsNothing) {
   Package p("{C3}");
   p.Need("n.txt", "n");
   p.S.Movie.reset();
-  const TExtraction e = ExtractPackageFiles(p.S, Temp);
+  const TExtraction e = ExtractPackageFiles(p.S, Temp, true);
   EXPECT_TRUE(e.ExtractedFiles.empty());
   EXPECT_EQ(e.SwfPath, "");
   EXPECT_EQ(Tree(Outer).size(), 3u);

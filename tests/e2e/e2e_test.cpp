@@ -395,6 +395,159 @@ TEST_F(SaverE2E, TheMoviesQuitCommandEndsAFullScreenRun) {
   ExpectTempAsBefore();
 }
 
+// ---- the machine's life ----------------------------------------------------------------
+
+// The movie each control loaded (the fake read it), or "failed" for a load
+// that found no file, in log order.
+std::vector<std::string> LoadedMovies(const std::vector<TFakeEvent>& Events) {
+  std::vector<std::string> out;
+  for (const auto& e : Events) {
+    if (e.Name == "load") out.push_back(e.Fields[0]);
+    if (e.Name == "load-failed") out.push_back("failed");
+  }
+  return out;
+}
+
+TEST_F(SaverE2E, RunsKilledWhilePlayingLeaveNothingThatKeepsTheNextRunFromPlayingOrCleaningUp) {
+  const std::string guid = "{E2E-KILLED}";
+  const std::string scr = Pack("killed", With(CommonItems(guid), {
+      "item FlashSwf file compressed " + S().PlainMovie,
+      "item FlashNeedFileCount int32 stored 1",
+      "item FlashNeedFileName0 text stored data.xml",
+      "item FlashNeedFileData0 text stored <data/>"}));
+  const std::string copy = fs::path(scr).filename().string() + " /E";
+  auto loads = [&] { return LoadedMovies(ReadFakeLog(Log)); };
+  // Twice in a row the copy that plays is killed, as the system kills a
+  // program at a forced shutdown; what it extracted stays behind.
+  for (size_t run = 1; run <= 2; ++run) {
+    SCOPED_TRACE("killed run " + std::to_string(run));
+    auto parent = Start({"wine", scr, "/s"}, "killed.out");
+    ASSERT_TRUE(WaitUntil([&] { return loads().size() >= run; }, 30000)) << ReadFile(Log);
+    EXPECT_NE(loads().back(), "failed") << ReadFile(Log);
+    KillPids(ProcessesMatching(copy));
+    EXPECT_EQ(parent->Wait(20000), std::optional<int>(0)) << "the waiting copy ends with its child";
+    EXPECT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf")) << "a killed run cleans nothing up";
+  }
+  // The third run still plays the movie and leaves nothing of the package.
+  auto parent = Start({"wine", scr, "/s"}, "third.out");
+  ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 3; }, 30000)) << ReadFile(Log);
+  EXPECT_EQ(loads().back(), TempWindows(guid + "\\movie.swf")) << ReadFile(Log);
+  EXPECT_EQ(ReadFile(TempFolder(guid) + "/data.xml"), "<data/>");
+  Key("space");
+  EXPECT_EQ(parent->Wait(20000), std::optional<int>(0));
+  ExpectTempAsBefore();
+}
+
+TEST_F(SaverE2E, TheEndOfTheSessionLeavesNothingOfAFullScreenRunOrOfTheSettingsDialog) {
+  const std::string guid = "{E2E-SESSION}";
+  const std::string scr = Pack("session", With(CommonItems(guid), {
+      "item FlashSwf file compressed " + S().PlainMovie,
+      "item DialogTitle text stored E2E session dialog",
+      "item FlashNeedFileCount int32 stored 1",
+      "item FlashNeedFileName0 text stored data.xml",
+      "item FlashNeedFileData0 text stored <data/>"}));
+  // Logoff, shutdown or restart: the system asks every top-level window and
+  // may end the process as soon as the last one has heard the end.
+  auto endSession = [] {
+    const TRunResult r = RunProgram({"wineboot", "--end-session"}, {}, 60000);
+    EXPECT_EQ(r.ExitCode, 0) << r.Output << "\nthe saver must not hold up the end of the session";
+  };
+  {
+    SCOPED_TRACE("full screen");
+    auto parent = Start({"wine", scr, "/s"}, "saver.out");
+    ASSERT_TRUE(WaitForEvents("load", 1)) << ReadFile(Log);
+    ASSERT_TRUE(fs::exists(TempFolder(guid) + "/data.xml"));
+    endSession();
+    EXPECT_TRUE(parent->Wait(20000));
+    ExpectTempAsBefore();
+  }
+  {
+    SCOPED_TRACE("settings dialog");
+    auto saver = Start({"wine", scr, "/c"}, "config.out");
+    ASSERT_TRUE(WaitUntil([] {
+      return RunProgram({"xdotool", "search", "--onlyvisible", "--name", "^E2E session dialog$"}).ExitCode == 0;
+    }, 20000)) << saver->Output();
+    ASSERT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf"));
+    endSession();
+    EXPECT_TRUE(saver->Wait(20000));
+    ExpectTempAsBefore();
+  }
+}
+
+TEST_F(SaverE2E, TwoCopiesOfOnePackageNeverTouchEachOthersFilesAndEachRemovesItsOwn) {
+  const std::string guid = "{E2E-TWO}";
+  const std::string scr = Pack("two", With(CommonItems(guid), {
+      "item FlashSwf file compressed " + S().PlainMovie,
+      "item FlashNeedFileCount int32 stored 1",
+      "item FlashNeedFileName0 text stored e2e-two.xml",
+      "item FlashNeedFileData0 text stored <data/>"}));
+  const std::string movie = ReadFile(S().PlainMovie);
+  // The display settings' preview, until the test removes it.
+  auto preview = [&](const std::string& Name) {
+    return Start({"wine", S().PreviewHost, WinePath(scr), "120", "100", "100", "320", "240"}, Name + ".out",
+                 {{"PL_E2E_PREVIEW_UNTIL", WinePath(Dir + "/end-" + Name)}});
+  };
+  auto endPreview = [&](std::unique_ptr<TChild>& Host, const std::string& Name) {
+    WriteFile(Dir + "/end-" + Name, "");
+    ASSERT_TRUE(Host->Wait(40000));
+    EXPECT_NE(Host->Output().find("exit 0"), std::string::npos) << Host->Output();
+  };
+  auto loads = [&] { return LoadedMovies(ReadFakeLog(Log)); };
+  const std::string inFolder = TempWindows(guid + "\\movie.swf"), beside = TempWindows(guid + ".swf");
+  std::set<std::string> folderFiles = TempBefore, besideFiles = TempBefore, both;
+  for (const char* f : {"/", "/movie.swf", "/e2e-two.xml"}) folderFiles.insert(guid + f);
+  for (const std::string& f : {guid + ".swf", std::string("e2e-two.xml")}) besideFiles.insert(f);
+  both = folderFiles;
+  both.insert(besideFiles.begin(), besideFiles.end());
+
+  // A preview runs first: the package's folder.
+  auto first = preview("first");
+  ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 1; }, 30000)) << ReadFile(Log);
+  // A full-screen copy starts meanwhile: beside the folder, nothing of the
+  // preview's replaced.
+  auto saver = Start({"wine", scr, "/e"}, "saver.out");
+  ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 2; }, 30000)) << ReadFile(Log);
+  EXPECT_EQ(loads(), (std::vector<std::string>{inFolder, beside}));
+  ExpectSame(Tree(S().TempUnix), both);
+  // The preview goes first and takes only its own files.
+  endPreview(first, "first");
+  ExpectSame(Tree(S().TempUnix), besideFiles);
+  EXPECT_EQ(ReadFile(S().TempUnix + "/" + guid + ".swf"), movie);
+  // A new preview while the full-screen copy still runs never takes that
+  // copy's files for leftovers.
+  auto second = preview("second");
+  ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 3; }, 30000)) << ReadFile(Log);
+  EXPECT_EQ(loads().back(), inFolder);
+  ExpectSame(Tree(S().TempUnix), both);
+  EXPECT_EQ(ReadFile(S().TempUnix + "/" + guid + ".swf"), movie);
+  Key("space");
+  EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
+  ExpectSame(Tree(S().TempUnix), folderFiles);
+  endPreview(second, "second");
+  ExpectTempAsBefore();
+}
+
+TEST_F(SaverE2E, InputWhileAControlsTeardownRunsMessagesNeverBreaksTheCleanup) {
+  const std::string guid = "{E2E-PUMP}";
+  const std::string scr = Pack("pump", With(CommonItems(guid), {"item FlashSwf file compressed " + S().QuitMovie}));
+  // The movie ends the run; the control's Stop then runs messages while
+  // keys and clicks arrive, each of which would end the run again.
+  auto saver = Start({"wine", scr, "/e"}, "saver.out", {{"PL_FAKEPLAYER_STOP_PUMP_MS", "4000"}});
+  ASSERT_TRUE(WaitForEvents("stop-pump", 1, 30000)) << ReadFile(Log);
+  EXPECT_EQ(RunProgram({"xdotool", "key", "a", "key", "b", "click", "1", "key", "space"}).ExitCode, 0);
+  EXPECT_EQ(saver->Wait(30000), std::optional<int>(0)) << ReadFile(Log) << saver->Output();
+  ASSERT_EQ(Events("activate").size(), 1u) << ReadFile(Log);
+  const int instance = Events("activate")[0].Instance;
+  std::vector<std::string> end;
+  for (const auto& e : Events())
+    if (e.Instance == instance && (e.Name == "call" || e.Name == "destroy" || e.Name == "stop-pump"))
+      end.push_back(e.Fields.empty() ? e.Name : e.Name + " " + e.Fields[0]);
+  EXPECT_EQ(end, (std::vector<std::string>{"call DisableLocalSecurity", "call Stop", "stop-pump begin",
+                                           "stop-pump end", "call StopPlay", "destroy"}))
+      << ReadFile(Log);
+  ExpectTempAsBefore();
+}
+
 // ---- preview ---------------------------------------------------------------------------
 
 TEST_F(SaverE2E, PreviewTakesNoInputIgnoresQuitAndEndsWithItsParent) {

@@ -5,6 +5,8 @@
 //
 //   e2e_preview_host SAVER SECONDS [LEFT TOP WIDTH HEIGHT]
 //
+// With PL_E2E_PREVIEW_UNTIL naming a file, the parent also goes as soon as
+// that file exists.
 // Prints "parent <hwnd>" once the saver is started, "early <code>" if the
 // saver ends before SECONDS, then "exit <code>", or "timeout" when the
 // saver is still running 20 s after the parent went (it is then killed).
@@ -26,8 +28,9 @@ LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 
-// Serves this thread's messages for up to Ms, or until Process ends.
-bool PumpWhileRunning(HANDLE Process, DWORD Ms) {
+// Serves this thread's messages for up to Ms, or until Process ends, or,
+// when UntilFile is not empty, until that file exists.
+bool PumpWhileRunning(HANDLE Process, DWORD Ms, const std::string& UntilFile = "") {
   const ULONGLONG end = GetTickCount64() + Ms;
   for (;;) {
     MSG msg;
@@ -37,7 +40,9 @@ bool PumpWhileRunning(HANDLE Process, DWORD Ms) {
     }
     const ULONGLONG now = GetTickCount64();
     if (now >= end) return true;
-    const DWORD r = MsgWaitForMultipleObjects(1, &Process, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    if (!UntilFile.empty() && GetFileAttributesA(UntilFile.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD step = UntilFile.empty() ? static_cast<DWORD>(end - now) : 100;
+    const DWORD r = MsgWaitForMultipleObjects(1, &Process, FALSE, step, QS_ALLINPUT);
     if (r == WAIT_OBJECT_0) return false;
   }
 }
@@ -80,8 +85,10 @@ int main(int argc, char** argv) {
   std::printf("parent %llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(parent)));
   std::fflush(stdout);
 
+  char until[MAX_PATH] = {};
+  const DWORD untilLength = GetEnvironmentVariableA("PL_E2E_PREVIEW_UNTIL", until, MAX_PATH);
   DWORD code = 0;
-  if (!PumpWhileRunning(pi.hProcess, ms)) {
+  if (!PumpWhileRunning(pi.hProcess, ms, untilLength < MAX_PATH ? std::string(until, untilLength) : "")) {
     GetExitCodeProcess(pi.hProcess, &code);
     std::printf("early %lu\n", static_cast<unsigned long>(code));
   }

@@ -276,6 +276,24 @@ TEST_F(FrameworkTest, ProcessMessagesDispatchesWhatWaitsAndTakesTheQuitRequest) 
   EXPECT_TRUE(App->Terminated());
 }
 
+TEST_F(FrameworkTest, TheEndOfTheSessionIsNeverRefusedAndHandledOnceByWhicheverWindowHearsIt) {
+  auto* form = App->CreateForm<TTestForm>("frmMain");
+  int ends = 0;
+  App->OnEndSession = [&](TComponent*) { ++ends; };
+  // Every top-level window of the process is asked, the hidden one too.
+  EXPECT_EQ(SendMessageW(form->Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+  EXPECT_EQ(SendMessageW(App->Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
+  // The session goes on after all: nothing to do.
+  SendMessageW(App->Handle(), WM_ENDSESSION, FALSE, 0);
+  EXPECT_EQ(ends, 0);
+  SendMessageW(App->Handle(), WM_ENDSESSION, TRUE, 0);
+  SendMessageW(form->Handle(), WM_ENDSESSION, TRUE, 0);
+  EXPECT_EQ(ends, 1);
+  EXPECT_TRUE(App->SessionEnding());
+  App->ProcessMessages();
+  EXPECT_TRUE(App->Terminated()) << "the message loop is asked to end";
+}
+
 TEST_F(FrameworkTest, RunShowsTheMainFormOnlyWhenAskedAndEndsWithIt) {
   App->Run();  // no main form: returns at once
   EXPECT_FALSE(App->Terminated());

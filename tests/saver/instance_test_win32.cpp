@@ -77,3 +77,17 @@ TEST(InstanceMutex, SingleInstanceHoldsOneProcessWideHandle) {
   TUniqueHandle opened(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()));
   EXPECT_FALSE(opened);
 }
+
+TEST(InstanceMutex, EveryCopyThatJoinedKeepsTheNameAliveUntilTheLastEnds) {
+  const std::string name = UniqueName("join");
+  TUniqueHandle first, second, third;
+  EXPECT_TRUE(JoinInstanceMutex(first, name));
+  EXPECT_FALSE(JoinInstanceMutex(second, name));
+  EXPECT_TRUE(second) << "a later copy holds the name too";
+  first.Reset();
+  // The first copy has gone, the second still runs: a third is no first.
+  EXPECT_FALSE(JoinInstanceMutex(third, name));
+  second.Reset();
+  third.Reset();
+  EXPECT_TRUE(JoinInstanceMutex(first, name));
+}

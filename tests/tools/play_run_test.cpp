@@ -17,6 +17,7 @@
 #include <fstream>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -552,4 +553,47 @@ TEST(PlayBadInput, ClearMessageStatusOneAndNoBrowser) {
   EXPECT_EQ(usage.Wait(30s), 2);
   EXPECT_NE(usage.Err().find("usage: plws play"), std::string::npos);
   EXPECT_FALSE(fs::exists(marker));
+}
+
+namespace {
+
+// Field 22 of /proc/PID/stat, the start time a private folder's name holds.
+std::string StartTime(pid_t Pid) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(Pid) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+  std::string field;
+  for (int i = 0; i < 20; ++i) fields >> field;
+  return field;
+}
+
+}  // namespace
+
+TEST(PlayBadInput, ARunRemovesThePrivateFoldersOfKilledRunsAndNothingElse) {
+  TTestDir dir;
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string self = std::to_string(getpid()), start = StartTime(getpid());
+  const fs::path tmp = dir.Tmp();
+  const std::string killed = "plws-play-" + std::to_string(gone) + ".1234-aB3dE9";
+  const std::string reused = "plws-play-" + self + ".1-x2Y4z6";  // the id came back for another process
+  const std::string alive = "plws-play-" + self + "." + start + "-Qw3rTy";
+  const std::string linked = "plws-play-" + std::to_string(gone) + ".99-link00";
+  for (const std::string& f : {killed, reused, alive, std::string("plws-play-notmine"), std::string("other")}) {
+    fs::create_directories(tmp / f / "temp");
+    WriteFile(tmp / f / "temp" / "movie.swf", Bytes("FWS"));
+  }
+  fs::create_directories(dir.Path / "outside");
+  WriteFile(dir.Path / "outside" / "keep", Bytes("keep"));
+  fs::create_directory_symlink(dir.Path / "outside", tmp / linked);
+
+  const fs::path scr = dir.Path / "no-movie.scr";
+  WriteFile(scr, WithPackage(Bytes("MZ"), 1, {StoredItem("GUID", "G")}));
+  TPlws run(dir, {scr.string()}, {"DISPLAY=:424242"});
+  EXPECT_EQ(run.Wait(30s), 1) << run.Err();
+  std::set<std::string> left;
+  for (const auto& e : fs::directory_iterator(tmp)) left.insert(e.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{alive, linked, "plws-play-notmine", "other"})) << run.Out();
+  EXPECT_EQ(ReadFile(dir.Path / "outside" / "keep"), "keep");
+  EXPECT_NE(run.Out().find("removed " + (tmp / killed).string()), std::string::npos) << run.Out();
 }

@@ -13,6 +13,9 @@
 //   IShockwaveFlash       QueryInterface for the dual interface
 //   create                instance creation (E_FAIL)
 //   activate              in-place activation (E_FAIL)
+//
+// PL_FAKEPLAYER_STOP_PUMP_MS makes Stop run the thread's messages for that
+// many milliseconds before it returns.
 #include <windows.h>
 #include <ole2.h>
 #include <ocidl.h>
@@ -21,6 +24,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,6 +86,14 @@ std::string Hex(unsigned long long V) {
 bool Refused(const std::wstring& Token) {
   const std::wstring list = L"," + EnvW(L"PL_FAKEPLAYER_REFUSE") + L",";
   return list.find(L"," + Token + L",") != std::wstring::npos;
+}
+
+// Milliseconds that Stop spends running the calling thread's messages, as a
+// control does that tears down with a message loop of its own
+// (PL_FAKEPLAYER_STOP_PUMP_MS; 0 when unset).
+DWORD StopPumpMs() {
+  const std::wstring text = EnvW(L"PL_FAKEPLAYER_STOP_PUMP_MS");
+  return text.empty() ? 0 : static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 10));
 }
 
 // Appends one line; the file is opened per line so that several processes
@@ -265,6 +277,7 @@ class TFakeFlash final : public IOleObject, public IOleInPlaceObject, public ICo
   }
   LRESULT HandleMessage(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   void LoadMovie(BSTR Path);
+  void PumpWhileStopping();
   void OnTimerTick();
   void FireFSCommand(const TFsCommand& Command);
 
@@ -513,10 +526,40 @@ HRESULT TFakeFlash::CallMethod(int Slot) {
     }
     Log(FInstance, "call " + label);
     if (Slot == 29 || Slot == 33) FTicksToFire = -1;  // a stopped movie sends nothing more
+    if (Slot == 29) PumpWhileStopping();
     return name ? S_OK : E_NOTIMPL;
   } catch (...) {
     return E_OUTOFMEMORY;
   }
+}
+
+void TFakeFlash::PumpWhileStopping() {
+  const DWORD ms = StopPumpMs();
+  if (ms == 0) return;
+  // Whatever the handlers do meanwhile, this object lives until the call
+  // returns.
+  AddRef();
+  Log(FInstance, "stop-pump begin");
+  long handled = 0;
+  bool quit = false;
+  const ULONGLONG end = GetTickCount64() + ms;
+  for (ULONGLONG now = GetTickCount64(); now < end && !quit; now = GetTickCount64()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    MSG msg;
+    while (!quit && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // Not ours to take: the host's loop ends on it.
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        quit = true;
+        break;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+      ++handled;
+    }
+  }
+  Log(FInstance, "stop-pump end " + std::to_string(handled));
+  Release();
 }
 
 void TFakeFlash::LoadMovie(BSTR Path) {

@@ -21,6 +21,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -507,15 +508,77 @@ class TDevTools {
 
 // -------------------------------------------------------------------- files
 
+// A private folder is named after the process that made it:
+// "plws-play-<pid>.<start>-XXXXXX", the start time (in clock ticks since
+// boot) telling that process apart from a later one with the same id. A run
+// that was killed leaves its folder; the next run finds it by the name.
+constexpr char kPrivatePrefix[] = "plws-play-";
+
+// The start time of process Pid as /proc gives it, or empty when it is gone.
+std::string ProcessStartTime(pid_t Pid) {
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(Pid) + "/stat").c_str(), "rb");
+  if (!f) return "";
+  char buf[1024];
+  const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+  std::fclose(f);
+  const std::string stat(buf, n);
+  // The command name in parentheses may hold blanks and parentheses; the
+  // fields after the last ")" are plain: state is the first, start time
+  // the twentieth.
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return "";
+  std::istringstream fields(stat.substr(close + 1));
+  std::string field;
+  for (int i = 0; i < 20 && fields >> field; ++i) {
+  }
+  return field;
+}
+
+// Whether Name is a private folder of a run whose process has ended.
+bool AbandonedPrivateFolderName(const std::string& Name) {
+  const size_t prefix = sizeof kPrivatePrefix - 1;
+  if (Name.compare(0, prefix, kPrivatePrefix) != 0) return false;
+  const size_t dot = Name.find('.', prefix), dash = Name.find('-', prefix);
+  if (dot == std::string::npos || dash == std::string::npos || dot > dash || Name.size() != dash + 7) return false;
+  const std::string pid = Name.substr(prefix, dot - prefix), start = Name.substr(dot + 1, dash - dot - 1);
+  auto digits = [](const std::string& T) {
+    return !T.empty() && T.size() < 20 && T.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (!digits(pid) || !digits(start)) return false;
+  return ProcessStartTime(static_cast<pid_t>(std::stoll(pid))) != start;
+}
+
+// Removes from Base the private folders that runs which were killed left
+// behind: only folders (never what a link points to) of this user, named
+// as this program names them, whose process has gone.
+void RemoveAbandonedPrivateFolders(const std::string& Base, TLog& Log) {
+  std::error_code ec;
+  for (fs::directory_iterator it(Base, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    struct stat st {};
+    if (!AbandonedPrivateFolderName(name) || lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != geteuid())
+      continue;
+    std::error_code removed;
+    fs::remove_all(it->path(), removed);
+    if (!removed) Log.Line("removed " + it->path().string() + ", left by a run that was killed");
+  }
+}
+
+// The folder private folders go in: Base, else TMPDIR, else /tmp.
+std::string PrivateFolderBase(const std::string& Base = "") {
+  const char* tmp = std::getenv("TMPDIR");
+  return !Base.empty() ? Base : tmp && *tmp ? tmp : "/tmp";
+}
+
 // Removes the private folder and everything in it when the run ends, on
 // every way out.
 class TPrivateFolder {
  public:
   // In TMPDIR, or in Base when one is given.
   explicit TPrivateFolder(const std::string& Base = "") {
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string base = !Base.empty() ? Base : tmp && *tmp ? tmp : "/tmp";
-    std::string pattern = base + "/plws-play-XXXXXX";
+    std::string pattern = PrivateFolderBase(Base) + "/" + kPrivatePrefix + std::to_string(getpid()) + "." +
+                          ProcessStartTime(getpid()) + "-XXXXXX";
     if (!mkdtemp(pattern.data())) throw EPlwsError("cannot make a private folder in " + pattern + ": " + std::strerror(errno));
     FPath = pattern;
   }
@@ -646,6 +709,9 @@ class TPlayRun {
   explicit TPlayRun(const TPlayOptions& Options) : O(Options) {}
 
   int Run() {
+    // Before anything else: a killed run's folder holds a copy of a movie.
+    RemoveAbandonedPrivateFolders(PrivateFolderBase(), FLog);
+    if (PrivateFolderBase() != "/tmp") RemoveAbandonedPrivateFolders("/tmp", FLog);
     TItemsGuard items;
     ReadPackage(O.File, items.Items);
     const TPlayerSettings settings = DecodeSettings(items.Items);
