@@ -438,7 +438,7 @@ TEST_F(SaverE2E, RunsKilledWhilePlayingLeaveNothingThatKeepsTheNextRunFromPlayin
   ExpectTempAsBefore();
 }
 
-TEST_F(SaverE2E, TheEndOfTheSessionLeavesNothingOfAFullScreenRunOrOfTheSettingsDialog) {
+TEST_F(SaverE2E, TheEndOfTheSessionLeavesNothingBehindInAnyModeThatExtracts) {
   const std::string guid = "{E2E-SESSION}";
   const std::string scr = Pack("session", With(CommonItems(guid), {
       "item FlashSwf file compressed " + S().PlainMovie,
@@ -459,6 +459,17 @@ TEST_F(SaverE2E, TheEndOfTheSessionLeavesNothingOfAFullScreenRunOrOfTheSettingsD
     ASSERT_TRUE(fs::exists(TempFolder(guid) + "/data.xml"));
     endSession();
     EXPECT_TRUE(parent->Wait(20000));
+    ExpectTempAsBefore();
+  }
+  {
+    SCOPED_TRACE("preview");
+    // The preview's form is a child window, which the system never asks.
+    auto host = Start({"wine", S().PreviewHost, WinePath(scr), "120"}, "preview.out");
+    ASSERT_TRUE(WaitForEvents("load", 2)) << ReadFile(Log);
+    ASSERT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf"));
+    endSession();
+    EXPECT_TRUE(host->Wait(20000));
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesMatching(fs::path(scr).filename().string() + " /p").empty(); }, 20000));
     ExpectTempAsBefore();
   }
   {
