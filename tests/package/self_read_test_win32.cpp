@@ -194,7 +194,8 @@ TEST(SelfRead, PackedSampleSaverKeepsItsVersionIconAndManifestAndHasNoString1) {
     TUniqueDC dc(CreateCompatibleDC(nullptr));
     ASSERT_EQ(GetDIBits(dc.Get(), color.Get(), 0, static_cast<UINT>(side), pixels.data(), &format, DIB_RGB_COLORS),
               side) << side;
-    const auto screen = std::count_if(pixels.begin(), pixels.end(), [](uint32_t p) { return (p & 0xFFFFFF) == 0x402000; });
+    const auto screen =
+        std::count_if(pixels.begin(), pixels.end(), [](uint32_t p) { return (p & 0xFFFFFF) == 0x402000; });
     EXPECT_GT(screen, side * side / 10) << side << ": the monitor's dark screen";
   }
 
@@ -217,7 +218,6 @@ TEST(SelfRead, PackedSampleSaverKeepsItsVersionIconAndManifestAndHasNoString1) {
   const TExtractionPlan plan = PlanExtraction(settings, "C:\\Temp", true);
   ASSERT_EQ(plan.Files.size(), 2u) << "the movie and one need file";
   const std::string needFile = plan.Files[1].Path.substr(plan.Files[1].Path.rfind('\\') + 1);
-  EXPECT_EQ(plan.Files[1].Path, plan.MoviePath.substr(0, plan.MoviePath.rfind('\\') + 1) + needFile);
   const std::string movie(reinterpret_cast<const char*>(plan.Files[0].Block.Data), plan.Files[0].Block.Size);
   EXPECT_NE(movie.find(needFile + std::string("\0_level1\0", 9)), std::string::npos)
       << "the movie loads " << needFile << " from beside itself";
