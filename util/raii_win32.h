@@ -53,6 +53,7 @@ inline void UnhookNoResult(HHOOK h) { ::UnhookWindowsHookEx(h); }
 inline void DeleteObjectNoResult(HGDIOBJ o) { ::DeleteObject(o); }
 inline void DeleteDCNoResult(HDC dc) { ::DeleteDC(dc); }
 inline void DestroyWindowNoResult(HWND w) { ::DestroyWindow(w); }
+inline void DestroyIconNoResult(HICON i) { ::DestroyIcon(i); }
 
 struct TFileHandleTraits {
   using Type = HANDLE;
@@ -69,6 +70,7 @@ using TUniqueGdiObject = TUniqueAny<TNullHandleTraits<HGDIOBJ, DeleteObjectNoRes
 using TUniqueBitmap = TUniqueAny<TNullHandleTraits<HBITMAP, DeleteObjectNoResult>>;
 using TUniqueDC = TUniqueAny<TNullHandleTraits<HDC, DeleteDCNoResult>>;
 using TUniqueWindow = TUniqueAny<TNullHandleTraits<HWND, DestroyWindowNoResult>>;
+using TUniqueIcon = TUniqueAny<TNullHandleTraits<HICON, DestroyIconNoResult>>;
 
 // A COM interface pointer that releases what it holds.
 template <typename I>

@@ -3,6 +3,7 @@
 // starting the fake browser.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -250,6 +251,11 @@ TEST_F(DialogTest, CreatedWithItsDesignTextsFontAndFrame) {
   EXPECT_FALSE(style & WS_THICKFRAME);
   EXPECT_TRUE(GetWindowLongPtrW(wnd, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
   EXPECT_TRUE(GetWindowLongPtrW(frmDialog->btnClose->Handle(), GWL_STYLE) & BS_DEFPUSHBUTTON);
+  // This program carries the saver's manifest, so the button is the Common
+  // Controls 6 one that the saver shows: only that one measures itself.
+  SIZE ideal{};
+  EXPECT_TRUE(SendMessageW(frmDialog->btnClose->Handle(), BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&ideal)));
+  EXPECT_GT(ideal.cx, 0);
 }
 
 TEST_F(DialogTest, EmptyDialogLayoutAndCentring) {

@@ -22,12 +22,6 @@ std::string DataOf(const TItemType& Item) {
   return Item.Data ? std::string(reinterpret_cast<const char*>(Item.Data), Item.Size) : std::string();
 }
 
-// Frees the list whatever a test asserted.
-struct ItemsGuard {
-  TItemTypes& Items;
-  ~ItemsGuard() { FreeExeItems(Items); }
-};
-
 const std::vector<uint8_t> kStub = Bytes("MZ this stands in for an executable image");
 
 }  // namespace
@@ -42,7 +36,7 @@ TEST(PackageReader, SmallestPackageHasTheDocumentedLayout) {
   EXPECT_EQ(package, expected);
 
   auto items = ReadFrom(WithPackage(kStub, 0, {StoredItem("Loop", std::vector<uint8_t>{1})}));
-  ItemsGuard g{items};
+  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].Name, "Loop");
   EXPECT_EQ(items[0].Size, 1);
@@ -55,7 +49,7 @@ TEST(PackageReader, ItemsComeBackInOrderWithDuplicatesAndPlainData) {
   auto items = ReadFrom(WithPackage(kStub, 0x33,
                                     {CompressedItem("GUID", "{X}"), StoredItem("FlashLoop", "\1"),
                                      CompressedItem("FlashSwf", movie), StoredItem("GUID", "{Y}")}));
-  ItemsGuard g{items};
+  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 4u);
   EXPECT_EQ(items[0].Name, "GUID");
   EXPECT_EQ(DataOf(items[0]), "{X}");
@@ -96,7 +90,7 @@ TEST(PackageReader, OnlyTheLowByteOfTheKeyUnscramblesNames) {
   const std::vector<TPackageRecord> recs = {StoredItem("FlashVars", "x"), StoredItem("ÄÖ\x01", "y")};
   auto a = ReadFrom(WithPackage(kStub, 0x00001234, recs));
   auto b = ReadFrom(WithPackage(kStub, 0x7FFF0034, recs));
-  ItemsGuard ga{a}, gb{b};
+  TItemsGuard ga{a}, gb{b};
   ASSERT_EQ(a.size(), 2u);
   ASSERT_EQ(b.size(), 2u);
   EXPECT_EQ(a[0].Name, "FlashVars");
@@ -107,7 +101,7 @@ TEST(PackageReader, OnlyTheLowByteOfTheKeyUnscramblesNames) {
   auto raw = WithPackage(kStub, 0x100, {StoredItem("Name", "v")});
   EXPECT_NE(std::string(raw.begin(), raw.end()).find("Name"), std::string::npos);
   auto c = ReadFrom(raw);
-  ItemsGuard gc{c};
+  TItemsGuard gc{c};
   EXPECT_EQ(c[0].Name, "Name");
 
   // And the stored name really is scrambled otherwise.
@@ -121,7 +115,7 @@ TEST(PackageReader, AnyNonZeroFlagMeansCompressed) {
   const auto z = Deflate(Bytes("inflated text"));
   for (uint8_t flag : {1, 2, 255}) {
     auto items = ReadFrom(WithPackage(kStub, 0, {TPackageRecord{"T", flag, z}}));
-    ItemsGuard g{items};
+    TItemsGuard g{items};
     ASSERT_EQ(items.size(), 1u) << int(flag);
     EXPECT_EQ(items[0].Compressed, flag);
     EXPECT_EQ(DataOf(items[0]), "inflated text") << int(flag);
@@ -134,7 +128,7 @@ TEST(PackageReader, EmptyItemsKeepTheirNamesWithoutData) {
                                      TPackageRecord{"compressed0", 1, {}},
                                      CompressedItem("inflatesToNothing", std::vector<uint8_t>{}),
                                      StoredItem("after", "a")}));
-  ItemsGuard g{items};
+  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 4u);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(items[i].Data, nullptr) << items[i].Name;
@@ -160,7 +154,7 @@ TEST(PackageReader, CorruptStreamRaisesDataErrorAndKeepsEarlierItems) {
     const EZLibError& base = e;  // the reader's errors share one base class
     (void)base;
   }
-  ItemsGuard g{items};
+  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 4u);
   EXPECT_EQ(DataOf(items[0]), "1");
   EXPECT_EQ(DataOf(items[1]), "22");
@@ -332,7 +326,7 @@ TEST(GarbledPackage, LyingCountNeverAllocatesMoreThanTheFileHolds) {
   w.I32(0).I32(std::numeric_limits<int32_t>::max()).I32(1).Raw("A").U8(0).I32(1).Raw("x");
   w.Trailer();
   auto items = ReadFrom(w.Out);
-  ItemsGuard g{items};
+  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 1u);  // the one complete record, nothing more
   EXPECT_EQ(items[0].Name, "A");
   EXPECT_EQ(DataOf(items[0]), "x");
@@ -372,7 +366,7 @@ TEST(GarbledPackage, TruncatedRecordEndsTheListWithCompletedRecords) {
   };
   for (const auto& [what, tail] : cases) {
     auto items = ReadFrom(make(tail));
-    ItemsGuard g{items};
+    TItemsGuard g{items};
     ASSERT_EQ(items.size(), 1u) << what;
     EXPECT_EQ(items[0].Name, "ok") << what;
     EXPECT_EQ(DataOf(items[0]), "v1") << what;
@@ -384,7 +378,7 @@ TEST(GarbledPackage, NegativeLengthsMeanNoData) {
   w.I32(0).I32(3).I32(-5).U8(0).I32(-1).I32(1).Raw("C").U8(1).I32(-7).I32(1).Raw("D").U8(0).I32(1).Raw("d");
   w.Trailer();
   auto items = ReadFrom(w.Out);
-  ItemsGuard g{items};
+  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[0].Name, "");
   EXPECT_EQ(items[0].Data, nullptr);
@@ -397,7 +391,7 @@ TEST(PackageFile, ReadsAFileOnDisk) {
   TTempFile f(WithPackage(kStub, 0x41, {CompressedItem("GUID", "{F}"), StoredItem("FlashLoop", "\1")}));
   TItemTypes items;
   ReadExeItems(f.Path, items);
-  ItemsGuard g{items};
+  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(DataOf(items[0]), "{F}");
 }

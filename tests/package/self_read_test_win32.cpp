@@ -1,15 +1,23 @@
 // A running executable reads the package appended to its own file, with the
 // package written by the Windows build of plws. The test copies itself, has
 // plws.exe pack the copy, and runs it: the copy reads itself while the
-// loader keeps its image open.
+// loader keeps its image open. The sample saver, packed the same way, keeps
+// the resources Windows shows for it: the package goes behind the image.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "app/settings.h"
+#include "framework/bmp_decode.h"
 #include "package/exe_adder.h"
+#include "tests/support/package_builder.h"
 #include "tests/support/process_win32.h"
+#include "util/raii_win32.h"
 
 namespace {
 
@@ -46,6 +54,37 @@ void WriteFile(const std::string& Path, const std::string& Text) {
   std::fclose(f);
 }
 
+std::string PlwsPath() { return ExeDir() + "..\\..\\tools\\plws\\plws.exe"; }
+
+// Packs Manifest behind Stub into Out with plws.exe.
+void Pack(const std::string& Stub, const std::string& Manifest, const std::string& Out) {
+  ASSERT_TRUE(FileExists(PlwsPath())) << PlwsPath();
+  const auto pack = RunProcess("\"" + PlwsPath() + "\" pack --stub \"" + Stub + "\" --out \"" + Out + "\" \"" +
+                               Manifest + "\"");
+  ASSERT_TRUE(pack.Started);
+  ASSERT_EQ(pack.ExitCode, 0u);
+}
+
+// A Unix path as Wine's Z: drive shows it, with a trailing backslash.
+std::string WineFolder(std::string UnixPath) {
+  std::replace(UnixPath.begin(), UnixPath.end(), '/', '\\');
+  return "Z:" + UnixPath + "\\";
+}
+
+std::string Dotted(DWORD High, DWORD Low) {
+  return std::to_string(HIWORD(High)) + "." + std::to_string(LOWORD(High)) + "." + std::to_string(HIWORD(Low)) +
+         "." + std::to_string(LOWORD(Low));
+}
+
+// A resource's bytes, empty when the module has none of that name and type.
+std::string ResourceBytes(HMODULE Module, LPCSTR Name, LPCSTR Type) {
+  const HRSRC found = FindResourceA(Module, Name, Type);
+  if (!found) return {};
+  const HGLOBAL loaded = LoadResource(Module, found);
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  return data ? std::string(static_cast<const char*>(data), SizeofResource(Module, found)) : std::string();
+}
+
 }  // namespace
 
 TEST(SelfRead, ExecutablePackedByPlwsReadsItsOwnPackage) {
@@ -57,13 +96,9 @@ TEST(SelfRead, ExecutablePackedByPlwsReadsItsOwnPackage) {
             "item FlashLoop flag stored 1\n"
             "item FlashSwf file compressed movie.swf\n"
             "item DialogTitle text stored plu:mex\\sScreenSaver\n");
-  const std::string plws = ExeDir() + "..\\..\\tools\\plws\\plws.exe";
-  ASSERT_TRUE(FileExists(plws)) << plws;
+  const std::string plws = PlwsPath();
   const std::string packed = dir + "packed copy.exe";
-  const auto pack = RunProcess("\"" + plws + "\" pack --stub \"" + OwnPath() + "\" --out \"" + packed + "\" \"" +
-                               dir + "m.plws\"");
-  ASSERT_TRUE(pack.Started);
-  ASSERT_EQ(pack.ExitCode, 0u);
+  ASSERT_NO_FATAL_FAILURE(Pack(OwnPath(), dir + "m.plws", packed));
 
   const auto run = RunProcess("\"" + packed + "\" --read-self \"" + dir + "log.txt\"");
   ASSERT_EQ(run.ExitCode, 0u);
@@ -78,6 +113,114 @@ TEST(SelfRead, ExecutablePackedByPlwsReadsItsOwnPackage) {
   EXPECT_EQ(RunProcess("\"" + plws + "\" list \"" + packed + "\"").ExitCode, 0u);
   EXPECT_EQ(RunProcess("\"" + plws + "\" list \"" + dir + "m.plws\"").ExitCode, 1u);
   EXPECT_EQ(RunProcess("\"" + plws + "\" frobnicate").ExitCode, 2u);
+}
+
+TEST(SelfRead, PackedSampleSaverKeepsItsVersionIconAndManifestAndHasNoString1) {
+  const std::string pieces = WineFolder(PL_SAMPLE_DIR);
+  ASSERT_TRUE(FileExists(pieces + "sample.plws")) << pieces << " is made by the native build (make native)";
+  const std::string sample = MakeTempDir("packed sample ") + "sample.scr";
+  ASSERT_NO_FATAL_FAILURE(Pack(ExeDir() + "..\\..\\app\\saver.scr", pieces + "sample.plws", sample));
+  EXPECT_EQ(RunProcess("\"" + PlwsPath() + "\" list \"" + sample + "\"").ExitCode, 0u);
+
+  // The version information, as Explorer's properties read it.
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(sample.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(sample.c_str(), 0, size, info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(Dotted(fixed->dwFileVersionMS, fixed->dwFileVersionLS), PL_VERSION_DOTS);
+  EXPECT_EQ(Dotted(fixed->dwProductVersionMS, fixed->dwProductVersionLS), PL_VERSION_DOTS);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+  WORD* translation = nullptr;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                             &length));
+  ASSERT_GE(length, 4u);
+  char block[64];
+  std::snprintf(block, sizeof block, "\\StringFileInfo\\%04x%04x\\", translation[0], translation[1]);
+  auto value = [&](const char* Name) {
+    char* text = nullptr;
+    UINT chars = 0;
+    if (!VerQueryValueA(info.data(), (block + std::string(Name)).c_str(), reinterpret_cast<void**>(&text), &chars) ||
+        !text)
+      return std::string("(none)");
+    return std::string(text);
+  };
+  EXPECT_EQ(value("ProductName"), "plu:mex ScreenSaver");
+  EXPECT_EQ(value("FileDescription"), "plu:mex ScreenSaver player");
+  EXPECT_EQ(value("FileVersion"), PL_VERSION_DOTS);
+  EXPECT_EQ(value("ProductVersion"), PL_VERSION_DOTS);
+
+  // The resources, through the loader as a data file.
+  TUniqueModule module(LoadLibraryExA(sample.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_TRUE(module) << GetLastError();
+  const std::string manifest = ResourceBytes(module.Get(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+                           "level=\"asInvoker\"",
+                           "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",   // Windows 7
+                           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",   // 8
+                           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",   // 8.1
+                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})  // 10 and 11
+    EXPECT_NE(manifest.find(part), std::string::npos) << part << " in\n" << manifest;
+  EXPECT_NE(manifest.find("version=\"" PL_VERSION_DOTS "\""), std::string::npos) << manifest;
+  EXPECT_EQ(manifest.find("<dpiAware"), std::string::npos) << "the fixed-pixel layouts leave scaling to Windows";
+
+  // One icon group, with the sizes Explorer and the settings ask for; each
+  // image decodes, and is the project's picture rather than a blank square.
+  const std::string group = ResourceBytes(module.Get(), MAKEINTRESOURCEA(1), RT_GROUP_ICON);
+  ASSERT_GE(group.size(), 6u);
+  std::set<int> sizes;
+  const int count = static_cast<uint8_t>(group[4]) | static_cast<uint8_t>(group[5]) << 8;
+  ASSERT_EQ(group.size(), 6u + 14u * static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) sizes.insert(static_cast<uint8_t>(group[6 + 14 * i]));  // 0 means 256
+  EXPECT_EQ(sizes, (std::set<int>{0, 16, 32, 48}));
+  for (int side : {16, 32, 48, 256}) {
+    const int id = LookupIconIdFromDirectoryEx(reinterpret_cast<BYTE*>(const_cast<char*>(group.data())), TRUE, side,
+                                               side, LR_DEFAULTCOLOR);
+    ASSERT_NE(id, 0) << side;
+    std::string image = ResourceBytes(module.Get(), MAKEINTRESOURCEA(id), RT_ICON);
+    ASSERT_FALSE(image.empty()) << side;
+    TUniqueIcon icon(CreateIconFromResourceEx(reinterpret_cast<BYTE*>(image.data()), static_cast<DWORD>(image.size()),
+                                              TRUE, 0x00030000, side, side, LR_DEFAULTCOLOR));
+    ASSERT_TRUE(icon) << side;
+    ICONINFO parts{};
+    ASSERT_TRUE(GetIconInfo(icon.Get(), &parts)) << side;
+    TUniqueBitmap color(parts.hbmColor), mask(parts.hbmMask);
+    BITMAPINFO format{};
+    format.bmiHeader = {sizeof(BITMAPINFOHEADER), side, -side, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<uint32_t> pixels(static_cast<size_t>(side * side));
+    TUniqueDC dc(CreateCompatibleDC(nullptr));
+    ASSERT_EQ(GetDIBits(dc.Get(), color.Get(), 0, static_cast<UINT>(side), pixels.data(), &format, DIB_RGB_COLORS),
+              side) << side;
+    const auto screen =
+        std::count_if(pixels.begin(), pixels.end(), [](uint32_t p) { return (p & 0xFFFFFF) == 0x402000; });
+    EXPECT_GT(screen, side * side / 10) << side << ": the monitor's dark screen";
+  }
+
+  // Windows would list the saver by string 1 instead of its file name.
+  wchar_t text[256];
+  EXPECT_EQ(LoadStringW(module.Get(), 1, text, 256), 0);
+  EXPECT_EQ(FindResourceA(module.Get(), MAKEINTRESOURCEA(1), RT_STRING), nullptr) << "the block holding string 1";
+
+  // Behind them, what the sample is there to show: a picture the dialog can
+  // read, a link, and a need file that lands where the movie looks for it.
+  TItemTypes items;
+  TItemsGuard guard{items};
+  ASSERT_NO_THROW(ReadExeItems(sample, items));
+  const TPlayerSettings settings = DecodeSettings(items);
+  EXPECT_FALSE(settings.DialogURL.empty());
+  ASSERT_TRUE(settings.DialogImage);
+  TBmpImage picture;
+  ASSERT_NO_THROW(picture = DecodeBmp(settings.DialogImage->Data, static_cast<size_t>(settings.DialogImage->Size)));
+  EXPECT_GT(picture.Width, 105) << "wider than the empty picture area";
+  const TExtractionPlan plan = PlanExtraction(settings, "C:\\Temp", true);
+  ASSERT_EQ(plan.Files.size(), 2u) << "the movie and one need file";
+  const std::string needFile = plan.Files[1].Path.substr(plan.Files[1].Path.rfind('\\') + 1);
+  const std::string movie(reinterpret_cast<const char*>(plan.Files[0].Block.Data), plan.Files[0].Block.Size);
+  EXPECT_NE(movie.find(needFile + std::string("\0_level1\0", 9)), std::string::npos)
+      << "the movie loads " << needFile << " from beside itself";
 }
 
 TEST(SelfRead, UnpackedExecutableHasNoItems) {

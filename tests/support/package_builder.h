@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "package/exe_adder.h"
 #include "package/writer.h"
 
 // The bytes of a raw zlib stream of Bytes (compressed with the default level).
@@ -13,6 +14,12 @@ std::vector<uint8_t> Bytes(const std::string& S);
 // Stub followed by a package.
 std::vector<uint8_t> WithPackage(const std::vector<uint8_t>& Stub, int32_t Key,
                                  const std::vector<TPackageRecord>& Records);
+
+// Frees the list whatever a test asserted.
+struct TItemsGuard {
+  TItemTypes& Items;
+  ~TItemsGuard() { FreeExeItems(Items); }
+};
 
 // A little-endian byte writer for hand-made (often garbled) packages.
 struct TByteWriter {

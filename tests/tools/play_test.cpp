@@ -65,6 +65,7 @@ TEST(Swfgen, MoviesAreWellFormed) {
   o.QuitCommand = "QUIT";
   o.EchoVariables = {"a", "plumexmode"};
   o.ReportFrames = true;
+  o.LoadMovie = "parts/over.swf";
   uint16_t frameCount = 0;
   const auto swf = BuildSwfMovie(o);
   const auto tags = Tags(swf, &frameCount);
@@ -80,6 +81,12 @@ TEST(Swfgen, MoviesAreWellFormed) {
   EXPECT_NE(all.find(std::string("FSCommand:frame\0" "7\0", 18)), std::string::npos);
   EXPECT_NE(all.find(std::string("FSCommand:echo\0", 15)), std::string::npos);
   EXPECT_NE(all.find(std::string("&plumexmode=\0", 13)), std::string::npos);
+  // loadMovieNum("parts/over.swf", 1) in frame 1 only: a GetURL action (0x83)
+  // whose target is the level.
+  const std::string load = std::string("\x83\x17\x00", 3) + std::string("parts/over.swf\0_level1\0", 23);
+  ASSERT_NE(all.find(load), std::string::npos);
+  EXPECT_EQ(all.find(load, all.find(load) + 1), std::string::npos);
+  EXPECT_LT(all.find(load), all.find(std::string("FSCommand:frame\0" "2\0", 18)));
 
   // A plain movie has no actions at all.
   const auto plain = Tags(BuildSwfMovie(TSwfMovieOptions{}));
@@ -102,7 +109,7 @@ TEST(Swfgen, TheFakePlayerFindsTheQuitCommand) {
 TEST(Swfgen, CommandLine) {
   const auto c = ParseSwfgenArgs({"--out", "m.swf", "--size", "640x480", "--fps", "12", "--frames", "24",
                                   "--bg", "#402000", "--shape", "ffcc00", "--quit-after-frames", "48",
-                                  "--echo-flashvars", "a,,plumexmode", "--report-frames"});
+                                  "--echo-flashvars", "a,,plumexmode", "--report-frames", "--load-movie", "over.swf"});
   EXPECT_EQ(c.Out, "m.swf");
   EXPECT_EQ(c.Movie.Width, 640);
   EXPECT_EQ(c.Movie.Height, 480);
@@ -113,9 +120,10 @@ TEST(Swfgen, CommandLine) {
   EXPECT_EQ(c.Movie.QuitAfterFrames, 48);
   EXPECT_EQ(c.Movie.EchoVariables, (std::vector<std::string>{"a", "plumexmode"}));
   EXPECT_TRUE(c.Movie.ReportFrames);
+  EXPECT_EQ(c.Movie.LoadMovie, "over.swf");
   for (const auto& bad : std::vector<std::vector<std::string>>{
            {}, {"--out"}, {"--out", "x", "--bg", "12345"}, {"--out", "x", "--size", "10"},
-           {"--out", "x", "--quit-after-frames", "0"}, {"--out", "x", "--what"}})
+           {"--out", "x", "--quit-after-frames", "0"}, {"--out", "x", "--what"}, {"--out", "x", "--load-movie", ""}})
     EXPECT_THROW(ParseSwfgenArgs(bad), std::invalid_argument);
   TSwfMovieOptions o;
   o.FramesPerSecond = 0;

@@ -176,16 +176,21 @@ std::vector<uint8_t> PushStrings(std::initializer_list<std::string> Values) {
   return out;
 }
 
-// getURL("FSCommand:<Command>", "<Args>"): how a movie raises an FSCommand.
-std::vector<uint8_t> StaticFsCommand(const std::string& Command, const std::string& Args) {
+// getURL(Url, Target) with both texts fixed: an FSCommand when Url starts
+// with "FSCommand:", loadMovieNum(Url, N) when Target is "_levelN".
+std::vector<uint8_t> StaticGetUrl(const std::string& Url, const std::string& Target) {
   std::vector<uint8_t> payload;
-  CString(payload, "FSCommand:" + Command);
-  CString(payload, Args);
+  CString(payload, Url);
+  CString(payload, Target);
   std::vector<uint8_t> out;
   U8(out, kActionGetUrl);
   U16(out, static_cast<uint32_t>(payload.size()));
   Append(out, payload);
   return out;
+}
+
+std::vector<uint8_t> StaticFsCommand(const std::string& Command, const std::string& Args) {
+  return StaticGetUrl("FSCommand:" + Command, Args);
 }
 
 // FSCommand "echo" whose arguments are built at run time from variables.
@@ -245,6 +250,7 @@ std::vector<uint8_t> BuildSwfMovie(const TSwfMovieOptions& O) {
 
     std::vector<uint8_t> actions;
     if (f == 1 && !O.EchoVariables.empty()) Append(actions, EchoVariables(O.EchoVariables));
+    if (f == 1 && !O.LoadMovie.empty()) Append(actions, StaticGetUrl(O.LoadMovie, "_level1"));
     if (O.ReportFrames) Append(actions, StaticFsCommand("frame", std::to_string(f)));
     if (f == O.QuitAfterFrames) Append(actions, StaticFsCommand(O.QuitCommand, ""));
     if (!actions.empty()) {
@@ -279,7 +285,9 @@ const char kSwfgenUsage[] =
     "  --quit-command WORD      the command that frame sends instead of \"quit\"\n"
     "  --echo-flashvars A,B,..  frame 1 sends FSCommand \"echo\" with \"A=<A>&B=<B>...\",\n"
     "                           the values of those variables (FlashVars become variables)\n"
-    "  --report-frames          every frame sends FSCommand \"frame\" with its number\n";
+    "  --report-frames          every frame sends FSCommand \"frame\" with its number\n"
+    "  --load-movie URL         frame 1 loads the movie URL (relative: beside this one)\n"
+    "                           into level 1, over this movie\n";
 
 namespace {
 
@@ -343,6 +351,9 @@ TSwfgenCommand ParseSwfgenArgs(const std::vector<std::string>& Args) {
       if (c.Movie.EchoVariables.empty()) throw std::invalid_argument("--echo-flashvars needs names");
     } else if (a == "--report-frames") {
       c.Movie.ReportFrames = true;
+    } else if (a == "--load-movie") {
+      c.Movie.LoadMovie = value();
+      if (c.Movie.LoadMovie.empty()) throw std::invalid_argument("--load-movie needs an address");
     } else {
       throw std::invalid_argument("unknown argument \"" + a + "\"");
     }

@@ -23,6 +23,9 @@ struct TSwfMovieOptions {
   std::vector<std::string> EchoVariables;
   // Every frame sends FSCommand "frame" with its 1-based number as text.
   bool ReportFrames = false;
+  // A movie that frame 1 loads into level 1, over this one (loadMovieNum);
+  // a relative address is looked up beside this movie. Empty = none.
+  std::string LoadMovie;
 };
 
 // The complete file. Throws std::invalid_argument for options out of range.
