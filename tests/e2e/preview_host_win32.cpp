@@ -3,16 +3,24 @@
 // destroys the parent, as the settings do when the preview goes away, and
 // reports how the saver ended.
 //
-//   e2e_preview_host SAVER SECONDS [LEFT TOP WIDTH HEIGHT]
+//   e2e_preview_host [--post-input] SAVER SECONDS [LEFT TOP WIDTH HEIGHT]
 //
 // Prints "parent <hwnd>" once the saver is started, "early <code>" if the
 // saver ends before SECONDS, then "exit <code>", or "timeout" when the
 // saver is still running 20 s after the parent went (it is then killed).
+// With --post-input, once the player control's window (class
+// PlFakeFlashPlayer) is inside the parent, every message number of the key,
+// mouse, tablet and pen ranges a preview blocks, and the one after each
+// range and before each but the first, is posted to it (wParam 0, lParam
+// 0x00050007), and "posted <count>" is printed; the last one is 0x0390.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -26,8 +34,35 @@ LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 
-// Serves this thread's messages for up to Ms, or until Process ends.
-bool PumpWhileRunning(HANDLE Process, DWORD Ms) {
+// The player control's window inside Parent, if it is there yet.
+HWND FindControl(HWND Parent) {
+  HWND found = nullptr;
+  EnumChildWindows(
+      Parent,
+      [](HWND Wnd, LPARAM Found) -> BOOL {
+        wchar_t name[64] = {};
+        GetClassNameW(Wnd, name, 64);
+        if (std::wstring(name) != L"PlFakeFlashPlayer") return TRUE;
+        *reinterpret_cast<HWND*>(Found) = Wnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// Posts the messages of --post-input to Control; how many.
+int PostInput(HWND Control) {
+  const std::pair<UINT, UINT> blocked[] = {{0x0100, 0x0108}, {0x0200, 0x020A}, {0x02C0, 0x02DF}, {0x0380, 0x038F}};
+  int count = 0;
+  for (const auto& [first, last] : blocked)
+    for (UINT m = first == 0x0100 ? first : first - 1; m <= last + 1; ++m, ++count)
+      PostMessageW(Control, m, 0, 0x00050007);
+  return count;
+}
+
+// Serves this thread's messages for up to Ms, or until Process ends; runs
+// Round after each batch of messages.
+bool PumpWhileRunning(HANDLE Process, DWORD Ms, const std::function<void()>& Round) {
   const ULONGLONG end = GetTickCount64() + Ms;
   for (;;) {
     MSG msg;
@@ -35,9 +70,11 @@ bool PumpWhileRunning(HANDLE Process, DWORD Ms) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
+    Round();
     const ULONGLONG now = GetTickCount64();
     if (now >= end) return true;
-    const DWORD r = MsgWaitForMultipleObjects(1, &Process, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    const DWORD r = MsgWaitForMultipleObjects(1, &Process, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)),
+                                              QS_ALLINPUT);
     if (r == WAIT_OBJECT_0) return false;
   }
 }
@@ -45,8 +82,10 @@ bool PumpWhileRunning(HANDLE Process, DWORD Ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool postInput = argc > 1 && std::string(argv[1]) == "--post-input";
+  if (postInput) --argc, ++argv;
   if (argc != 3 && argc != 7) {
-    std::fprintf(stderr, "usage: e2e_preview_host SAVER SECONDS [LEFT TOP WIDTH HEIGHT]\n");
+    std::fprintf(stderr, "usage: e2e_preview_host [--post-input] SAVER SECONDS [LEFT TOP WIDTH HEIGHT]\n");
     return 2;
   }
   const DWORD ms = static_cast<DWORD>(std::atof(argv[2]) * 1000);
@@ -80,13 +119,22 @@ int main(int argc, char** argv) {
   std::printf("parent %llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(parent)));
   std::fflush(stdout);
 
+  bool posted = !postInput;
+  auto round = [&] {
+    if (posted) return;
+    if (const HWND control = FindControl(parent)) {
+      std::printf("posted %d\n", PostInput(control));
+      std::fflush(stdout);
+      posted = true;
+    }
+  };
   DWORD code = 0;
-  if (!PumpWhileRunning(pi.hProcess, ms)) {
+  if (!PumpWhileRunning(pi.hProcess, ms, round)) {
     GetExitCodeProcess(pi.hProcess, &code);
     std::printf("early %lu\n", static_cast<unsigned long>(code));
   }
   DestroyWindow(parent);
-  if (PumpWhileRunning(pi.hProcess, 20000)) {
+  if (PumpWhileRunning(pi.hProcess, 20000, [] {})) {
     std::printf("timeout\n");
     TerminateProcess(pi.hProcess, 99);
     WaitForSingleObject(pi.hProcess, 5000);
