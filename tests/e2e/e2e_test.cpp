@@ -239,6 +239,17 @@ class SaverE2E : public ::testing::Test {
     EXPECT_TRUE(added.empty() && removed.empty()) << "added:" << added << "\nremoved:" << removed;
   }
 
+  // A shot of the screen once it is all black (the last one taken when it
+  // does not get there within 10 s).
+  static TScreen ShotWhenBlack(const std::string& SaveAs) {
+    TScreen shot;
+    WaitUntil([&] {
+      shot = Screenshot(SaveAs);
+      return shot.Width > 0 && shot.Count(0, 0, shot.Width, shot.Height, 0x000000) == shot.Width * shot.Height;
+    }, 10000, 250);
+    return shot;
+  }
+
   // A movie of this scenario whose frame 20 sends the FSCommand Command.
   std::string MovieSaying(const std::string& Command) const {
     static int serial = 0;
@@ -491,11 +502,9 @@ TEST_F(SaverE2E, PositionThreeShowsNoControlABlackDesktopAndInputStillEndsIt) {
   ASSERT_TRUE(WaitUntil([] { return SaverWindowShown(); }, 20000)) << saver->Output();
   EXPECT_TRUE(Events("activate").empty()) << ReadFile(Log);
   EXPECT_TRUE(Events("put").empty()) << ReadFile(Log);
-  TScreen shot;
-  EXPECT_TRUE(WaitUntil([&] {
-    shot = Screenshot(Dir + "/black.png");
-    return shot.Width > 0 && shot.Count(0, 0, shot.Width, shot.Height, 0x000000) == shot.Width * shot.Height;
-  }, 10000, 250)) << "a black desktop";
+  const TScreen shot = ShotWhenBlack(Dir + "/black.png");
+  ASSERT_GT(shot.Width, 0);
+  EXPECT_EQ(shot.Count(0, 0, shot.Width, shot.Height, 0x000000), shot.Width * shot.Height) << "a black desktop";
   Key("space");
   EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
   ExpectTempAsBefore();
@@ -601,11 +610,7 @@ TEST_F(SaverE2E, WithoutAPlayerNothingIsExtractedTheScreenStaysBlackAndInputEnds
       Pack("noplayer", With(CommonItems(guid), {"item FlashSwf file compressed " + S().PlainMovie}));
   auto saver = Start({"wine", scr, "/s"}, "saver.out");
   const bool shown = WaitUntil([] { return SaverWindowShown(); }, 20000);
-  TScreen shot;
-  WaitUntil([&] {
-    shot = Screenshot(Dir + "/black.png");
-    return shot.Width > 0 && shot.Count(0, 0, shot.Width, shot.Height, 0x000000) == shot.Width * shot.Height;
-  }, 10000, 250);
+  const TScreen shot = ShotWhenBlack(Dir + "/black.png");
   EXPECT_TRUE(shown);
   EXPECT_FALSE(fs::exists(TempFolder(guid)));
   ASSERT_GT(shot.Width, 0);
