@@ -27,8 +27,8 @@ void TShockwaveFlashEx::WndProc(TFlashMessage& Message) {
           pass = false;
         } else if (FPreviewSleep) {
           // Unsigned difference: right across the tick counter's wrap.
-          if (GetTickCount() - FLastTimerTick < kPreviewTimerGapMs) Sleep(kPreviewTimerGapMs);
-          FLastTimerTick = GetTickCount();
+          if (DoGetTickCount() - FLastTimerTick < kPreviewTimerGapMs) DoSleep(kPreviewTimerGapMs);
+          FLastTimerTick = DoGetTickCount();
         }
       }
     }
@@ -40,3 +40,7 @@ void TShockwaveFlashEx::WndProc(TFlashMessage& Message) {
     // Nothing the control raises may leave its window procedure.
   }
 }
+
+DWORD TShockwaveFlashEx::DoGetTickCount() { return GetTickCount(); }
+
+void TShockwaveFlashEx::DoSleep(DWORD Ms) { Sleep(Ms); }

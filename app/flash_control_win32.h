@@ -27,6 +27,10 @@ class TShockwaveFlashEx : public TShockwaveFlash {
 
  protected:
   void WndProc(TFlashMessage& Message) override;
+  // The throttle's clock and wait, replaceable by tests: GetTickCount and
+  // Sleep.
+  virtual DWORD DoGetTickCount();
+  virtual void DoSleep(DWORD Ms);
 
  private:
   std::vector<UINT> FBlockedMessages;

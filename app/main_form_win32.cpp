@@ -234,7 +234,14 @@ void TfrmMain::PlaceOnMonitor(TShockwaveFlashEx& Control, const TRect& Bounds) {
 }
 
 void TfrmMain::FormShow(TComponent*) {
-  if (!FNeedLoad || !CheckFlashVersion(FRequiredVersion)) return;
+  if (FNeedLoad && CheckFlashVersion(FRequiredVersion)) LoadMovie();
+  // Also when no movie loads (a control older than the package asks for):
+  // the form, shown without activation, would otherwise get no keys, and a
+  // key could not end the saver.
+  if (ScreenSaver->Mode() == ssmSaver) TakeKeyboardFocus();
+}
+
+void TfrmMain::LoadMovie() {
   FNeedLoad = false;
   const bool saver = ScreenSaver->Mode() == ssmSaver;
   const std::wstring movie = AnsiToWide(FExtraction.SwfPath);
@@ -254,15 +261,16 @@ void TfrmMain::FormShow(TComponent*) {
       }
     }
   }
-  if (saver) {
-    // The keyboard focus belongs to the foreground window's thread; join
-    // its input state for the moment it takes to move the focus here.
-    const DWORD foreground = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
-    const DWORD own = GetWindowThreadProcessId(Handle(), nullptr);
-    AttachThreadInput(own, foreground, TRUE);
-    SetFocus(Handle());
-    AttachThreadInput(own, foreground, FALSE);
-  }
+}
+
+void TfrmMain::TakeKeyboardFocus() {
+  // The keyboard focus belongs to the foreground window's thread; join its
+  // input state for the moment it takes to move the focus here.
+  const DWORD foreground = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
+  const DWORD own = GetWindowThreadProcessId(Handle(), nullptr);
+  AttachThreadInput(own, foreground, TRUE);
+  SetFocus(Handle());
+  AttachThreadInput(own, foreground, FALSE);
 }
 
 void TfrmMain::WndProc(TMessage& Message) {

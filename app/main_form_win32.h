@@ -40,6 +40,10 @@ class TfrmMain : public TForm {
   TShockwaveFlashEx& CreateFlashControl();
   void CreateClientFlashControl();
   void PlaceOnMonitor(TShockwaveFlashEx& Control, const TRect& Bounds);
+  // Movie (and, full screen, Scale) into every control; a refused put
+  // leaves FNeedLoad set for the next show.
+  void LoadMovie();
+  void TakeKeyboardFocus();
   void CleanupPlayback();
   // The session ends: the system may end the process as soon as this
   // returns, so everything is undone here.

@@ -8,6 +8,8 @@
 
 namespace {
 
+TBrowserMaker gBrowserMaker = nullptr;
+
 bool IsExistingFile(const std::string& Path) {
   const DWORD attributes = GetFileAttributesA(Path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -62,9 +64,11 @@ INT_PTR TBrowser::DoShellExecute(const std::string& File) {
   return reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", File.c_str(), nullptr, nullptr, SW_SHOW));
 }
 
+void SetBrowserMaker(TBrowserMaker Maker) { gBrowserMaker = Maker; }
+
 void OpenURL(const std::string& Address) {
   // Freed on every way out, a malformed address included.
-  const TComponentPtr<TBrowser> browser(new TBrowser(nullptr));
+  const TComponentPtr<TBrowser> browser(gBrowserMaker ? gBrowserMaker() : new TBrowser(nullptr));
   browser->SetURL(Address);
   browser->Open();
 }

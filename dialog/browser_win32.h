@@ -49,3 +49,9 @@ class TBrowser : public TComponent {
 // Opens Address once with a fresh TBrowser. A malformed address throws
 // EURLDecodeError and opens nothing.
 void OpenURL(const std::string& Address);
+
+// Makes the browser that OpenURL (and so a click on a link label) uses: a
+// plain TBrowser, or what a test puts here to record the launches instead of
+// starting programs. Null goes back to the plain one.
+using TBrowserMaker = TBrowser* (*)();
+void SetBrowserMaker(TBrowserMaker Maker);

@@ -116,6 +116,9 @@ class TScreenSaver : public TComponent {
   TBitmap* Bitmap() const { return FBitmap.get(); }
   // Observation for diagnostics and tests: mouse moves counted so far (0 to 3).
   int32_t MouseMoveCount() const { return FMoveState.MouseMoveCount; }
+  // Observation for diagnostics and tests: the preview parent read from the
+  // second argument (in every mode), null when there is none.
+  HWND ParentWnd() const { return FParentWnd; }
 
   // The switch letter of the command line (callable without an instance).
   static char GetModeLetter();

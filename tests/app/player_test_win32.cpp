@@ -1,6 +1,6 @@
 // The player's Windows layer: extracting a package's files into a temporary
 // directory and removing exactly what was extracted; the player control's
-// message filter against the fake player.
+// message filter against the fake player; the main form in a run of its own.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,10 +13,13 @@
 
 #include "app/extraction_win32.h"
 #include "app/flash_control_win32.h"
+#include "app/main_form_win32.h"
 #include "tests/support/fake_log_win32.h"
 #include "tests/support/message_pump_win32.h"
+#include "tests/support/probe_log_win32.h"
 #include "tests/support/process_win32.h"
 #include "tools/fakeplayer/fake_registration_win32.h"
+#include "util/file_operation_win32.h"
 
 namespace {
 
@@ -280,7 +283,6 @@ class FlashControlTest : public ::testing::Test {
     PumpFor(0);
     SetEnvironmentVariableA("PL_FAKEPLAYER_LOG", nullptr);
   }
-  size_t Timers() const { return TFakeLog{Log}.Count("timer "); }
 
   std::string Dir, Log;
   HWND Main = nullptr;
@@ -305,57 +307,141 @@ TEST_F(FlashControlTest, BlockedMessagesNeverReachTheControlOthersDo) {
   EXPECT_EQ(SendMessageW(c.Handle(), WM_KEYDOWN, 0x20, 0), 0);
 }
 
+// The timer messages below are sent, not left to the control's own timer:
+// without a message loop between them nothing else reaches the control, so
+// each send is one message the control did or did not handle.
+size_t SendTimers(HWND Wnd, int Count, const std::string& Log) {
+  const size_t before = TFakeLog{Log}.Count("timer ");
+  for (int i = 0; i < Count; ++i) SendMessageW(Wnd, WM_TIMER, 1, 0);
+  return TFakeLog{Log}.Count("timer ") - before;
+}
+
 TEST_F(FlashControlTest, NoTimerMessageReachesAStoppingControl) {
   TShockwaveFlashEx c(Main, false, false);
   c.SetParentWindow(Main);
-  ASSERT_TRUE(PumpUntil([&] { return Timers() >= 2; }));
+  ASSERT_TRUE(c.Handle());
+  EXPECT_EQ(SendTimers(c.Handle(), 2, Log), 2u);
   c.SetStopping();
-  PumpFor(100);  // what was already queued drains
-  const size_t before = Timers();
-  PumpFor(400);
-  EXPECT_EQ(Timers(), before);
+  EXPECT_EQ(SendTimers(c.Handle(), 3, Log), 0u);
   EXPECT_TRUE(c.Stopping());
 }
 
 TEST_F(FlashControlTest, APreviewAdvancesOnlyWhileTheMainWindowIsVisible) {
   TShockwaveFlashEx c(Main, true, false);
   c.SetParentWindow(Main);
-  ASSERT_TRUE(PumpUntil([&] { return Timers() >= 2; }));
+  ASSERT_TRUE(c.Handle());
+  EXPECT_EQ(SendTimers(c.Handle(), 2, Log), 2u);
   ShowWindow(Main, SW_HIDE);
-  PumpFor(100);
-  const size_t hidden = Timers();
-  PumpFor(400);
-  EXPECT_EQ(Timers(), hidden);
+  EXPECT_EQ(SendTimers(c.Handle(), 3, Log), 0u);
   ShowWindow(Main, SW_SHOWNOACTIVATE);
-  EXPECT_TRUE(PumpUntil([&] { return Timers() > hidden; }));
+  EXPECT_EQ(SendTimers(c.Handle(), 1, Log), 1u);
 
   // Not a preview: the main window's visibility does not matter.
   TShockwaveFlashEx full(Main, false, false);
   full.SetParentWindow(Main);
   ShowWindow(Main, SW_HIDE);
-  const size_t start = TFakeLog{Log}.Count("timer ");
-  EXPECT_TRUE(PumpUntil([&] { return TFakeLog{Log}.Count("timer ") > start + 2; }));
+  EXPECT_EQ(SendTimers(full.Handle(), 3, Log), 3u);
 }
 
-TEST_F(FlashControlTest, AThrottledPreviewWaitsBetweenTimerMessages) {
-  TShockwaveFlashEx throttled(Main, true, true);
+// A control whose throttle reads the test's clock: each reading gives Now,
+// and a wait moves Now on by what was asked.
+class TClockedFlash : public TShockwaveFlashEx {
+ public:
+  using TShockwaveFlashEx::TShockwaveFlashEx;
+  DWORD Now = 0;
+  int Readings = 0;
+  std::vector<DWORD> Waits;
+
+ protected:
+  DWORD DoGetTickCount() override {
+    ++Readings;
+    return Now;
+  }
+  void DoSleep(DWORD Ms) override {
+    Waits.push_back(Ms);
+    Now += Ms;
+  }
+};
+
+TEST_F(FlashControlTest, AThrottledPreviewWaitsWhenTimerMessagesComeWithin50Ms) {
+  TClockedFlash throttled(Main, true, true);
   throttled.SetParentWindow(Main);
-  TShockwaveFlashEx plain(Main, true, false);
+  ASSERT_TRUE(throttled.Handle());
+  // When each timer message comes, and whether the control must wait 50 ms
+  // first: the gap is taken from the end of the previous wait, and counted
+  // across the tick counter's wrap.
+  const std::vector<std::pair<DWORD, bool>> plan = {
+      {1000, false}, {1049, true},        {1120, true}, {1220, false},
+      {1221, true},  {0xFFFFFFF0u, false}, {0x10, true}, {0x80, false}};
+  std::vector<DWORD> expected;
+  for (const auto& [at, waits] : plan) {
+    throttled.Now = at;
+    EXPECT_EQ(SendTimers(throttled.Handle(), 1, Log), 1u) << "every timer message still reaches the control";
+    if (waits) expected.push_back(50);
+    EXPECT_EQ(throttled.Waits, expected) << "at " << at;
+  }
+
+  // Without the throttle flag, or outside a preview, the clock is never read.
+  TClockedFlash plain(Main, true, false), full(Main, false, true);
   plain.SetParentWindow(Main);
-  ASSERT_TRUE(throttled.Handle() && plain.Handle());
-  // Five timer messages in a row: the throttled control sleeps before each
-  // that follows the previous one too closely; both controls still get them.
-  auto elapsed = [](HWND Wnd) {
-    const ULONGLONG start = GetTickCount64();
-    for (int i = 0; i < 5; ++i) SendMessageW(Wnd, WM_TIMER, 1, 0);
-    return GetTickCount64() - start;
-  };
-  const size_t before = Timers();
-  const ULONGLONG slow = elapsed(throttled.Handle());
-  EXPECT_GE(slow, 150u) << "four waits of 50 ms";
-  EXPECT_GE(Timers(), before + 5);
-  const ULONGLONG fast = elapsed(plain.Handle());
-  EXPECT_LT(fast, slow);
+  full.SetParentWindow(Main);
+  EXPECT_EQ(SendTimers(plain.Handle(), 3, Log), 3u);
+  EXPECT_EQ(SendTimers(full.Handle(), 3, Log), 3u);
+  EXPECT_EQ(plain.Readings + full.Readings, 0);
+  EXPECT_TRUE(plain.Waits.empty() && full.Waits.empty());
+}
+
+// ---- the main form in a run of its own ---------------------------------------------
+
+// This program started again with a switch (and PL_PLAYER_RUN set) runs the
+// saver's main form, as the saver's entry does, with no package behind it:
+//   reshow   once the form has shown, it is hidden and shown again
+// and then closes it.
+int RunMainForm(const std::string& What) {
+  TComApartment com;
+  TApplication application;
+  Application->Initialize();
+  Application->SetShowMainForm(false);
+  Application->CreateForm<TfrmMain>();
+  if (What == "reshow") {
+    frmMain->Hide();
+    frmMain->Show();
+  }
+  frmMain->Close();
+  Application->Run();
+  return 0;
+}
+
+// A full-screen run of the main form; the fake's log of it.
+TFakeLog RunMainFormWith(const std::string& Dir, const std::string& What, const char* Refuse) {
+  static int serial = 0;
+  const TFakeLog log{Dir + "run" + std::to_string(++serial) + ".log"};
+  SetEnvironmentVariableA("PL_FAKEPLAYER_LOG", log.Path.c_str());
+  SetEnvironmentVariableA("PL_FAKEPLAYER_REFUSE", Refuse);
+  SetEnvironmentVariableA("PL_PLAYER_RUN", What.c_str());
+  TStartedProcess run("\"" + ExeDir() + "player_test.exe\" /e");
+  SetEnvironmentVariableA("PL_PLAYER_RUN", nullptr);
+  SetEnvironmentVariableA("PL_FAKEPLAYER_REFUSE", nullptr);
+  EXPECT_TRUE(run.WaitExit(60000)) << What;
+  EXPECT_EQ(run.ExitCode(), 0u) << What;
+  return log;
+}
+
+TEST_F(FlashControlTest, AMovieTheControlRefusedIsLoadedAgainAtTheNextShow) {
+  // Accepted at the first show: the next show loads nothing.
+  const TFakeLog accepted = RunMainFormWith(Dir, "reshow", nullptr);
+  EXPECT_EQ(accepted.Count("put 102 "), 1u) << ReadTextFile(accepted.Path);
+  EXPECT_EQ(accepted.Count("put 137 "), 1u) << ReadTextFile(accepted.Path);
+  // Refused: the next show tries the whole load again, the scale too.
+  const TFakeLog refused = RunMainFormWith(Dir, "reshow", "102");
+  EXPECT_EQ(refused.Count("put-refused 102"), 2u) << ReadTextFile(refused.Path);
+  EXPECT_EQ(refused.Count("put 137 "), 2u) << ReadTextFile(refused.Path);
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+  if (const std::string what = ProbeEnv("PL_PLAYER_RUN"); !what.empty()) return RunMainForm(what);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "tests/support/message_pump_win32.h"
 #include "tests/support/process_win32.h"
 #include "util/raii_win32.h"
 
@@ -74,28 +75,17 @@ TFakeBrowser PrepareFakeBrowser() {
 }
 
 std::string WaitForLines(const std::string& Path, DWORD TimeoutMs) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    const std::string text = ReadTextFile(Path);
-    if (!text.empty() && text.back() == '\n') return text;
-    if (GetTickCount() - start > TimeoutMs) return text;
-    Sleep(50);
-  }
+  std::string text;
+  PumpUntil(
+      [&] {
+        text = ReadTextFile(Path);
+        return !text.empty() && text.back() == '\n';
+      },
+      TimeoutMs);
+  return text;
 }
 
 std::string WineBrowserLog() { return HostToWindowsPath(HostWineBrowserLog()); }
-
-bool StartHostProgram(const std::string& CommandLine) {
-  std::string commandLine = CommandLine;
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return false;
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return true;
-}
 
 int CountVisibleTopLevelWindows() {
   int count = 0;
@@ -106,4 +96,48 @@ int CountVisibleTopLevelWindows() {
       },
       reinterpret_cast<LPARAM>(&count));
   return count;
+}
+
+UINT TRecordingBrowser::DoWinExec(const std::string& CommandLine) {
+  Calls.push_back("exec " + CommandLine);
+  const UINT r = PassThrough && PassThroughExec ? TBrowser::DoWinExec(CommandLine) : 33;
+  Results.push_back(r);
+  return r;
+}
+
+INT_PTR TRecordingBrowser::DoShellExecute(const std::string& File) {
+  Calls.push_back("shell " + File);
+  const INT_PTR r = PassThrough ? TBrowser::DoShellExecute(File) : ShellResult;
+  Results.push_back(r);
+  return r;
+}
+
+namespace {
+
+// Hands what it did to TRecordedLaunches when OpenURL frees it.
+class TSharedRecordingBrowser : public TRecordingBrowser {
+ public:
+  TSharedRecordingBrowser() {
+    PassThrough = true;
+    PassThroughExec = false;
+  }
+  void BeforeDestruction() override {
+    auto& all = TRecordedLaunches::Calls();
+    all.insert(all.end(), Calls.begin(), Calls.end());
+    TRecordingBrowser::BeforeDestruction();
+  }
+};
+
+}  // namespace
+
+TRecordedLaunches::TRecordedLaunches() {
+  Calls().clear();
+  SetBrowserMaker([]() -> TBrowser* { return new TSharedRecordingBrowser; });
+}
+
+TRecordedLaunches::~TRecordedLaunches() { SetBrowserMaker(nullptr); }
+
+std::vector<std::string>& TRecordedLaunches::Calls() {
+  static std::vector<std::string> calls;
+  return calls;
 }

@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "dialog/browser_win32.h"
 
 // A host path (/work/...) as Wine's Z: drive shows it.
 std::string HostToWindowsPath(std::string Path);
@@ -36,11 +39,34 @@ std::string WaitForLines(const std::string& Path, DWORD TimeoutMs = 10000);
 // The file Wine's own launcher (winebrowser) appends addresses to.
 std::string WineBrowserLog();
 
-// Starts a program of the host system by its absolute path (such as
-// /usr/bin/xdotool); false when it could not be started. Wine gives no
-// handle to wait on for such a program: callers wait for its effect.
-bool StartHostProgram(const std::string& CommandLine);
-
 // The visible top-level windows of the whole desktop, counted; a message
 // box from any process would add one.
 int CountVisibleTopLevelWindows();
+
+// A browser that records every launch ("exec <command line>", "shell
+// <address>") and passes it on to the system only when asked to.
+class TRecordingBrowser : public TBrowser {
+ public:
+  TRecordingBrowser() : TBrowser(nullptr) {}
+  bool PassThrough = false;
+  bool PassThroughExec = true;  // with PassThrough: really start WinExec's command too
+  INT_PTR ShellResult = 42;
+  std::vector<std::string> Calls;
+  std::vector<INT_PTR> Results;
+
+ protected:
+  UINT DoWinExec(const std::string& CommandLine) override;
+  INT_PTR DoShellExecute(const std::string& File) override;
+};
+
+// While it lives, every browser a link click makes passes the shell's open
+// on to the system but only records WinExec's commands (the browser program
+// and the last resort, explorer); Calls() gathers what they all did.
+class TRecordedLaunches {
+ public:
+  TRecordedLaunches();
+  ~TRecordedLaunches();
+  TRecordedLaunches(const TRecordedLaunches&) = delete;
+  TRecordedLaunches& operator=(const TRecordedLaunches&) = delete;
+  static std::vector<std::string>& Calls();
+};

@@ -239,6 +239,27 @@ class SaverE2E : public ::testing::Test {
     EXPECT_TRUE(added.empty() && removed.empty()) << "added:" << added << "\nremoved:" << removed;
   }
 
+  // A shot of the screen once it is all black (the last one taken when it
+  // does not get there within 10 s).
+  static TScreen ShotWhenBlack(const std::string& SaveAs) {
+    TScreen shot;
+    WaitUntil([&] {
+      shot = Screenshot(SaveAs);
+      return shot.Width > 0 && shot.Count(0, 0, shot.Width, shot.Height, 0x000000) == shot.Width * shot.Height;
+    }, 10000, 250);
+    return shot;
+  }
+
+  // A movie of this scenario whose frame 20 sends the FSCommand Command.
+  std::string MovieSaying(const std::string& Command) const {
+    static int serial = 0;
+    const std::string movie = Dir + "/says" + std::to_string(++serial) + ".swf";
+    const TRunResult r = RunProgram({S().Swfgen, "--out", movie, "--bg", "00FF00", "--quit-after-frames", "20",
+                                     "--quit-command", Command});
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    return movie;
+  }
+
   // The saver's main window: the form's caption.
   static bool SaverWindowShown(const std::string& Display = "") {
     TEnv env;
@@ -375,7 +396,8 @@ TEST_F(SaverE2E, KeysReachTheMovieWhenThePackageSaysTheyDoNotEndTheSaver) {
     }
     return down && up;
   }, 10000)) << ReadFile(Log);
-  SleepMs(500);
+  // The form judges each key before it passes it on: a key that ended the
+  // saver would have found no control left to reach.
   EXPECT_TRUE(saver->Running()) << "keys do not end this saver";
   EXPECT_EQ(RunProgram({"xdotool", "click", "1"}).ExitCode, 0);
   EXPECT_EQ(saver->Wait(20000), std::optional<int>(0)) << "a mouse button still does";
@@ -384,14 +406,107 @@ TEST_F(SaverE2E, KeysReachTheMovieWhenThePackageSaysTheyDoNotEndTheSaver) {
 
 TEST_F(SaverE2E, TheMoviesQuitCommandEndsAFullScreenRun) {
   const std::string guid = "{E2E-QUIT}";
-  const std::string scr = Pack("quit", With(CommonItems(guid), {"item FlashSwf file compressed " + S().QuitMovie}));
+  // In any letter case.
+  for (const std::string command : {"quit", "QUIT", "Quit"}) {
+    SCOPED_TRACE(command);
+    const std::string movie = command == "quit" ? S().QuitMovie : MovieSaying(command);
+    const std::string scr = Pack("quit-" + std::to_string(Savers.size()),
+                                 With(CommonItems(guid), {"item FlashSwf file compressed " + movie}));
+    const size_t fired = Events("fire").size();
+    auto saver = Start({"wine", scr, "/e"}, "saver.out");
+    // No input at all: the movie ends the run.
+    const auto code = saver->Wait(30000);
+    ASSERT_TRUE(code) << ReadFile(Log);
+    EXPECT_EQ(*code, 0);
+    ASSERT_EQ(Events("fire").size(), fired + 1);
+    EXPECT_EQ(Events("fire").back().Fields[0], command);
+    ExpectTempAsBefore();
+  }
+}
+
+TEST_F(SaverE2E, TheRightButtonPressReachesTheMovieOnlyWithItsMenuAndAQuitWithABlankIsNoQuit) {
+  const std::string guid = "{E2E-MENU}";
+  const std::string movie = MovieSaying("quit ");
+  for (const int menu : {0, 1}) {
+    SCOPED_TRACE("FlashMenu " + std::to_string(menu));
+    // Buttons do not end this saver: they reach the control under the pointer.
+    const std::string scr = Pack("menu" + std::to_string(menu), {
+        "item GUID text stored " + guid,
+        "item FlashMenu flag stored " + std::to_string(menu),
+        "item ScreenSaverStopByMouse flag stored 0",
+        "item FlashSwf file compressed " + movie});
+    std::remove(Log.c_str());
+    auto saver = Start({"wine", scr, "/e"}, "saver.out");
+    // "quit " is not "quit": the command is handled before "fired" is logged,
+    // and the saver goes on.
+    ASSERT_TRUE(WaitForEvents("fired", 1, 30000)) << ReadFile(Log) << saver->Output();
+    EXPECT_EQ(Events("fire")[0].Fields[0], "quit ");
+    EXPECT_EQ(RunProgram({"xdotool", "mousemove", "300", "300", "click", "3"}).ExitCode, 0);
+    auto names = [&] {
+      std::vector<std::string> out;
+      for (const auto& e : Events("msg"))
+        if (e.Fields[0] == "rbuttondown" || e.Fields[0] == "rbuttonup") out.push_back(e.Fields[0]);
+      return out;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return !names().empty() && names().back() == "rbuttonup"; }, 10000)) << ReadFile(Log);
+    const std::vector<std::string> expected =
+        menu ? std::vector<std::string>{"rbuttondown", "rbuttonup"} : std::vector<std::string>{"rbuttonup"};
+    EXPECT_EQ(names(), expected);
+    EXPECT_TRUE(saver->Running());
+    Key("space");
+    EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
+  }
+  ExpectTempAsBefore();
+}
+
+TEST_F(SaverE2E, TheInstalledControlsVersionDecidesLocalSecurityAndTheLoad) {
+  const std::string guid = "{E2E-VERSIONS}";
+  struct TCase {
+    std::string Fake, Required;
+    bool Security, Load;
+  };
+  // Below 8.0 no DisableLocalSecurity; older than "FlashVersion" no Movie put.
+  for (const TCase& c : {TCase{"v7", "7.0", false, true}, TCase{"v9", "9.1", true, false}}) {
+    SCOPED_TRACE(c.Fake + " with FlashVersion " + c.Required);
+    ASSERT_TRUE(RegisterFake(c.Fake));
+    const std::string scr = Pack("version-" + c.Fake, With(CommonItems(guid), {
+        "item FlashVersion text stored " + c.Required,
+        "item FlashSwf file compressed " + S().PlainMovie}));
+    std::remove(Log.c_str());
+    auto saver = Start({"wine", scr, "/e"}, "saver.out");
+    // The control's timer runs once the form has shown, and so after any load.
+    ASSERT_TRUE(WaitUntil([&] {
+      for (const auto& e : Events("timer"))
+        if (e.Fields[0] == "2") return true;
+      return false;
+    }, 30000)) << ReadFile(Log) << saver->Output();
+    const std::string log = ReadFile(Log);
+    EXPECT_EQ(log.find("call DisableLocalSecurity") != std::string::npos, c.Security) << log;
+    EXPECT_EQ(log.find(" put 102 ") != std::string::npos, c.Load) << log;
+    EXPECT_EQ(!Events("load").empty(), c.Load) << log;
+    // Without a movie too, the saver has the keyboard focus and a key ends it.
+    Key("space");
+    EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
+  }
+  ASSERT_TRUE(RegisterFake("v9"));
+  ExpectTempAsBefore();
+}
+
+TEST_F(SaverE2E, PositionThreeShowsNoControlABlackDesktopAndInputStillEndsIt) {
+  const std::string guid = "{E2E-POSITION-3}";
+  const std::string scr = Pack("position3", With(CommonItems(guid), {
+      "item FlashSwf file compressed " + S().PlainMovie,
+      "item ScreenSaverPosition int32 stored 3"}));
   auto saver = Start({"wine", scr, "/e"}, "saver.out");
-  // No input at all: the movie ends the run.
-  const auto code = saver->Wait(30000);
-  ASSERT_TRUE(code) << ReadFile(Log);
-  EXPECT_EQ(*code, 0);
-  EXPECT_EQ(Events("fire").size(), 1u);
-  EXPECT_EQ(Events("fire")[0].Fields[0], "quit");
+  // The form shows once the controls there are to be have been made.
+  ASSERT_TRUE(WaitUntil([] { return SaverWindowShown(); }, 20000)) << saver->Output();
+  EXPECT_TRUE(Events("activate").empty()) << ReadFile(Log);
+  EXPECT_TRUE(Events("put").empty()) << ReadFile(Log);
+  const TScreen shot = ShotWhenBlack(Dir + "/black.png");
+  ASSERT_GT(shot.Width, 0);
+  EXPECT_EQ(shot.Count(0, 0, shot.Width, shot.Height, 0x000000), shot.Width * shot.Height) << "a black desktop";
+  Key("space");
+  EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
   ExpectTempAsBefore();
 }
 
@@ -566,11 +681,26 @@ TEST_F(SaverE2E, PreviewTakesNoInputIgnoresQuitAndEndsWithItsParent) {
   const std::string scr = Pack("preview", With(CommonItems(guid), {
       "item FlashVars text compressed a=1&b=2",
       "item FlashSwf file compressed " + S().QuitMovie}));
-  auto host = Start({"wine", S().PreviewHost, WinePath(scr), "6", "100", "100", "320", "240"}, "host.out");
+  auto host = Start({"wine", S().PreviewHost, "--post-input", WinePath(scr), "6", "100", "100", "320", "240"},
+                    "host.out");
   ASSERT_TRUE(WaitForEvents("load", 1)) << ReadFile(Log) << host->Output();
   EXPECT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf"));
 
-  // Input over the preview never reaches the movie.
+  // Every key, mouse, tablet and pen message posted to the control itself is
+  // withheld from the movie, and the numbers just outside those ranges are
+  // not (the last posted is 0x390). Seen at the control, since Wine gives a
+  // disabled window's child no real input at all.
+  const std::vector<std::string> outside = {"0x109", "0x1ff", "0x20b", "0x2bf", "0x2e0", "0x37f", "0x390"};
+  auto reached = [&] {
+    std::vector<std::string> out;
+    for (const auto& e : Events("msg")) out.push_back(e.Fields[0]);
+    return out;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return host->Output().find("posted 75") != std::string::npos; }, 20000))
+      << host->Output();
+  ASSERT_TRUE(WaitUntil([&] { return !reached().empty() && reached().back() == "0x390"; }, 10000)) << ReadFile(Log);
+  EXPECT_EQ(reached(), outside);
+  // Nor does real input over the preview reach it.
   EXPECT_EQ(RunProgram({"xdotool", "mousemove", "200", "200", "click", "1", "click", "3", "key", "a"}).ExitCode, 0);
   // The movie asks to quit; the preview goes on.
   ASSERT_TRUE(WaitForEvents("fire", 1, 15000)) << ReadFile(Log);
@@ -581,7 +711,7 @@ TEST_F(SaverE2E, PreviewTakesNoInputIgnoresQuitAndEndsWithItsParent) {
   const std::string out = host->Output();
   EXPECT_EQ(out.find("early"), std::string::npos) << out;
   EXPECT_NE(out.find("exit 0"), std::string::npos) << out;
-  EXPECT_TRUE(Events("msg").empty()) << ReadFile(Log);
+  EXPECT_EQ(reached(), outside) << ReadFile(Log);
   std::vector<std::string> vars;
   bool scalePut = false;
   for (const auto& e : Events("put")) {
@@ -615,8 +745,11 @@ TEST_F(SaverE2E, ConfigurationShowsThePackagesDialogAndClosingItRemovesTheFiles)
   }, 20000)) << saver->Output();
   // Configuration extracts too, and no control is made.
   EXPECT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf"));
-  SleepMs(500);
-  const TScreen shot = Screenshot(Dir + "/dialog.png");
+  TScreen shot;
+  WaitUntil([&] {
+    shot = Screenshot(Dir + "/dialog.png");
+    return shot.Count(0, 0, shot.Width, shot.Height, kMagenta) >= 48 * 40;
+  }, 10000, 250);
   EXPECT_GE(shot.Count(0, 0, shot.Width, shot.Height, kMagenta), 48 * 40) << "the package's picture";
   const TRunResult geometry = RunProgram({"xdotool", "getwindowgeometry", window});
   std::smatch m;
@@ -641,17 +774,22 @@ TEST_F(SaverE2E, WithoutAPlayerNothingIsExtractedTheScreenStaysBlackAndInputEnds
       Pack("noplayer", With(CommonItems(guid), {"item FlashSwf file compressed " + S().PlainMovie}));
   auto saver = Start({"wine", scr, "/s"}, "saver.out");
   const bool shown = WaitUntil([] { return SaverWindowShown(); }, 20000);
-  SleepMs(500);
-  const TScreen shot = Screenshot(Dir + "/black.png");
+  const TScreen shot = ShotWhenBlack(Dir + "/black.png");
   EXPECT_TRUE(shown);
   EXPECT_FALSE(fs::exists(TempFolder(guid)));
   ASSERT_GT(shot.Width, 0);
   EXPECT_EQ(shot.Count(0, 0, shot.Width, shot.Height, 0x000000), shot.Width * shot.Height);
   Key("space");
   const auto code = saver->Wait(20000);
+  // Configuration mode without a player: no dialog is made, so none shows,
+  // and the program ends by itself.
+  auto config = Start({"wine", scr, "/c"}, "config.out");
+  const auto configCode = config->Wait(20000);
+  const bool dialog = !configCode && SaverWindowShown();
   RegisterFake("v9");
   ASSERT_TRUE(code);
   EXPECT_EQ(*code, 0);
+  EXPECT_EQ(configCode, std::optional<int>(0)) << (dialog ? "a dialog waits" : "");
   ExpectTempAsBefore();
 }
 
@@ -735,8 +873,8 @@ TEST_F(SaverE2E, HostileNamesWriteNothingOutsideTheTemporaryDirectory) {
                                                                "item FlashNeedFileData0 text stored n"}));
     const size_t loads = Events("put").size();
     auto saver = Start({"wine", scr, "/e"}, "guid.out");
+    // The package is applied, and its files written, before the puts.
     ASSERT_TRUE(WaitUntil([&] { return Events("put").size() >= loads + 5; }, 20000)) << ReadFile(Log);
-    SleepMs(300);
     ExpectSame(Tree(S().TempUnix), TempBefore);
     Key("space");
     EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
@@ -854,13 +992,15 @@ TEST_F(SaverE2E, ScreenSaverPositionCoversTheDesktopTheFirstMonitorOrEachMonitor
   for (const TCase& c : cases) {
     SCOPED_TRACE("position " + std::to_string(c.Position));
     std::remove(Log.c_str());
+    // Buttons do not end these savers, so that a click on the form shows
+    // what the form passes on to the controls.
     const std::string scr = Pack("position" + std::to_string(c.Position),
                                  With(CommonItems("{E2E-POSITION}"), {
                                      "item FlashSwf file compressed " + S().PlainMovie,
+                                     "item ScreenSaverStopByMouse flag stored 0",
                                      "item ScreenSaverPosition int32 stored " + std::to_string(c.Position + 256)}));
     auto saver = Start({"wine", scr, "/e"}, "position.out", env);
     ASSERT_TRUE(WaitForEvents("load", c.Rects.size(), 60000)) << ReadFile(Log) << saver->Output();
-    SleepMs(800);
     std::vector<std::string> rects;
     for (const auto& a : Events("activate")) {
       std::string last;
@@ -870,13 +1010,34 @@ TEST_F(SaverE2E, ScreenSaverPositionCoversTheDesktopTheFirstMonitorOrEachMonitor
     }
     EXPECT_EQ(rects, c.Rects) << ReadFile(Log);
 
-    const TScreen shot = Screenshot(Dir + "/position" + std::to_string(c.Position) + ".png", server.Display);
+    // Once the controls have painted.
+    TScreen shot;
+    WaitUntil([&] {
+      shot = Screenshot(Dir + "/position" + std::to_string(c.Position) + ".png", server.Display);
+      return shot.Width == 1824 && shot.Count(0, 0, 1024, 768, kGreen) == 1024 * 768;
+    }, 10000, 250);
     ASSERT_EQ(shot.Width, 1824);
     ASSERT_EQ(shot.Height, 768);
     EXPECT_EQ(shot.Count(0, 0, 1024, 768, kGreen), 1024 * 768) << "the first monitor";
     EXPECT_EQ(shot.Count(1024, 0, 1824, 600, c.RightMonitor), 800 * 600) << "the second monitor";
     EXPECT_EQ(coveredByControl(1400, 700), c.Strip) << "below the second monitor";
     EXPECT_EQ(coveredByControl(1400, 300), c.RightMonitor == kGreen ? "control" : "form");
+
+    if (c.Position == 1) {
+      // On the black second monitor the pointer is over the form: its move
+      // stays there, and the click that follows is passed on to the control
+      // with the form's coordinates (1400, 300).
+      EXPECT_EQ(RunProgram({"xdotool", "mousemove", "1400", "300", "click", "1"}, {{"DISPLAY", server.Display}}).ExitCode,
+                0);
+      auto passed = [&] {
+        std::vector<std::string> out;
+        for (const auto& e : Events("msg"))
+          if (e.Fields[2] == "0x12c0578") out.push_back(e.Fields[0]);
+        return out;
+      };
+      EXPECT_TRUE(WaitUntil([&] { return passed().size() >= 2; }, 10000)) << ReadFile(Log);
+      EXPECT_EQ(passed(), (std::vector<std::string>{"lbuttondown", "lbuttonup"})) << ReadFile(Log);
+    }
 
     Key("space", server.Display);
     EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));

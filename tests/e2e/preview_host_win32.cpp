@@ -3,18 +3,26 @@
 // destroys the parent, as the settings do when the preview goes away, and
 // reports how the saver ended.
 //
-//   e2e_preview_host SAVER SECONDS [LEFT TOP WIDTH HEIGHT]
+//   e2e_preview_host [--post-input] SAVER SECONDS [LEFT TOP WIDTH HEIGHT]
 //
 // With PL_E2E_PREVIEW_UNTIL naming a file, the parent also goes as soon as
 // that file exists.
 // Prints "parent <hwnd>" once the saver is started, "early <code>" if the
 // saver ends before SECONDS, then "exit <code>", or "timeout" when the
 // saver is still running 20 s after the parent went (it is then killed).
+// With --post-input, once the player control's window (class
+// PlFakeFlashPlayer) is inside the parent, every message number of the key,
+// mouse, tablet and pen ranges a preview blocks, and the one after each
+// range and before each but the first, is posted to it (wParam 0, lParam
+// 0x00050007), and "posted <count>" is printed; the last one is 0x0390.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -28,9 +36,35 @@ LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 
-// Serves this thread's messages for up to Ms, or until Process ends, or,
-// when UntilFile is not empty, until that file exists.
-bool PumpWhileRunning(HANDLE Process, DWORD Ms, const std::string& UntilFile = "") {
+// The player control's window inside Parent, if it is there yet.
+HWND FindControl(HWND Parent) {
+  HWND found = nullptr;
+  EnumChildWindows(
+      Parent,
+      [](HWND Wnd, LPARAM Found) -> BOOL {
+        wchar_t name[64] = {};
+        GetClassNameW(Wnd, name, 64);
+        if (std::wstring(name) != L"PlFakeFlashPlayer") return TRUE;
+        *reinterpret_cast<HWND*>(Found) = Wnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// Posts the messages of --post-input to Control; how many.
+int PostInput(HWND Control) {
+  const std::pair<UINT, UINT> blocked[] = {{0x0100, 0x0108}, {0x0200, 0x020A}, {0x02C0, 0x02DF}, {0x0380, 0x038F}};
+  int count = 0;
+  for (const auto& [first, last] : blocked)
+    for (UINT m = first == 0x0100 ? first : first - 1; m <= last + 1; ++m, ++count)
+      PostMessageW(Control, m, 0, 0x00050007);
+  return count;
+}
+
+// Serves this thread's messages for up to Ms, or until Process ends; runs
+// Round after each batch of messages, and stops early when it answers true.
+bool PumpWhileRunning(HANDLE Process, DWORD Ms, const std::function<bool()>& Round) {
   const ULONGLONG end = GetTickCount64() + Ms;
   for (;;) {
     MSG msg;
@@ -38,11 +72,11 @@ bool PumpWhileRunning(HANDLE Process, DWORD Ms, const std::string& UntilFile = "
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
+    if (Round()) return true;
     const ULONGLONG now = GetTickCount64();
     if (now >= end) return true;
-    if (!UntilFile.empty() && GetFileAttributesA(UntilFile.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-    const DWORD step = UntilFile.empty() ? static_cast<DWORD>(end - now) : 100;
-    const DWORD r = MsgWaitForMultipleObjects(1, &Process, FALSE, step, QS_ALLINPUT);
+    const DWORD r = MsgWaitForMultipleObjects(1, &Process, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)),
+                                              QS_ALLINPUT);
     if (r == WAIT_OBJECT_0) return false;
   }
 }
@@ -50,8 +84,10 @@ bool PumpWhileRunning(HANDLE Process, DWORD Ms, const std::string& UntilFile = "
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool postInput = argc > 1 && std::string(argv[1]) == "--post-input";
+  if (postInput) --argc, ++argv;
   if (argc != 3 && argc != 7) {
-    std::fprintf(stderr, "usage: e2e_preview_host SAVER SECONDS [LEFT TOP WIDTH HEIGHT]\n");
+    std::fprintf(stderr, "usage: e2e_preview_host [--post-input] SAVER SECONDS [LEFT TOP WIDTH HEIGHT]\n");
     return 2;
   }
   const DWORD ms = static_cast<DWORD>(std::atof(argv[2]) * 1000);
@@ -87,13 +123,25 @@ int main(int argc, char** argv) {
 
   char until[MAX_PATH] = {};
   const DWORD untilLength = GetEnvironmentVariableA("PL_E2E_PREVIEW_UNTIL", until, MAX_PATH);
+  const std::string untilFile = untilLength < MAX_PATH ? std::string(until, untilLength) : "";
+  bool posted = !postInput;
+  auto round = [&] {
+    if (!posted) {
+      if (const HWND control = FindControl(parent)) {
+        std::printf("posted %d\n", PostInput(control));
+        std::fflush(stdout);
+        posted = true;
+      }
+    }
+    return !untilFile.empty() && GetFileAttributesA(untilFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+  };
   DWORD code = 0;
-  if (!PumpWhileRunning(pi.hProcess, ms, untilLength < MAX_PATH ? std::string(until, untilLength) : "")) {
+  if (!PumpWhileRunning(pi.hProcess, ms, round)) {
     GetExitCodeProcess(pi.hProcess, &code);
     std::printf("early %lu\n", static_cast<unsigned long>(code));
   }
   DestroyWindow(parent);
-  if (PumpWhileRunning(pi.hProcess, 20000)) {
+  if (PumpWhileRunning(pi.hProcess, 20000, [] { return false; })) {
     std::printf("timeout\n");
     TerminateProcess(pi.hProcess, 99);
     WaitForSingleObject(pi.hProcess, 5000);

@@ -9,13 +9,9 @@
 #include <vector>
 
 #include "framework/forms_win32.h"
+#include "tests/support/message_pump_win32.h"
 #include "tests/support/xdotool_win32.h"
 
-// Handles the application's messages until Done() holds or TimeoutMs has
-// passed; returns Done().
-bool PumpUntil(const std::function<bool()>& Done, DWORD TimeoutMs = 5000);
-// Moves the pointer and waits until Windows sees it there.
-bool MovePointer(int X, int Y);
 // The centre of a window, in screen coordinates.
 POINT CentreOf(HWND Wnd);
 
@@ -46,11 +42,22 @@ class TTestForm : public TForm {
 };
 
 // A fresh application object per test; exceptions reaching its sink are
-// collected as their texts.
+// collected as their texts. PumpUntil goes through the application.
 class FrameworkTest : public ::testing::Test {
  protected:
-  void SetUp() override { Restart(); }
-  void TearDown() override { App.reset(); }
+  void SetUp() override {
+    SetMessageRound([] {
+      if (Application)
+        Application->ProcessMessages();
+      else
+        DispatchWaitingMessages();
+    });
+    Restart();
+  }
+  void TearDown() override {
+    App.reset();
+    SetMessageRound(nullptr);
+  }
   void Restart() {
     App.reset();
     App = std::make_unique<TApplication>();

@@ -5,6 +5,8 @@
 //                  child checks that the waiting parent still answers it
 //   PROBE_EXIT     exit code of the child (default 0)
 //   PROBE_SLEEP_MS how long the child runs (default 0)
+//   PROBE_MOVE_SELF 1: the file is renamed before the check, so the copy to
+//                  start cannot be found (the running image stays)
 #include <windows.h>
 
 #include <cstdlib>
@@ -36,6 +38,13 @@ int main() {
                              wc.hInstance, nullptr);
     // Inherited by the child, which pings the window while the parent waits.
     SetEnvironmentVariableA("PROBE_PARENT_HWND", std::to_string(reinterpret_cast<uintptr_t>(wnd)).c_str());
+  }
+
+  if (ProbeEnv("PROBE_MOVE_SELF") == "1") {
+    char path[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string self(path, n);
+    Log(std::string("moved ") + (MoveFileA(self.c_str(), (self + ".moved").c_str()) ? "1" : "0"));
   }
 
   RunStartupCheck();  // "/s" ends the process in here

@@ -14,8 +14,9 @@ struct ProbeRun {
 // Copies the probe into Dir (so paths with blanks can be tried) and runs it
 // with Args, the child's behaviour set through the environment.
 ProbeRun RunProbe(const std::string& Dir, const std::string& Args, const char* ChildExit = "0",
-                  const char* SleepMs = "0", bool Window = false) {
+                  const char* SleepMs = "0", bool Window = false, bool MoveSelf = false) {
   const std::string probe = Dir + "probe saver.scr";
+  DeleteFileA((probe + ".moved").c_str());
   EXPECT_TRUE(CopyFileA((ExeDir() + "run_saver_probe.exe").c_str(), probe.c_str(), FALSE));
   const std::string log = Dir + "probe.log";
   DeleteFileA(log.c_str());
@@ -23,6 +24,7 @@ ProbeRun RunProbe(const std::string& Dir, const std::string& Args, const char* C
   SetEnvironmentVariableA("PROBE_EXIT", ChildExit);
   SetEnvironmentVariableA("PROBE_SLEEP_MS", SleepMs);
   SetEnvironmentVariableA("PROBE_WINDOW", Window ? "1" : nullptr);
+  SetEnvironmentVariableA("PROBE_MOVE_SELF", MoveSelf ? "1" : nullptr);
   ProbeRun run;
   run.Result = RunProcess("\"" + probe + "\" " + Args);
   run.Log = ReadTextFile(log);
@@ -43,6 +45,16 @@ TEST(RunSaver, SRelaunchesItselfWithEAndWaits) {
   EXPECT_NE(run.Log.find("letter E\n"), std::string::npos) << run.Log;
   // The parent ended only after the child had finished.
   EXPECT_NE(run.Log.find("child-end"), std::string::npos) << run.Log;
+}
+
+TEST(RunSaver, ACopyThatCannotBeStartedStillEndsTheParentWithZero) {
+  const std::string dir = MakeTempDir("run saver ");
+  // Were the parent to go on, it would end with the probe's own code 3.
+  const auto run = RunProbe(dir, "/s", "3", "0", false, true);
+  ASSERT_TRUE(run.Result.Started);
+  EXPECT_FALSE(run.Result.TimedOut);
+  EXPECT_EQ(run.Result.ExitCode, 0u);
+  EXPECT_EQ(run.Log, "moved 1\n") << "no copy ran, and the parent said nothing after the check";
 }
 
 TEST(RunSaver, OtherLettersDoNotRelaunch) {

@@ -2,12 +2,17 @@
 // component's tests. Started with the usual switches; it appends what it
 // sees, one line per event, to the file named by PL_PROBE_LOG:
 //   mode N                       the component's mode, after creation
+//   parent HWND                  the preview parent it read, after creation
 //   main-form HWND               the main form's window, after creation
 //   app-window HWND              the application's hidden window
 //   created / shown ...          the main form's OnCreate / OnShow
+//   focus-child N                the child took the keyboard focus (1) or not,
+//                                after creation
 //   move X Y count=N cursor=N    a WM_MOUSEMOVE that reached the form's own
 //                                handling, with the component's move count
 //                                and the pointer's display counter
+//   key MSG VK LPARAM            a WM_KEYDOWN or WM_KEYUP that reached it
+//   button MSG                   a button or wheel message that reached it
 //   hooked-mouse MSG             WM_APP + 1 reached the form's own handling
 //   screensave-leaked            SC_SCREENSAVE reached the form's own handling
 //   terminate                    OnTerminate fired
@@ -22,9 +27,17 @@
 //   customize=NAME               CustomizeFormName (default "frmDialog")
 //   dialog                       create the configuration form "frmDialog"
 //   change-library=X, change-function=X   where the password change is looked up
+//   hidecursor                   ShowMouseCursor := False after creation
+//   focus-child                  the child takes the keyboard focus once shown
 //   timers                       Interval 100 with TimerEnabled false; the
 //                                timer hides and shows the form, then stops
-//   bitmap                       BitmapNeeded, painted red by OnTimer
+//   bitmap                       BitmapNeeded; OnTimer paints, in drawing
+//                                coordinates (the virtual desktop), green
+//                                with a red square at 400..480, and logs
+//                                "pixels RRGGBB RRGGBB": the form at
+//                                (220, 110) and (20, 20). The form is
+//                                640 x 256, so the drawing shrinks by 2
+//                                across and 4 down.
 #include <windows.h>
 
 #include <cstdio>
@@ -85,13 +98,17 @@ class TProbeForm : public TForm {
   explicit TProbeForm(TComponent* AOwner) : TForm(AOwner) {
     SetName("frmMain");
     // A framed form with stored bounds: the component takes the frame off.
-    SetBounds(30, 40, 320, 240);
+    if (HasOption("bitmap"))
+      SetBounds(0, 0, 640, 256);
+    else
+      SetBounds(30, 40, 320, 240);
     SetColor(clBlack);
     ScreenSaver = new TScreenSaver(this);
     ScreenSaver->SetName("ScreenSaver");
     ScreenSaver->SetCustomizeFormName(OptionValue("customize", "frmDialog"));
     if (HasOption("nomousemove")) ScreenSaver->SetTerminateOnMouseMove(false);
     if (HasOption("nokeydown")) ScreenSaver->SetTerminateOnKeyDown(false);
+    if (HasOption("hidecursor")) ScreenSaver->SetShowMouseCursor(false);
     if (HasOption("timers")) {
       ScreenSaver->SetTimerEnabled(false);
       ScreenSaver->SetInterval(100);
@@ -133,8 +150,19 @@ class TProbeForm : public TForm {
         Log("move " + std::to_string(LOWORD(Message.LParam)) + " " + std::to_string(HIWORD(Message.LParam)) +
             " count=" + std::to_string(ScreenSaver->MouseMoveCount()) + " cursor=" + std::to_string(CursorCounter()));
         break;
+      case WM_KEYDOWN:
+      case WM_KEYUP:
+        Log("key " + Hex(Message.Msg) + " " + Hex(Message.WParam) + " " + Hex(static_cast<uint32_t>(Message.LParam)));
+        break;
       case WM_APP + 1:
         Log("hooked-mouse " + Hex(Message.WParam));
+        break;
+      case WM_LBUTTONDOWN:
+      case WM_LBUTTONUP:
+      case WM_RBUTTONDOWN:
+      case WM_RBUTTONUP:
+      case WM_MOUSEWHEEL:
+        Log("button " + Hex(Message.Msg));
         break;
       case WM_SYSCOMMAND:
         if ((Message.WParam & 0xFFF0) == SC_SCREENSAVE) Log("screensave-leaked");
@@ -152,7 +180,8 @@ class TProbeForm : public TForm {
         " style=" + Hex(static_cast<uint32_t>(GetWindowLongPtrW(wnd, GWL_STYLE))) +
         " exstyle=" + Hex(static_cast<uint32_t>(GetWindowLongPtrW(wnd, GWL_EXSTYLE))) +
         " rect=" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
-        std::to_string(r.bottom) + " cursor=" + std::to_string(CursorCounter()));
+        std::to_string(r.bottom) + " cursor=" + std::to_string(CursorCounter()) +
+        " showcursor=" + std::to_string(ScreenSaver->ShowMouseCursor() ? 1 : 0));
   }
 
   void Timer() {
@@ -165,18 +194,13 @@ class TProbeForm : public TForm {
     if (HasOption("bitmap")) {
       if (TBitmap* bitmap = ScreenSaver->Bitmap()) {
         TCanvas& canvas = bitmap->Canvas();
-        canvas.BrushColor = clRed;
+        canvas.BrushColor = 0x00FF00;
         canvas.FillRect({0, 0, bitmap->Width(), bitmap->Height()});
+        canvas.BrushColor = clRed;
+        canvas.FillRect({400, 400, 480, 480});
       }
       // What the previous tick copied onto the form.
-      if (FTicks == 3) {
-        const HDC dc = GetDC(Handle());
-        const COLORREF c = GetPixel(dc, 5, 5);
-        ReleaseDC(Handle(), dc);
-        char text[16];
-        std::snprintf(text, sizeof text, "%02x%02x%02x", GetRValue(c), GetGValue(c), GetBValue(c));
-        Log(std::string("pixel ") + text);
-      }
+      if (FTicks == 3) Log("pixels " + PixelAt(220, 110) + " " + PixelAt(20, 20));
       return;
     }
     Log("timer " + std::to_string(FTicks));
@@ -190,6 +214,15 @@ class TProbeForm : public TForm {
       ScreenSaver->SetTimerEnabled(false);
       Log("timer-disabled");
     }
+  }
+
+  std::string PixelAt(int X, int Y) {
+    const HDC dc = GetDC(Handle());
+    const COLORREF c = GetPixel(dc, X, Y);
+    ReleaseDC(Handle(), dc);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02x%02x%02x", GetRValue(c), GetGValue(c), GetBValue(c));
+    return text;
   }
 
   int FTicks = 0;
@@ -225,9 +258,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {
       auto* form = app.CreateForm<TProbeForm>();
       Log("mode " + std::to_string(form->ScreenSaver->Mode()));
+      Log("parent " + Hex(reinterpret_cast<uintptr_t>(form->ScreenSaver->ParentWnd())));
       Log("main-form " + Hex(reinterpret_cast<uintptr_t>(form->Handle())));
       Log("app-window " + Hex(reinterpret_cast<uintptr_t>(app.Handle())));
       Log("saver-running " + std::to_string(ScreenSaverRunning()));
+      // Keys then go to the child: only the keyboard hook brings them to the form.
+      if (HasOption("focus-child")) {
+        SetFocus(form->Child->Handle());
+        Log("focus-child " + std::to_string(GetFocus() == form->Child->Handle() ? 1 : 0));
+      }
     } catch (const EScreenSaverAbort&) {
       Log("aborted");
     }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,24 +15,6 @@
 #include "util/raii_win32.h"
 
 namespace {
-
-// Real X input into the Wine display. Wine starts the Unix program but gives
-// no handle to wait on, so callers wait for its effect.
-
-bool PointerAt(int X, int Y) {
-  POINT p;
-  return GetCursorPos(&p) && p.x == X && p.y == Y;
-}
-
-// Moves the pointer and waits until Windows sees it there. A busy machine
-// can lose or delay a move: ask again before giving up.
-bool MovePointer(int X, int Y) {
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    Xdotool("mousemove " + std::to_string(X) + " " + std::to_string(Y));
-    if (PumpUntil([&] { return PointerAt(X, Y); }, 4000)) return true;
-  }
-  return false;
-}
 
 // Tests that follow in the same display may expect the pointer where it was
 // (keys go to the window under it): it is put back at the end.
@@ -78,6 +61,12 @@ std::string Field(const std::string& Log, const std::string& Prefix, const std::
   return text.substr(start, text.find(' ', start) - start);
 }
 
+std::string HexOf(HWND Wnd) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(Wnd)));
+  return text;
+}
+
 HWND HwndFromHex(const std::string& Hex) {
   return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::stoull(Hex.empty() ? "0" : Hex, nullptr, 16)));
 }
@@ -85,45 +74,19 @@ HWND HwndFromHex(const std::string& Hex) {
 // One run of the probe, with its own log; killed at the end if still running.
 class TProbe {
  public:
-  explicit TProbe(const std::string& Args, const std::string& Options = "", std::string Exe = "") {
-    static int serial = 0;
-    FLog = LogDir() + "probe" + std::to_string(++serial) + ".log";
-    DeleteFileA(FLog.c_str());
-    SetEnvironmentVariableA("PL_PROBE_LOG", FLog.c_str());
-    SetEnvironmentVariableA("PL_PROBE", Options.empty() ? nullptr : Options.c_str());
-    if (Exe.empty()) Exe = ExeDir() + "saver_host_probe.exe";
-    std::string commandLine = "\"" + Exe + "\" " + Args;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-      FProcess.Reset(pi.hProcess);
-      CloseHandle(pi.hThread);
-      FProcessId = pi.dwProcessId;
-    }
-  }
-  ~TProbe() {
-    if (Running()) {
-      TerminateProcess(FProcess.Get(), 99);
-      WaitForSingleObject(FProcess.Get(), 5000);
-    }
-  }
+  explicit TProbe(const std::string& Args, const std::string& Options = "", const std::string& Exe = "")
+      : FLog(PrepareRun(Options)),
+        FProcess("\"" + (Exe.empty() ? ExeDir() + "saver_host_probe.exe" : Exe) + "\" " + Args) {}
 
-  bool Started() const { return static_cast<bool>(FProcess); }
-  DWORD ProcessId() const { return FProcessId; }
+  bool Started() const { return FProcess.Started(); }
+  DWORD ProcessId() const { return FProcess.ProcessId(); }
   std::string Log() const { return ReadTextFile(FLog); }
-  bool Running() const { return FProcess && WaitForSingleObject(FProcess.Get(), 0) == WAIT_TIMEOUT; }
+  bool Running() const { return FProcess.Running(); }
   bool WaitFor(const std::string& Text, DWORD TimeoutMs = 10000) const {
     return PumpUntil([&] { return Log().find(Text) != std::string::npos; }, TimeoutMs);
   }
-  bool WaitExit(DWORD TimeoutMs = 10000) const {
-    return PumpUntil([&] { return !Running(); }, TimeoutMs);
-  }
-  DWORD ExitCode() const {
-    DWORD code = 1234;
-    GetExitCodeProcess(FProcess.Get(), &code);
-    return code;
-  }
+  bool WaitExit(DWORD TimeoutMs = 10000) const { return FProcess.WaitExit(TimeoutMs); }
+  DWORD ExitCode() const { return FProcess.ExitCode(); }
   // The main form's window once it has shown.
   HWND Shown() const { return HwndFromHex(Field(Log(), "shown ", "hwnd")); }
   HWND MainForm() const {
@@ -133,9 +96,18 @@ class TProbe {
   }
 
  private:
+  // A fresh log, and the options, for the next probe to start.
+  static std::string PrepareRun(const std::string& Options) {
+    static int serial = 0;
+    const std::string log = LogDir() + "probe" + std::to_string(++serial) + ".log";
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("PL_PROBE_LOG", log.c_str());
+    SetEnvironmentVariableA("PL_PROBE", Options.empty() ? nullptr : Options.c_str());
+    return log;
+  }
+
   std::string FLog;
-  TUniqueHandle FProcess;
-  DWORD FProcessId = 0;
+  TStartedProcess FProcess;
 };
 
 // Sends the system's request to start a screen saver; its result.
@@ -154,20 +126,36 @@ std::unique_ptr<TProbe> StartSaver(const std::string& Options = "", const std::s
     return nullptr;
   }
   auto probe = std::make_unique<TProbe>("/E", Options, Exe);
-  if (!probe->Started() || !probe->WaitFor("shown ")) {
+  if (!probe->Started()) {
+    ADD_FAILURE() << "the saver does not start: error " << GetLastError();
+    return nullptr;
+  }
+  if (!probe->WaitFor("shown ")) {
     ADD_FAILURE() << "the saver does not show\n" << probe->Log();
     return nullptr;
   }
   // Let the synthetic move arrive.
-  PumpFor(400);
+  probe->WaitFor("move 0 0 ", 2000);
   return probe;
 }
 
-// Moves the pointer and waits until the form has judged the move.
-bool MoveAndWait(TProbe& Probe, int X, int Y, int Count) {
-  const std::string line = "move " + std::to_string(X) + " " + std::to_string(Y) + " count=" + std::to_string(Count);
+// Moves the pointer and waits until the form (its client area at Origin)
+// has judged the move.
+bool MoveAndWait(TProbe& Probe, int X, int Y, int Count, POINT Origin = {0, 0}) {
+  const std::string line = "move " + std::to_string(X - Origin.x) + " " + std::to_string(Y - Origin.y) +
+                           " count=" + std::to_string(Count);
   if (MovePointer(X, Y) && Probe.WaitFor(line)) return true;
   ADD_FAILURE() << "not judged: " << line << "\n" << Probe.Log();
+  return false;
+}
+
+// Runs an xdotool command and waits until the probe has logged one more line
+// starting with Line: all input before it has been handled by then.
+bool InputAndWait(TProbe& Probe, const std::string& Input, const std::string& Line) {
+  const size_t before = Occurrences(Probe.Log(), "\n" + Line);
+  Xdotool(Input);
+  if (PumpUntil([&] { return Occurrences(Probe.Log(), "\n" + Line) > before; })) return true;
+  ADD_FAILURE() << "not seen: " << Line << " after " << Input << "\n" << Probe.Log();
   return false;
 }
 
@@ -187,15 +175,18 @@ TEST(ScreenSaverFullScreen, FourthMoveEndsAfterThreeNewPositions) {
   EXPECT_LT(std::stoi(Field(log, "shown ", "cursor")), 0);
   EXPECT_EQ(Occurrences(probe->Log(), "count=1"), 0u) << "nothing counted before the first real move";
 
-  // Over the child window (as over the player control) the moves reach the
-  // rules through the mouse hook.
-  ASSERT_TRUE(MoveAndWait(*probe, 700, 100, 1));
-  ASSERT_TRUE(MoveAndWait(*probe, 800, 200, 2));
+  // A move over the form itself reaches the rules directly: the mouse hook
+  // leaves it alone. Over the child window (as over the player control) the
+  // moves reach the rules through the hook.
+  ASSERT_TRUE(MoveAndWait(*probe, 100, 100, 1));
+  ASSERT_TRUE(MoveAndWait(*probe, 700, 100, 2));
   ASSERT_TRUE(MoveAndWait(*probe, 900, 300, 3));
-  EXPECT_NE(probe->Log().find("hooked-mouse 200"), std::string::npos);
-  PumpFor(200);
+  const std::string moves = probe->Log();
+  EXPECT_GT(moves.find("hooked-mouse 200"), moves.find("move 700 100 count=2")) << moves;
+  EXPECT_EQ(Occurrences(moves, "move 100 100 "), 1u) << moves;
+  // Each judged move is logged after its judgement: three ended nothing.
   EXPECT_TRUE(probe->Running());
-  EXPECT_EQ(probe->Log().find("terminate"), std::string::npos);
+  EXPECT_EQ(moves.find("terminate"), std::string::npos);
 
   ASSERT_TRUE(MovePointer(100, 500));
   ASSERT_TRUE(probe->WaitExit()) << probe->Log();
@@ -216,13 +207,6 @@ TEST(ScreenSaverFullScreen, KeyOrButtonEnds) {
     EXPECT_EQ(probe->ExitCode(), 0u);
     EXPECT_EQ(Occurrences(probe->Log(), "terminate"), 1u) << input << "\n" << probe->Log();
   }
-  // Over the child, a key reaches the rules through the keyboard hook.
-  auto probe = StartSaver();
-  ASSERT_TRUE(probe);
-  ASSERT_TRUE(MovePointer(1000, 500));
-  Xdotool("key b");
-  ASSERT_TRUE(probe->WaitExit()) << probe->Log();
-  EXPECT_EQ(Occurrences(probe->Log(), "terminate"), 1u) << probe->Log();
 }
 
 TEST(ScreenSaverFullScreen, WithoutMoveRuleNeitherMovesNorButtonsEnd) {
@@ -233,12 +217,15 @@ TEST(ScreenSaverFullScreen, WithoutMoveRuleNeitherMovesNorButtonsEnd) {
   ASSERT_TRUE(MoveAndWait(*probe, 200, 200, 2));
   ASSERT_TRUE(MoveAndWait(*probe, 300, 300, 3));
   ASSERT_TRUE(MoveAndWait(*probe, 400, 400, 3));
-  for (const char* input : {"click 1", "click 3", "click 4", "mousemove 700 300", "click 1", "mousemove 900 600"}) {
-    Xdotool(input);
-    PumpFor(150);
-  }
-  ASSERT_TRUE(PumpUntil([] { return PointerAt(900, 600); }, 5000));
-  PumpFor(500);
+  ASSERT_TRUE(InputAndWait(*probe, "click 1", "button 202"));
+  ASSERT_TRUE(InputAndWait(*probe, "click 3", "button 205"));
+  ASSERT_TRUE(InputAndWait(*probe, "click 4", "button 20a"));
+  // Over the child; then a click over the form, handled after all of it.
+  ASSERT_TRUE(MovePointer(700, 300));
+  Xdotool("click 1");
+  ASSERT_TRUE(MovePointer(900, 600));
+  ASSERT_TRUE(MovePointer(400, 400));
+  ASSERT_TRUE(InputAndWait(*probe, "click 1", "button 202"));
   EXPECT_TRUE(probe->Running());
   const std::string log = probe->Log();
   EXPECT_EQ(log.find("terminate"), std::string::npos) << log;
@@ -252,11 +239,11 @@ TEST(ScreenSaverFullScreen, WithoutMoveRuleNeitherMovesNorButtonsEnd) {
 TEST(ScreenSaverFullScreen, WithoutKeyRuleKeysDoNotEnd) {
   auto probe = StartSaver("nokeydown");
   ASSERT_TRUE(probe);
-  Xdotool("key a");
-  PumpFor(300);
+  // The form has the focus: each key's release reaches it after the press
+  // was judged.
+  ASSERT_TRUE(InputAndWait(*probe, "key a", "key 101 41 "));
   ASSERT_TRUE(MovePointer(1000, 500));
-  Xdotool("key b");
-  PumpFor(500);
+  ASSERT_TRUE(InputAndWait(*probe, "key b", "key 101 42 "));
   EXPECT_TRUE(probe->Running());
   EXPECT_EQ(probe->Log().find("terminate"), std::string::npos);
   Xdotool("click 1");
@@ -291,8 +278,8 @@ TEST(ScreenSaverFullScreen, SecondCopyEndsAtOnceAndFirstGoesOn) {
 TEST(ScreenSaverFullScreen, ScreenSaveRequestRefused) {
   auto probe = StartSaver();
   ASSERT_TRUE(probe);
+  // Sent: had the request reached the form's handling, that is logged now.
   EXPECT_EQ(RequestScreenSaver(probe->Shown()), 1);
-  PumpFor(200);
   EXPECT_EQ(probe->Log().find("screensave-leaked"), std::string::npos);
   EXPECT_TRUE(probe->Running());
   Xdotool("key a");
@@ -316,17 +303,23 @@ class ScreenSaverPassword : public ::testing::Test {
     RegDeleteValueA(FKey.Get(), "ScreenSaveUsePassword");
     SetEnvironmentVariableA("PL_PASSWORD_REJECTS", nullptr);
   }
+  // A copy of the probe with a "Password.CPL" of our own beside it, which
+  // rejects the first Rejects checks; empty when it cannot be made.
+  static std::string ProbeBesideCheck(const char* Rejects) {
+    const std::string dir = MakeTempDir("saver password ");
+    const std::string exe = dir + "saver_host_probe.exe";
+    if (!CopyFileA((ExeDir() + "saver_host_probe.exe").c_str(), exe.c_str(), FALSE) ||
+        !CopyFileA((ExeDir() + "password_double.dll").c_str(), (dir + "Password.CPL").c_str(), FALSE))
+      return "";
+    SetEnvironmentVariableA("PL_PASSWORD_REJECTS", Rejects);
+    return exe;
+  }
   TUniqueHKey FKey;
 };
 
 TEST_F(ScreenSaverPassword, RejectedCheckGoesOnAndCountsAgain) {
-  // The probe with a "Password.CPL" of our own beside it, rejecting once.
-  const std::string dir = MakeTempDir("saver password ");
-  const std::string exe = dir + "saver_host_probe.exe";
-  ASSERT_TRUE(CopyFileA((ExeDir() + "saver_host_probe.exe").c_str(), exe.c_str(), FALSE));
-  ASSERT_TRUE(CopyFileA((ExeDir() + "password_double.dll").c_str(), (dir + "Password.CPL").c_str(), FALSE));
-  SetEnvironmentVariableA("PL_PASSWORD_REJECTS", "1");
-
+  const std::string exe = ProbeBesideCheck("1");
+  ASSERT_FALSE(exe.empty());
   auto probe = StartSaver("", exe);
   ASSERT_TRUE(probe);
   ASSERT_TRUE(MoveAndWait(*probe, 700, 100, 1));
@@ -340,9 +333,8 @@ TEST_F(ScreenSaverPassword, RejectedCheckGoesOnAndCountsAgain) {
   EXPECT_GE(std::stoi(Field(log, "verify ", "cursor")), 0) << log;
   EXPECT_EQ(Field(log, "verify ", "result"), "0");
   EXPECT_LT(std::stoi(Field(log, "move 100 500 ", "cursor")), 0) << log;
-  // One more move is not enough now.
+  // One more move is not enough now (it is logged after its judgement).
   ASSERT_TRUE(MoveAndWait(*probe, 200, 500, 2));
-  PumpFor(200);
   EXPECT_TRUE(probe->Running());
   EXPECT_EQ(probe->Log().find("terminate"), std::string::npos);
 
@@ -351,6 +343,38 @@ TEST_F(ScreenSaverPassword, RejectedCheckGoesOnAndCountsAgain) {
   log = probe->Log();
   EXPECT_EQ(Occurrences(log, "verify "), 2u) << log;
   EXPECT_NE(log.find("result=1"), std::string::npos);
+  EXPECT_EQ(Occurrences(log, "terminate"), 1u) << log;
+}
+
+// The keys go to another window of the process (the child has the focus):
+// only the keyboard hook brings them to the rules, the press as WM_KEYDOWN
+// and the release, with bit 31 of its key data set, as WM_KEYUP. Rejected
+// checks keep the saver running so that both arrive.
+TEST_F(ScreenSaverPassword, KeysForAnotherWindowReachTheRulesThroughTheHook) {
+  const std::string exe = ProbeBesideCheck("2");
+  ASSERT_FALSE(exe.empty());
+  auto probe = StartSaver("focus-child", exe);
+  ASSERT_TRUE(probe);
+  ASSERT_NE(probe->Log().find("focus-child 1\n"), std::string::npos) << probe->Log();
+  Xdotool("key a");
+  ASSERT_TRUE(PumpUntil([&] { return Occurrences(probe->Log(), "verify ") == 2; })) << probe->Log();
+  std::string log = probe->Log();
+  const size_t down = FindLine(log, "key 100 41 "), up = FindLine(log, "key 101 41 ");
+  ASSERT_NE(down, std::string::npos) << log;
+  ASSERT_NE(up, std::string::npos) << log;
+  EXPECT_LT(down, up);
+  // The key data after "key MSG VK ": bit 31 is the transition bit.
+  auto released = [&](size_t Line) { return (std::stoul(log.substr(Line + 11), nullptr, 16) >> 31) != 0; };
+  EXPECT_FALSE(released(down)) << log;
+  EXPECT_TRUE(released(up)) << log;
+  EXPECT_EQ(Occurrences(log, "key "), 2u) << "the keys reached the form only through the hook\n" << log;
+  EXPECT_TRUE(probe->Running());
+
+  Xdotool("key b");
+  ASSERT_TRUE(probe->WaitExit()) << probe->Log();
+  log = probe->Log();
+  EXPECT_NE(log.find("key 100 42 "), std::string::npos) << log;
+  EXPECT_EQ(Occurrences(log, "verify "), 3u) << log;
   EXPECT_EQ(Occurrences(log, "terminate"), 1u) << log;
 }
 
@@ -444,13 +468,17 @@ TEST(ScreenSaverPreview, EndsWhenParentGoesOrIsMissing) {
     EXPECT_EQ(probe.ExitCode(), 0u);
   }
   // No parent, or a number that is no window: nothing to show in; the
-  // program ends by itself.
-  for (const char* args : {"/p", "/p 12345", "/p nonsense"}) {
+  // program ends by itself. Only the second argument names the parent: a
+  // window's handle after the letter is ignored.
+  TPreviewHost host(50, 50, 200, 150);
+  for (const auto& [args, parent] : std::vector<std::pair<std::string, std::string>>{
+           {"/p", "0"}, {"/p 12345", "3039"}, {"/p nonsense", "0"}, {"/p:" + host.Arg(), "0"}}) {
     TProbe probe(args);
     ASSERT_TRUE(probe.WaitExit()) << args << "\n" << probe.Log();
     EXPECT_EQ(probe.ExitCode(), 0u) << args;
-    EXPECT_NE(probe.Log().find("mode 3"), std::string::npos) << args << "\n" << probe.Log();
+    EXPECT_NE(probe.Log().find("mode 3\nparent " + parent + "\n"), std::string::npos) << args << "\n" << probe.Log();
   }
+  EXPECT_EQ(GetWindow(host.Wnd(), GW_CHILD), nullptr);
 }
 
 TEST(ScreenSaverConfig, ShowsNamedFormModallyThenEnds) {
@@ -472,7 +500,6 @@ TEST(ScreenSaverConfig, ShowsNamedFormModallyThenEnds) {
   EXPECT_FALSE(IsWindowVisible(main));
   EXPECT_EQ(FindLine(log, "shown "), std::string::npos);
   EXPECT_EQ(RequestScreenSaver(main), 1);
-  PumpFor(200);
   EXPECT_TRUE(probe.Running());
   EXPECT_EQ(probe.Log().find("terminate"), std::string::npos);
 
@@ -483,13 +510,18 @@ TEST(ScreenSaverConfig, ShowsNamedFormModallyThenEnds) {
 }
 
 TEST(ScreenSaverConfig, WithoutSuchFormEndsAtOnce) {
-  // No argument means configuration too.
-  for (const char* args : {"", "/c"}) {
+  // No argument means configuration too, and so does "/c:<number>". The
+  // second argument is read as the preview parent in this mode too; the
+  // number after the letter is not.
+  TPreviewHost host(50, 50, 200, 150);
+  const std::string parent = "parent " + HexOf(host.Wnd()) + "\n";
+  for (const auto& [args, read] : std::vector<std::pair<std::string, std::string>>{
+           {"", "parent 0\n"}, {"/c", "parent 0\n"}, {"/c:" + host.Arg(), "parent 0\n"}, {"/c " + host.Arg(), parent}}) {
     TProbe probe(args, "dialog,customize=frmNothing");
     ASSERT_TRUE(probe.WaitExit()) << probe.Log();
     EXPECT_EQ(probe.ExitCode(), 0u);
     const std::string log = probe.Log();
-    EXPECT_NE(log.find("mode 2"), std::string::npos) << log;
+    EXPECT_NE(log.find("mode 2\n" + read), std::string::npos) << args << "\n" << log;
     EXPECT_EQ(log.find("dialog-shown"), std::string::npos) << log;
     EXPECT_EQ(Occurrences(log, "terminate"), 1u) << log;
   }
@@ -501,13 +533,15 @@ TEST(ScreenSaverConfig, WithoutSuchFormEndsAtOnce) {
 }
 
 TEST(ScreenSaverNone, BorderlessTopmostAtStoredBoundsAndNotEndedByInput) {
-  TProbe probe("/x", "timers");
+  TProbe probe("/x", "timers,hidecursor");
   ASSERT_TRUE(probe.WaitFor("shown ")) << probe.Log();
   std::string log = probe.Log();
   EXPECT_EQ(Field(log, "shown ", "rect"), "30,40,350,280");
   EXPECT_EQ(std::stoul(Field(log, "shown ", "style"), nullptr, 16) & WS_CAPTION, 0u);
   EXPECT_NE(std::stoul(Field(log, "shown ", "exstyle"), nullptr, 16) & WS_EX_TOPMOST, 0u);
-  // The pointer is left alone outside full-screen mode.
+  // Outside full-screen mode ShowMouseCursor only keeps its value: the
+  // pointer stays shown.
+  EXPECT_EQ(Field(log, "shown ", "showcursor"), "0");
   EXPECT_GE(std::stoi(Field(log, "shown ", "cursor")), 0);
 
   // Interval started the drawing timer although TimerEnabled is False;
@@ -520,16 +554,15 @@ TEST(ScreenSaverNone, BorderlessTopmostAtStoredBoundsAndNotEndedByInput) {
   EXPECT_LT(log.find("visible 0\n"), log.find("visible 1\n")) << log;
   EXPECT_EQ(Occurrences(log, "timer "), 3u) << log;
 
-  for (const char* input : {"mousemove 60 60", "mousemove 70 70", "mousemove 80 80", "mousemove 90 90", "click 1",
-                            "key a"}) {
-    Xdotool(input);
-    PumpFor(150);
-  }
-  PumpFor(300);
+  // The moves are still counted.
+  ASSERT_TRUE(MoveAndWait(probe, 60, 60, 1, {30, 40}));
+  ASSERT_TRUE(MoveAndWait(probe, 70, 70, 2, {30, 40}));
+  ASSERT_TRUE(MoveAndWait(probe, 80, 80, 3, {30, 40}));
+  ASSERT_TRUE(MoveAndWait(probe, 90, 90, 3, {30, 40}));
+  ASSERT_TRUE(InputAndWait(probe, "click 1", "button 202"));
+  ASSERT_TRUE(InputAndWait(probe, "key a", "key 101 41 "));
   EXPECT_TRUE(probe.Running());
   EXPECT_EQ(RequestScreenSaver(probe.Shown()), 1);
-  // The moves were still counted.
-  EXPECT_NE(probe.Log().find("count=3"), std::string::npos) << probe.Log();
 
   // With the drawing timer off, the thread timer's worker keeps the
   // application window hidden.
@@ -548,10 +581,13 @@ TEST(ScreenSaverNone, BorderlessTopmostAtStoredBoundsAndNotEndedByInput) {
   EXPECT_EQ(log.find("screensave-leaked"), std::string::npos);
 }
 
-TEST(ScreenSaverNone, BitmapIsCopiedOntoTheForm) {
+TEST(ScreenSaverNone, BitmapIsCopiedOntoTheFormShrunkToIt) {
+  // The drawing is the size of the virtual desktop; the form, 640 x 256,
+  // shows it shrunk by 2 across and 4 down: its red square at 400..480
+  // lands at 200..240 x 100..120.
   TProbe probe("/x", "bitmap");
-  ASSERT_TRUE(probe.WaitFor("pixel ")) << probe.Log();
-  EXPECT_NE(probe.Log().find("pixel ff0000"), std::string::npos) << probe.Log();
+  ASSERT_TRUE(probe.WaitFor("pixels ")) << probe.Log();
+  EXPECT_NE(probe.Log().find("pixels ff0000 00ff00\n"), std::string::npos) << probe.Log();
   PostMessageW(probe.Shown(), WM_CLOSE, 0, 0);
   EXPECT_TRUE(probe.WaitExit());
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "saver/thread_timer_win32.h"
+#include "tests/support/message_pump_win32.h"
 #include "util/raii_win32.h"
 
 namespace {
@@ -35,19 +36,6 @@ TUniqueWindow MakeOwner() {
   RegisterClassA(&wc);
   return TUniqueWindow(CreateWindowExA(0, "PlTimerOwner", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                        GetModuleHandleA(nullptr), nullptr));
-}
-
-// Runs this thread's message loop until Done() or 10 s (a bound against hangs).
-template <typename Pred>
-bool PumpUntil(Pred Done) {
-  const DWORD end = GetTickCount() + 10000;
-  while (!Done()) {
-    if (static_cast<LONG>(GetTickCount() - end) > 0) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-  }
-  return true;
 }
 
 }  // namespace

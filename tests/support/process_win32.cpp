@@ -3,8 +3,9 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <utility>
 
-#include "util/raii_win32.h"
+#include "tests/support/message_pump_win32.h"
 
 std::string ExeDir() {
   char path[MAX_PATH * 4];
@@ -32,14 +33,47 @@ std::string ReadTextFile(const std::string& Path) {
 
 bool FileExists(const std::string& Path) { return GetFileAttributesA(Path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-TProcessResult RunProcess(const std::string& CommandLine, DWORD TimeoutMs) {
-  TProcessResult r;
+bool StartProcess(const std::string& CommandLine, TUniqueHandle* Process, DWORD* ProcessId) {
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
   std::string cmd = CommandLine;
-  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return r;
-  TUniqueHandle process(pi.hProcess), thread(pi.hThread);
+  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  const TUniqueHandle thread(pi.hThread);
+  TUniqueHandle process(pi.hProcess);
+  if (Process) *Process = std::move(process);
+  if (ProcessId) *ProcessId = pi.dwProcessId;
+  return true;
+}
+
+TStartedProcess::TStartedProcess(const std::string& CommandLine) { StartProcess(CommandLine, &FProcess, &FProcessId); }
+
+TStartedProcess::~TStartedProcess() { Kill(); }
+
+bool TStartedProcess::Running() const {
+  return FProcess && WaitForSingleObject(FProcess.Get(), 0) == WAIT_TIMEOUT;
+}
+
+bool TStartedProcess::WaitExit(DWORD TimeoutMs) const {
+  return PumpUntil([&] { return !Running(); }, TimeoutMs);
+}
+
+DWORD TStartedProcess::ExitCode() const {
+  DWORD code = STILL_ACTIVE;
+  if (FProcess) GetExitCodeProcess(FProcess.Get(), &code);
+  return code;
+}
+
+void TStartedProcess::Kill() {
+  if (!Running()) return;
+  TerminateProcess(FProcess.Get(), 99);
+  WaitForSingleObject(FProcess.Get(), 5000);
+}
+
+TProcessResult RunProcess(const std::string& CommandLine, DWORD TimeoutMs) {
+  TProcessResult r;
+  TUniqueHandle process;
+  if (!StartProcess(CommandLine, &process)) return r;
   r.Started = true;
   if (WaitForSingleObject(process.Get(), TimeoutMs) == WAIT_TIMEOUT) {
     r.TimedOut = true;

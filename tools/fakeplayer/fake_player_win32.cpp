@@ -133,10 +133,12 @@ const char* MessageName(UINT Msg) {
   }
 }
 
-// Key, mouse, tablet and pen messages are the ones a host filters.
+// Key, mouse, tablet and pen messages are the ones a host filters; the
+// numbers just outside each range are logged too, so that a test sees where
+// a host's filter ends.
 bool IsInputMessage(UINT Msg) {
-  return (Msg >= 0x0100 && Msg <= 0x0109) || (Msg >= 0x0200 && Msg <= 0x020E) ||
-         (Msg >= 0x02C0 && Msg <= 0x02DF) || (Msg >= 0x0380 && Msg <= 0x038F);
+  return (Msg >= 0x0100 && Msg <= 0x0109) || (Msg >= 0x01FF && Msg <= 0x020E) ||
+         (Msg >= 0x02BF && Msg <= 0x02E0) || (Msg >= 0x037F && Msg <= 0x0390);
 }
 
 // ---- the control -------------------------------------------------------------
