@@ -533,6 +533,8 @@ TEST(ScreenSaverConfig, WithoutSuchFormEndsAtOnce) {
 }
 
 TEST(ScreenSaverNone, BorderlessTopmostAtStoredBoundsAndNotEndedByInput) {
+  // Outside the form, so that no move reaches it before the test's own.
+  ASSERT_TRUE(MovePointer(700, 700));
   TProbe probe("/x", "timers,hidecursor");
   ASSERT_TRUE(probe.WaitFor("shown ")) << probe.Log();
   std::string log = probe.Log();
