@@ -1,14 +1,15 @@
 // libFuzzer target: arbitrary package items through the settings loader and
-// the extraction plan, for every kind of temporary directory, both path
-// separators, with and without Shift-JIS lead bytes, the folder created or
-// not. Whatever the names say, every planned file is one plain file-name
-// component below the temporary directory or below the GUID folder in it,
-// no component names a device, and the only folder ever planned for deletion
-// is that GUID folder, never the temporary directory itself.
+// the extraction plan, in every case the first byte picks: the kind of
+// temporary directory, either path separator, with or without Shift-JIS lead
+// bytes, the folder created or not. Whatever the names say, every planned
+// file is one plain file-name component below the temporary directory or
+// below the GUID folder in it, no component names a device, and the only
+// folder ever planned for deletion is that GUID folder, never the temporary
+// directory itself.
 //
-// Input framing: one byte choosing the case (bit 0 folder created, bit 1
-// separator "/", bit 2 Shift-JIS, the rest the temporary directory), then
-// item after item to the end:
+// Input framing: the case byte (bit 0 folder created, bit 1 separator "/",
+// bit 2 Shift-JIS, bits 3 to 7 the temporary directory), then item after
+// item to the end:
 //   name:  a byte N; N >= 0x80 picks catalogue key (N & 0x7F) % its size
 //          (an indexed key then takes the next byte as a signed decimal
 //          index); otherwise the name is the next N bytes
