@@ -107,8 +107,14 @@ bool IsDeviceName(const std::string& Text) {
   if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
       base == "CONOUT$")
     return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '0' && base[3] <= '9';
+  if (base.size() < 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) return false;
+  // Windows counts the superscripts 1, 2 and 3 as digits there too; they are
+  // one byte in the Western code page and two in UTF-8.
+  const std::string digit = base.substr(3);
+  if (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') return true;
+  for (const char* superscript : {"\xB9", "\xB2", "\xB3", "\xC2\xB9", "\xC2\xB2", "\xC2\xB3"})
+    if (digit == superscript) return true;
+  return false;
 }
 
 }  // namespace

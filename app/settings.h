@@ -86,7 +86,8 @@ std::string ComposeFlashVars(const std::string& AuthorFlashVars, const std::stri
 // files may land on; nullopt otherwise. Refused: empty, "." or "..", longer
 // than 255 bytes, control characters, any of \ / : * ? " < > |, a trailing
 // dot or blank, and device names (CON, PRN, AUX, NUL, COM0-9, LPT0-9,
-// CONIN$, CONOUT$, with or without an extension).
+// COM and LPT with a superscript 1, 2 or 3, CONIN$, CONOUT$, with or without
+// an extension).
 std::optional<std::string> SafeFileComponent(const std::string& Text,
                                              TLeadByteTest IsLead = SystemLeadByteTest());
 

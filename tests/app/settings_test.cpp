@@ -174,12 +174,12 @@ TEST(ComposeFlashVars, AuthorTextThenModeWord) {
 
 TEST(SafeNames, OneComponentOrNothing) {
   for (const char* ok : {"movie.swf", "{6B1C2F4E-8A3D-4E59-9C71-2F0B5D8E4A10}", ".swf", "a..b", "CONSOLE",
-                         "com10", "x y"})
+                         "com10", "x y", "COM\xB4", "LPT\xB9\xB9"})
     EXPECT_EQ(SafeFileComponent(ok), std::optional<std::string>(ok)) << ok;
   for (const std::string& bad : std::initializer_list<std::string>
        {"", ".", "..", "a/b", "a\\b", "C:x", "a*", "a?", "a|b", "a\"b", "<a>", std::string("a\0b", 3),
         "a\tb", "a\x7f", "x.", "x ", "CON", "con.txt", "NUL", "Com1", "lpt9.swf", "AUX .x", "CONOUT$",
-        std::string(256, 'a')})
+        "COM\xB9", "lpt\xB3.txt", "Com\xC2\xB2", std::string(256, 'a')})
     EXPECT_FALSE(SafeFileComponent(bad)) << bad;
 
   EXPECT_EQ(FileNamePart("sub\\data.xml"), std::optional<std::string>("data.xml"));
