@@ -479,10 +479,6 @@ std::vector<std::string> BrowserArgs(const TBrowserLaunch& L) {
 
 // ---------------------------------------------------------------------- SWF
 
-bool LooksLikeSwf(const uint8_t* B, int32_t Size) {
-  return B && Size >= 8 && (B[0] == 'F' || B[0] == 'C' || B[0] == 'Z') && B[1] == 'W' && B[2] == 'S';
-}
-
 std::optional<std::vector<uint8_t>> SwfStopAtLastFrame(const std::vector<uint8_t>& Swf) {
   if (!LooksLikeSwf(Swf.data(), static_cast<int32_t>(Swf.size())) || Swf[0] == 'Z') return std::nullopt;
   std::vector<uint8_t> body(Swf.begin(), Swf.begin() + 8);

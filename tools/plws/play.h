@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/catalogue.h"  // LooksLikeSwf
 #include "app/settings.h"
 
 struct TPlayOptions {
@@ -92,8 +93,6 @@ std::vector<std::string> BrowserArgs(const TBrowserLaunch& Launch);
 // does what Loop off does; nullopt when the movie cannot take one (not a
 // SWF, LZMA-compressed, damaged, or ActionScript 3, which ignores it).
 std::optional<std::vector<uint8_t>> SwfStopAtLastFrame(const std::vector<uint8_t>& Swf);
-// Whether Bytes start like a SWF file ("FWS", "CWS" or "ZWS").
-bool LooksLikeSwf(const uint8_t* Bytes, int32_t Size);
 
 // A little JSON for the DevTools messages of a screenshot run.
 struct TJson {
