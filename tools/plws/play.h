@@ -26,6 +26,7 @@ TPlayOptions ParsePlayArgs(const std::vector<std::string>& Args);
 // What the page hands Ruffle and how it treats input, from the settings the
 // saver would apply in that mode.
 struct TPageConfig {
+  std::string Root = "/";  // the path every request starts with: "/<token>/"
   std::string MovieUrl;   // absolute path on the local server
   std::string BaseUrl;    // folder of the movie: relative loads find need files
   std::string FlashVars;  // UTF-8
@@ -69,6 +70,12 @@ struct TRequestTarget {
 // "/m/<seg>/..." the extracted files. Any segment that is empty, "." or
 // "..", or that holds "/", "\" or NUL once decoded, makes the target Bad.
 TRequestTarget ParseRequestTarget(const std::string& Target);
+
+// The server answers only requests whose path starts with "/<Token>/", the
+// random token of the run, so another local user can neither fetch the
+// movie nor report the end. The target with that prefix cut to "/", or
+// nullopt when it does not carry the token.
+std::optional<std::string> StripRunToken(const std::string& Target, const std::string& Token);
 
 std::string PercentDecode(const std::string& Text, bool& Ok);
 std::string PercentEncodeSegment(const std::string& Text);
