@@ -380,8 +380,13 @@ TEST(PlwsTool, BadInputGivesAMessageOnStderrAndStatusOne) {
     EXPECT_EQ(r.Status, 1);
     EXPECT_EQ(r.Err, "plws: " + path + ": " + kind + ", not a file to read\n");
   }
-  r = Plws("pack --out " + d / "fifo " + d / "m.plws");
-  EXPECT_EQ(r.Status, 1);
+  // Nor is a FIFO or a directory written to as OUT.
+  Write(d / "ok.plws", "stub plain.exe\nitem A flag stored 1\n");
+  for (const std::string& out : {d / "fifo", d.Path.string()}) {
+    r = Plws("pack --out " + out + " " + d / "ok.plws");
+    EXPECT_EQ(r.Status, 1) << out;
+    EXPECT_TRUE(Has(r.Err, "plws: " + out + ": ")) << r.Err;
+  }
 
   Write(d / "bad.plws", "item X flag stored 999\n");
   r = Plws("pack --stub " + d / "plain.exe" + " --out " + d / "o.scr " + d / "bad.plws");
