@@ -13,33 +13,54 @@ TItemBlock BlockOf(const TItemType& Item) {
   return {Item.Data, Item.Size};
 }
 
+std::string Plural(size_t N, const char* One, const char* Many) {
+  return std::to_string(N) + " " + (N == 1 ? One : Many);
+}
+
 // The need-file table. Only filled slots are stored, so a huge
 // "FlashNeedFileCount" costs nothing; shrinking drops the slots past the end.
+// Each slot remembers which items filled it, for the notes.
 struct TNeedFileTable {
+  struct TSlot {
+    TNeedFile File;
+    int32_t NameItem = -1;
+    int32_t DataItem = -1;
+  };
   int32_t Length = 0;
-  std::map<int32_t, TNeedFile> Slots;
+  std::map<int32_t, TSlot> Slots;
 
-  void Resize(int32_t NewLength) {
+  // Returns the slots the new length drops.
+  std::vector<TSlot> Resize(int32_t NewLength) {
     Length = std::max<int32_t>(0, NewLength);  // a negative count means no slots
-    Slots.erase(Slots.lower_bound(Length), Slots.end());
+    std::vector<TSlot> dropped;
+    for (auto it = Slots.lower_bound(Length); it != Slots.end(); it = Slots.erase(it)) dropped.push_back(it->second);
+    return dropped;
   }
-  TNeedFile* Slot(int32_t Index) {
+  TSlot* Slot(int32_t Index) {
     if (Index < 0 || Index >= Length) return nullptr;
-    TNeedFile& s = Slots[Index];
-    s.Index = Index;
+    TSlot& s = Slots[Index];
+    s.File.Index = Index;
     return &s;
   }
 };
 
 }  // namespace
 
-TPlayerSettings DecodeSettings(const TItemTypes& Items) {
+TPlayerSettings DecodeSettings(const TItemTypes& Items, std::vector<TSettingsNote>* Notes) {
   TPlayerSettings s;
   bool stretch = false;
   std::string version;
   TNeedFileTable needFiles;
+  auto note = [&](int32_t Item, std::string Text) {
+    if (Notes) Notes->push_back({Item, std::move(Text)});
+  };
+  // The item that last set each plain key, so a key given twice is noted.
+  std::map<std::string, int32_t> setBy;
+  int32_t movieItem = -1;
 
-  for (const TItemType& item : Items) {
+  for (size_t index = 0; index < Items.size(); ++index) {
+    const TItemType& item = Items[index];
+    const auto at = static_cast<int32_t>(index);
     const uint8_t* data = item.Data;
     const int32_t size = item.Data ? item.Size : 0;
     const std::string& name = item.Name;
@@ -48,45 +69,89 @@ TPlayerSettings DecodeSettings(const TItemTypes& Items) {
       const TCatalogueEntry& e = kCatalogue[i];
       const std::string key = e.Key;
       if (e.Indexed) {
-        TNeedFile* slot = needFiles.Slot(IndexedKeySlot(name, key));
-        if (!slot) continue;
-        if (key == "FlashNeedFileName")
-          slot->Name = DecodeText(data, size);
+        const int32_t slotIndex = IndexedKeySlot(name, key);
+        if (slotIndex < 0) continue;
+        const bool isName = key == "FlashNeedFileName";
+        TNeedFileTable::TSlot* slot = needFiles.Slot(slotIndex);
+        if (!slot) {
+          note(at, needFiles.Length == 0
+                       ? "comes before any \"FlashNeedFileCount\" gives the need-file table a slot: ignored"
+                       : "slot " + std::to_string(slotIndex) + " lies outside the need-file table of " +
+                             Plural(static_cast<size_t>(needFiles.Length), "slot", "slots") + ": ignored");
+          continue;
+        }
+        int32_t& filledBy = isName ? slot->NameItem : slot->DataItem;
+        if (filledBy >= 0)
+          note(filledBy, "slot " + std::to_string(slotIndex) + " gets its " + (isName ? "name" : "data") +
+                             " again from item " + std::to_string(at) + ": the later one wins");
+        filledBy = at;
+        if (isName)
+          slot->File.Name = DecodeText(data, size);
         else
-          slot->Block = BlockOf(item);
+          slot->File.Block = BlockOf(item);
         continue;
       }
       if (name != key) continue;
       const auto flag = DecodeFlag(data, size);
       const auto int32 = DecodeInt32(data, size);
+      // An item too short for its encoding counts as absent.
+      if ((e.Encoding == TItemEncoding::Flag && !flag) || (e.Encoding == TItemEncoding::Int32 && !int32)) {
+        note(at, "holds " + Plural(static_cast<size_t>(size), "byte", "bytes") + ", too short for " +
+                     (e.Encoding == TItemEncoding::Flag ? "a flag (1 byte)" : "an int32 (4 bytes)") + ": ignored");
+        continue;
+      }
+      if (const auto earlier = setBy.find(key); earlier != setBy.end())
+        note(earlier->second, "\"" + key + "\" is given again at item " + std::to_string(at) +
+                                  ": the later one wins");
+      setBy[key] = at;
+      if ((key == "GUID" || key == "FlashSwfName") && s.Movie)
+        note(at, "comes after \"FlashSwf\" (item " + std::to_string(movieItem) +
+                     "): the movie was already named with the value before it");
       if (key == "GUID") s.GUID = DecodeText(data, size);
-      else if (key == "FlashLoop") { if (flag) s.Loop = *flag; }
-      else if (key == "FlashStretch") { if (flag) stretch = *flag; }
-      else if (key == "FlashMenu") { if (flag) s.Menu = *flag; }
-      else if (key == "FlashMenuFull") { if (flag) s.MenuFull = *flag; }
-      else if (key == "FlashQuality") { if (int32) s.Quality = *int32; }
+      else if (key == "FlashLoop") s.Loop = *flag;
+      else if (key == "FlashStretch") stretch = *flag;
+      else if (key == "FlashMenu") s.Menu = *flag;
+      else if (key == "FlashMenuFull") s.MenuFull = *flag;
+      else if (key == "FlashQuality") s.Quality = *int32;
       else if (key == "FlashVars") s.FlashVars = DecodeText(data, size);
-      else if (key == "FlashBackColor") { if (int32) s.BackColor = *int32; }
+      else if (key == "FlashBackColor") s.BackColor = *int32;
       else if (key == "FlashSwfName") s.SwfName = DecodeText(data, size);
-      else if (key == "FlashSwf") s.Movie = TMovieItem{BlockOf(item), s.GUID, s.SwfName};
-      else if (key == "FlashPreviewSleep") { if (flag) s.PreviewSleep = *flag; }
+      else if (key == "FlashSwf") { s.Movie = TMovieItem{BlockOf(item), s.GUID, s.SwfName}; movieItem = at; }
+      else if (key == "FlashPreviewSleep") s.PreviewSleep = *flag;
       else if (key == "FlashVersion") version = DecodeText(data, size);
-      else if (key == "FlashNeedFileCount") { if (int32) needFiles.Resize(*int32); }
-      else if (key == "ScreenSaverStopByMouse") { if (flag) s.StopByMouse = *flag; }
-      else if (key == "ScreenSaverStopByKey") { if (flag) s.StopByKey = *flag; }
-      else if (key == "ScreenSaverShowMouseCursor") { if (flag) s.ShowMouseCursor = *flag; }
-      else if (key == "ScreenSaverPosition") { if (int32) s.Position = static_cast<uint8_t>(*int32 & 0xFF); }
+      else if (key == "FlashNeedFileCount") {
+        for (const auto& gone : needFiles.Resize(*int32))
+          for (const int32_t filler : {gone.NameItem, gone.DataItem})
+            if (filler >= 0)
+              note(filler, "slot " + std::to_string(gone.File.Index) + " is dropped by \"FlashNeedFileCount\" " +
+                               std::to_string(*int32) + " at item " + std::to_string(at) + ": ignored");
+      }
+      else if (key == "ScreenSaverStopByMouse") s.StopByMouse = *flag;
+      else if (key == "ScreenSaverStopByKey") s.StopByKey = *flag;
+      else if (key == "ScreenSaverShowMouseCursor") s.ShowMouseCursor = *flag;
+      else if (key == "ScreenSaverPosition") s.Position = static_cast<uint8_t>(*int32 & 0xFF);
       else if (key == "DialogTitle") s.DialogTitle = DecodeText(data, size);
       else if (key == "DialogCopyrightStr") s.DialogCopyright = DecodeText(data, size);
       else if (key == "DialogURL") s.DialogURL = DecodeText(data, size);
-      else if (key == "DialogCloseBtn") { if (flag) s.DialogCloseBtn = *flag; }
+      else if (key == "DialogCloseBtn") s.DialogCloseBtn = *flag;
       else if (key == "DialogImage") s.DialogImage = BlockOf(item);
     }
   }
 
   s.Scale = stretch ? "ShowAll" : "NoScale";
   s.RequiredVersion = version.empty() ? "0.0.0.0" : version;
-  for (auto& [index, slot] : needFiles.Slots) s.NeedFiles.push_back(slot);
+  for (auto& [index, slot] : needFiles.Slots) {
+    s.NeedFiles.push_back(slot.File);
+    // Only a slot with both a name and bytes is written.
+    const std::string which = "need-file slot " + std::to_string(index);
+    if (slot.File.Name.empty() && slot.File.Block.Data)
+      note(slot.DataItem, which + " has data but no name: not written");
+    else if (!slot.File.Name.empty() && !slot.File.Block.Data)
+      note(slot.DataItem >= 0 ? slot.DataItem : slot.NameItem,
+           which + (slot.DataItem >= 0 ? " has no bytes in its data item: not written" : " has a name but no data: not written"));
+    else if (slot.File.Name.empty() && slot.NameItem >= 0)
+      note(slot.NameItem, which + " has an empty name: not written");
+  }
   return s;
 }
 

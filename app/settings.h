@@ -67,12 +67,22 @@ struct TPlayerSettings {
   std::vector<TNeedFile> NeedFiles;
 };
 
+// What the loader did with an item that its author may not have meant: the
+// item was ignored, overridden, or applied otherwise than it reads.
+struct TSettingsNote {
+  int32_t Item = -1;  // index in the item list; -1 for the package as a whole
+  std::string Text;
+};
+
 // Applies Items in package order, each against every catalogue key in the
 // catalogue's order: a later value wins; "FlashStretch" and "FlashVersion"
 // take effect after the last item (an empty version becomes "0.0.0.0");
 // "ScreenSaverPosition" keeps its low byte; an item shorter than its encoding
-// counts as absent. The result borrows the item blocks.
-TPlayerSettings DecodeSettings(const TItemTypes& Items);
+// counts as absent. The result borrows the item blocks. Notes, when given,
+// gets one entry for each item ignored or overridden on the way: too short,
+// a need-file item outside the table, a key given again, "GUID" or
+// "FlashSwfName" after the movie, a need-file slot with a name or data only.
+TPlayerSettings DecodeSettings(const TItemTypes& Items, std::vector<TSettingsNote>* Notes = nullptr);
 
 // The FlashVars every player control gets: "plumexmode=" and the mode word
 // ("normal" or "preview"), after the author's text and "&" when there is one.

@@ -1,7 +1,8 @@
 // Counts the bytes the benchmark process holds from the C allocator (which
 // operator new uses too), so a benchmark can report the peak memory of one
-// call. Linked only into the native benchmark binary: it replaces malloc and
-// friends there and forwards to glibc's own entry points.
+// call. Linked only into native programs without a sanitizer (the benchmark
+// binary and the package tests): it replaces malloc and friends there and
+// forwards to glibc's own entry points.
 //
 // A realloc that moves its block is counted as holding the old and the new
 // block at once, as an allocator that copies does; glibc moves large blocks

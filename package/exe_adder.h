@@ -9,9 +9,11 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "package/stream.h"
+#include "package/zlibex.h"
 
 inline constexpr char kPackageMagic[4] = {'P', 'L', 'W', 'S'};
 inline constexpr int kTrailerSize = 12;
@@ -26,14 +28,40 @@ struct TItemType {
 };
 using TItemTypes = std::vector<TItemType>;
 
+// Where and why a package could not be read to its end. The saver has no use
+// for it; the package tool shows it to the author.
+struct TPackageFault {
+  int32_t Record = -1;  // index of the record at fault; -1: the trailer or the body's head
+  int64_t Offset = 0;   // absolute offset of the field at fault
+  std::string Reason;   // e.g. "data length 2147483600 exceeds the 812 bytes left"
+  bool Empty() const { return Reason.empty(); }
+  // "record 3 at offset 0x1a2f: data length ...", or "offset 0x..: ..." for the trailer.
+  std::string Text() const;
+};
+
+// The reader's EZDecompressionError: what() is zlib's text ("data error"),
+// Fault() says which record it was and where its data lies.
+class EPackageItemError : public EZDecompressionError {
+ public:
+  explicit EPackageItemError(TPackageFault Fault)
+      : EZDecompressionError(Fault.Reason), FFault(std::move(Fault)) {}
+  const TPackageFault& Fault() const { return FFault; }
+
+ private:
+  TPackageFault FFault;
+};
+
 // Empties Items, then fills it with the package of the named file. A file
 // that is missing or carries no package gives an empty list. A garbled package
 // (lengths that do not fit the file) gives the records completed before the
-// damage. A corrupt compressed item raises EZDecompressionError; Items then
-// holds the records before it and empty entries after, and must still be
-// released with FreeExeItems.
-void ReadExeItems(const std::string& FileName, TItemTypes& Items);
-void ReadExeItems(TStream& Stream, TItemTypes& Items);
+// damage, and Fault (when given) says where the damage lies. A corrupt
+// compressed item raises EPackageItemError (an EZDecompressionError); Items
+// then holds the records before it, an empty entry for it and one for each
+// record that really follows, and must still be released with FreeExeItems.
+// The list grows as records complete, so memory follows what the body holds,
+// never what its count claims.
+void ReadExeItems(const std::string& FileName, TItemTypes& Items, TPackageFault* Fault = nullptr);
+void ReadExeItems(TStream& Stream, TItemTypes& Items, TPackageFault* Fault = nullptr);
 
 // Releases every Data block and empties the list.
 void FreeExeItems(TItemTypes& Items);
@@ -53,14 +81,16 @@ struct TRawRecord {
 
 // Walks a package record by record, never past the body. Each length is
 // checked against the body before it is used, so no read or allocation
-// exceeds what the file holds.
+// exceeds what the file holds. When it stops short, Fault() says why.
 class TPackageCursor {
  public:
   explicit TPackageCursor(TStream& Stream) : FStream(Stream) {}
-  // Checks the trailer and reads key and count. False: no (usable) package.
+  // Checks the trailer and reads key and count. False: no (usable) package;
+  // Fault() is empty when the file simply carries none.
   bool Open();
   // Reads the next record's header and leaves the position at its data.
-  // False when the records are used up or the next one is cut short.
+  // False when the records are used up (Fault() empty) or the next one is
+  // cut short or does not fit the body (Fault() says where).
   bool Next(TRawRecord& Record);
   // Reads the data of the record Next just returned (Length bytes).
   void ReadData(void* Buffer, int32_t Length);
@@ -69,17 +99,22 @@ class TPackageCursor {
 
   int32_t Key() const { return FKey; }
   int32_t Count() const { return FCount; }
+  // Records Next has returned so far: the index of the next one.
+  int32_t Index() const { return FIndex; }
   int64_t BodyStart() const { return FBodyStart; }
   int64_t BodyEnd() const { return FBodyEnd; }
-  // How many records the body could hold at most (each takes 9 bytes or more).
-  int64_t MaxRecords();
+  // Bytes of the body after the current position.
+  int64_t Left();
+  const TPackageFault& Fault() const { return FFault; }
 
  private:
   bool Fits(int64_t Bytes);
+  bool Refuse(int64_t Offset, std::string Reason);
   TStream& FStream;
   int32_t FKey = 0;
   int32_t FCount = 0;
   int32_t FIndex = 0;
   int64_t FBodyStart = 0;
   int64_t FBodyEnd = 0;
+  TPackageFault FFault;
 };

@@ -36,14 +36,31 @@ int64_t THandleStream::Size() {
   return st.st_size;
 }
 
+namespace {
+
+const char* KindOf(mode_t Mode) {
+  if (S_ISDIR(Mode)) return "a directory";
+  if (S_ISFIFO(Mode)) return "a FIFO";
+  if (S_ISSOCK(Mode)) return "a socket";
+  if (S_ISCHR(Mode) || S_ISBLK(Mode)) return "a device";
+  return "not a regular file";
+}
+
+}  // namespace
+
+// Opened without blocking, so a FIFO named as the file is refused at once
+// instead of waiting for a writer; only regular files are read.
 TFileReadStream::TFileReadStream(const std::string& FileName)
-    : THandleStream(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC)) {
-  if (FHandle < 0) throw EFOpenError("cannot open " + FileName + ": " + std::strerror(errno));
+    : THandleStream(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+  if (FHandle < 0) throw EFOpenError(FileName + ": cannot open: " + std::strerror(errno));
   struct stat st {};
   if (::fstat(FHandle, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const std::string kind = KindOf(st.st_mode);
     ::close(FHandle);
-    throw EFOpenError("not a regular file: " + FileName);
+    throw EFOpenError(FileName + ": " + kind + ", not a file to read");
   }
+  // Reads of a regular file never block; the flag is dropped all the same.
+  ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
 }
 
 TFileReadStream::~TFileReadStream() { ::close(FHandle); }

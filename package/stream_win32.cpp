@@ -2,8 +2,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 
 #include "package/stream.h"
+#include "util/raii_win32.h"
 
 int64_t THandleStream::Read(void* Buffer, int64_t Count) {
   int64_t done = 0;
@@ -33,10 +35,14 @@ int64_t THandleStream::Size() {
   return size.QuadPart;
 }
 
-TFileReadStream::TFileReadStream(const std::string& FileName)
-    : THandleStream(CreateFileA(FileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
-  if (FHandle == INVALID_HANDLE_VALUE) throw EFOpenError("cannot open " + FileName);
+// Only files on disk are read: a pipe or a device named as the file is
+// refused instead of waited on. (A directory cannot be opened this way.)
+TFileReadStream::TFileReadStream(const std::string& FileName) : THandleStream(INVALID_HANDLE_VALUE) {
+  TUniqueFile file(CreateFileA(FileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) throw EFOpenError(FileName + ": cannot open (error " + std::to_string(GetLastError()) + ")");
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK) throw EFOpenError(FileName + ": not a file to read");
+  FHandle = file.Release();
 }
 
 TFileReadStream::~TFileReadStream() { CloseHandle(FHandle); }

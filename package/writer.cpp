@@ -1,5 +1,7 @@
 #include "package/writer.h"
 
+#include <algorithm>
+
 #include "package/exe_adder.h"
 #include "package/stream_utils.h"
 #include "package/zlibex.h"
@@ -27,6 +29,14 @@ std::vector<uint8_t> Int32Bytes(int32_t Value) {
 }
 
 std::vector<uint8_t> BuildPackage(int32_t Key, const std::vector<TPackageRecord>& Records) {
+  // Every length is written as a signed 32-bit number: refuse what would wrap.
+  constexpr size_t kMax = INT32_MAX;
+  if (Records.size() > kMax) throw EPackageWriteError("more records than a package can count");
+  for (const auto& r : Records)
+    if (r.Name.size() > kMax || r.Payload.size() > kMax)
+      throw EPackageWriteError("item \"" + r.Name.substr(0, 64) + "\": " +
+                               std::to_string(std::max(r.Name.size(), r.Payload.size())) +
+                               " bytes, more than a record can hold");
   TMemoryStream s;
   WriteInteger(s, Key);
   WriteInteger(s, static_cast<int32_t>(Records.size()));

@@ -2,8 +2,16 @@
 // and by tests that need packages of every shape.
 #pragma once
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+// A record the format cannot describe: a name or payload longer than a
+// signed 32-bit length, or more records than the count holds.
+class EPackageWriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // One record exactly as it will be stored: Payload is written as is, so a
 // test can store a corrupt stream or an odd flag byte.
@@ -22,5 +30,6 @@ TPackageRecord CompressedItem(const std::string& Name, const std::string& Text);
 std::vector<uint8_t> Int32Bytes(int32_t Value);
 
 // Body (key, count, records) followed by the trailer (body length, "PLWS"):
-// the bytes to append behind an executable image.
+// the bytes to append behind an executable image. Throws EPackageWriteError
+// instead of writing a length that would wrap.
 std::vector<uint8_t> BuildPackage(int32_t Key, const std::vector<TPackageRecord>& Records);

@@ -24,6 +24,8 @@ void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, in
   DecompressBuffer(InBuffer, InSize, OutBuffer, OutSize, OutEstimate, nullptr);
 }
 
+const TBlockAllocator kHeapBlocks = {std::malloc, std::realloc, std::free};
+
 namespace {
 
 // Growth steps taken one reallocation each before the rest is measured.
@@ -69,9 +71,12 @@ int CountRest(z_stream& Source, int64_t Limit, int64_t& Rest) {
 }  // namespace
 
 void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, int32_t& OutSize,
-                      int32_t OutEstimate, std::vector<int64_t>* BlockSizes, int64_t MaxOutSize) {
+                      int32_t OutEstimate, std::vector<int64_t>* BlockSizes, int64_t MaxOutSize,
+                      const TBlockAllocator& Blocks) {
   OutBuffer = nullptr;
   OutSize = 0;
+  // The result's size is a signed 32-bit number: no limit may let it wrap.
+  MaxOutSize = std::min<int64_t>(MaxOutSize, INT32_MAX);
   if (InSize < 0) InSize = 0;
   // The growth step: the input size rounded up to a multiple of 256.
   // An empty input (never passed by the reader) still gets a step, so the
@@ -80,7 +85,7 @@ void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, in
   if (step == 0) step = 256;
   int64_t blockSize = OutEstimate > 0 ? OutEstimate : step;
 
-  auto* block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(blockSize)));
+  auto* block = static_cast<uint8_t*>(Blocks.Allocate(static_cast<size_t>(blockSize)));
   if (!block) throw std::bad_alloc();
   if (BlockSizes) BlockSizes->push_back(blockSize);
 
@@ -93,11 +98,11 @@ void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, in
   int code = inflateInit(&zs);
   auto fail = [&](int result) {
     inflateEnd(&zs);
-    std::free(block);
+    Blocks.Release(block);
     throw EZDecompressionError(ZLibErrorText(result));
   };
   if (code < 0) {
-    std::free(block);
+    Blocks.Release(block);
     throw EZDecompressionError(ZLibErrorText(code));
   }
 
@@ -111,7 +116,7 @@ void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, in
     // only for want of room; it never needs room for the trailer). Grow it by
     // one step, but never past what a signed 32-bit size can describe: the
     // item size is 32-bit, and a wrapped size would under-allocate.
-    const int64_t produced = static_cast<int64_t>(zs.total_out);
+    const int64_t produced = zs.next_out - block;
     if (blockSize >= MaxOutSize) fail(Z_MEM_ERROR);
     const int64_t firstStep = std::min(blockSize + step, MaxOutSize);
     int64_t newSize = firstStep;
@@ -129,10 +134,10 @@ void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, in
       if (counted != Z_STREAM_END) fail(counted);
       while (newSize < produced + rest) newSize = std::min(newSize + step, MaxOutSize);
     }
-    auto* grown = static_cast<uint8_t*>(std::realloc(block, static_cast<size_t>(newSize)));
+    auto* grown = static_cast<uint8_t*>(Blocks.Resize(block, static_cast<size_t>(newSize)));
     if (!grown) {
       inflateEnd(&zs);
-      std::free(block);
+      Blocks.Release(block);
       throw std::bad_alloc();
     }
     block = grown;
@@ -146,20 +151,28 @@ void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, in
     zs.avail_out = static_cast<uInt>(blockSize - produced);
   }
 
-  const int64_t total = static_cast<int64_t>(zs.total_out);
+  // What was produced, counted by the output position rather than zlib's
+  // total_out, which is 32 bits wide on Windows.
+  const int64_t total = zs.next_out - block;
   code = inflateEnd(&zs);
   if (code < 0) {
-    std::free(block);
+    Blocks.Release(block);
     throw EZDecompressionError(ZLibErrorText(code));
   }
+  // The block never outgrows the limit, so neither can the total; checked
+  // anyway, as a size past it would wrap negative in OutSize.
+  if (total > MaxOutSize) {
+    Blocks.Release(block);
+    throw EZDecompressionError(ZLibErrorText(Z_MEM_ERROR));
+  }
   if (total == 0) {
-    std::free(block);
+    Blocks.Release(block);
     if (BlockSizes) BlockSizes->push_back(0);
     return;
   }
   // Trim to the exact size; a failed shrink keeps the larger block.
   if (total != blockSize) {
-    if (auto* trimmed = static_cast<uint8_t*>(std::realloc(block, static_cast<size_t>(total))))
+    if (auto* trimmed = static_cast<uint8_t*>(Blocks.Resize(block, static_cast<size_t>(total))))
       block = trimmed;
   }
   if (BlockSizes) BlockSizes->push_back(total);

@@ -137,6 +137,18 @@ bool VersionAtLeast(const std::string& A, const std::string& B) {
   return result;
 }
 
+bool IsDottedVersion(const std::string& V) {
+  if (V.empty() || V.front() == '.' || V.back() == '.') return false;
+  std::vector<std::string> parts;
+  SplitString(parts, V, '.', IsSingleByteLeadByte);
+  for (const std::string& part : parts) {
+    int32_t value = 0;
+    const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+    if (part.empty() || part[0] == '-' || error != std::errc() || end != part.data() + part.size()) return false;
+  }
+  return true;
+}
+
 std::string RegistryValueText(const char* Data, size_t Size) {
   // The last byte is the terminating zero. Data stored without one loses no
   // character: trimming takes off a zero at the end anyway.

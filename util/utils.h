@@ -55,6 +55,9 @@ void SplitString(std::vector<std::string>& List, const std::string& S, char Sep,
 // have are compared, numerically, a part that is no integer counting as 0;
 // when either is empty, true only when both texts are equal.
 bool VersionAtLeast(const std::string& A, const std::string& B);
+// True when VersionAtLeast reads every part of V as written: one or more
+// parts of decimal digits (each within 32 bits) joined by single dots.
+bool IsDottedVersion(const std::string& V);
 
 // --- Pure steps of the registry, shell and temporary-path helpers ---
 

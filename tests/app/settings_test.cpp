@@ -4,8 +4,10 @@
 
 #include <deque>
 
+#include "app/package_check.h"
 #include "app/settings.h"
 #include "package/writer.h"
+#include "tests/support/package_builder.h"
 
 namespace {
 
@@ -29,6 +31,13 @@ class Items {
   Items& Flag(const std::string& Name, uint8_t Value) { return Add(Name, {Value}); }
   Items& Int(const std::string& Name, int32_t Value) { return Add(Name, Int32Bytes(Value)); }
   TPlayerSettings Decode() const { return DecodeSettings(FItems); }
+  // What `plws check` reports, one "item: text" line each.
+  std::vector<std::string> Check() const {
+    std::vector<std::string> lines;
+    for (const auto& n : CheckPackageItems(FItems, IsShiftJisLeadByte))
+      lines.push_back(std::to_string(n.Item) + ": " + n.Text);
+    return lines;
+  }
 
  private:
   std::deque<std::vector<uint8_t>> FBuffers;
@@ -295,4 +304,122 @@ TEST(PlanExtraction, NoMovieNoFiles) {
   EXPECT_TRUE(p.Files.empty());
   EXPECT_EQ(p.MoviePath, "");
   EXPECT_EQ(p.FolderToDelete, "");
+}
+
+// ---------------------------------------------------------------- checks
+
+TEST(PackageCheck, EveryItemThePlayerIgnoresOrMisreadsIsNamed) {
+  Items items;
+  items.Text("GUID", "{G}")                       // 0
+      .Text("FlashSwfName", "m.swf")              // 1
+      .Text("FlashNeedFileName0", "early.xml")    // 2: before the count
+      .Int("FlashNeedFileCount", 3)               // 3
+      .Text("FlashNeedFileName1", "a.xml")        // 4: a name, no data
+      .Text("FlashNeedFileData2", "x")            // 5: data, no name
+      .Text("FlashNeedFileName5", "b.xml")        // 6: outside the table
+      .Flag("flashloop", 1)                       // 7: letter case
+      .Add("FlashLoop", {})                       // 8: too short
+      .Add("FlashQuality", {1, 2})                // 9: too short
+      .Text("FlashSwf", "GIF89a, no movie")       // 10: no SWF
+      .Text("GUID", "{H}")                        // 11: after the movie, and again
+      .Text("FlashSwfName", "x.swf")              // 12: after the movie, and again
+      .Text("DialogImage", "BM, but no bitmap")   // 13
+      .Text("FlashVersion", "9,0,124,0")          // 14
+      .Text("FlashNeedFileName0", "sub\\c.xml")   // 15: folders dropped
+      .Text("FlashNeedFileData0", "c")            // 16
+      .Text("Frobnicate", "1")                    // 17
+      .Text("FlashNeedFileNamex", "y")            // 18: no slot number
+      .Text("flashneedfiledata0", "z")            // 19: letter case
+      .Text("FlashVars", "a=1")                   // 20: given again
+      .Text("FlashVars", "a=2");                  // 21
+  const auto lines = items.Check();
+  const std::vector<std::string> expected = {
+      "0: \"GUID\" is given again at item 11: the later one wins",
+      "1: \"FlashSwfName\" is given again at item 12: the later one wins",
+      "2: comes before any \"FlashNeedFileCount\" gives the need-file table a slot: ignored",
+      "4: need-file slot 1 has a name but no data: not written",
+      "5: need-file slot 2 has data but no name: not written",
+      "6: slot 5 lies outside the need-file table of 3 slots: ignored",
+      "7: differs from the key \"FlashLoop\" only in letter case: ignored",
+      "8: holds 0 bytes, too short for a flag (1 byte): ignored",
+      "9: holds 2 bytes, too short for an int32 (4 bytes): ignored",
+      "10: is no SWF movie (it starts with neither FWS, CWS nor ZWS): nothing plays",
+      "11: comes after \"FlashSwf\" (item 10): the movie was already named with the value before it",
+      "12: comes after \"FlashSwf\" (item 10): the movie was already named with the value before it",
+      "13: is no bitmap the dialog can show (",
+      "14: \"9,0,124,0\" is no dotted version like 9.0.124.0: the version check reads what is not a number as 0",
+      "15: \"sub\\c.xml\" names folders: only \"c.xml\" is used, beside the movie",
+      "17: is no key the player knows: ignored",
+      "18: \"FlashNeedFileName\" is followed by \"x\", not a slot number of 0 or more: ignored",
+      "19: differs from \"FlashNeedFileData0\" only in letter case: ignored",
+      "20: \"FlashVars\" is given again at item 21: the later one wins",
+  };
+  ASSERT_EQ(lines.size(), expected.size()) << testing::PrintToString(lines);
+  for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].substr(0, expected[i].size()), expected[i]);
+  EXPECT_EQ(lines[12].substr(lines[12].size() - 13), "): no picture");
+}
+
+TEST(PackageCheck, TheMovieItsNamesAndNeedFiles) {
+  const auto swf = TinySwf();
+  // A sound package gives nothing to report; a Shift-JIS name whose second
+  // byte is a backslash is one file name.
+  Items clean;
+  clean.Text("GUID", "{6B1C2F4E}")
+      .Text("FlashSwfName", "movie.swf")
+      .Add("FlashSwf", swf)
+      .Text("FlashVersion", "9.0.124.0")
+      .Add("DialogImage", TinyBitmap())
+      .Int("FlashNeedFileCount", 2)
+      .Text("FlashNeedFileName1", "\x95\x5C.xml")
+      .Text("FlashNeedFileData1", "<x/>")
+      .Flag("FlashLoop", 2);
+  EXPECT_EQ(clean.Check(), std::vector<std::string>{});
+
+  auto check = [&](Items& I) { return I.Check(); };
+  Items hostile, noGuid, emptyGuid, noMovie, badNames, emptyItems;
+  hostile.Text("GUID", "..\\x").Add("FlashSwf", swf);
+  EXPECT_EQ(check(hostile), std::vector<std::string>{"0: \"..\\x\" is not a plain folder name: the movie is not extracted"});
+  noGuid.Add("FlashSwf", swf).Text("GUID", "{late}");
+  EXPECT_EQ(check(noGuid),
+            (std::vector<std::string>{
+                "0: comes with no GUID before it: the movie is written straight into the temporary directory as \".swf\"",
+                "1: comes after \"FlashSwf\" (item 0): the movie was already named with the value before it"}));
+  emptyGuid.Text("GUID", "").Add("FlashSwf", swf);
+  EXPECT_EQ(check(emptyGuid), std::vector<std::string>{"0: is empty: the movie gets no folder of its own and no name"});
+  noMovie.Int("FlashNeedFileCount", 1).Text("FlashNeedFileName0", "a").Text("FlashNeedFileData0", "x");
+  EXPECT_EQ(check(noMovie), std::vector<std::string>{"-1: no \"FlashSwf\" item: there is no movie to play, and need "
+                                                     "files are written only beside it"});
+  EXPECT_EQ(Items().Check(), std::vector<std::string>{"-1: no \"FlashSwf\" item: there is no movie to play"});
+  badNames.Text("GUID", "G")
+      .Text("FlashSwfName", "dir\\..")
+      .Add("FlashSwf", swf)
+      .Int("FlashNeedFileCount", 1)
+      .Text("FlashNeedFileName0", "nul.txt")
+      .Text("FlashNeedFileData0", "x");
+  EXPECT_EQ(check(badNames), (std::vector<std::string>{
+                                 "1: \"dir\\..\" is not a file name: the movie is named after the GUID",
+                                 "4: \"nul.txt\" is not a file name: not written"}));
+  emptyItems.Text("GUID", "G").Add("FlashSwf", {}).Add("DialogImage", {}).Int("FlashNeedFileCount", 1)
+      .Text("FlashNeedFileName0", "a.xml").Add("FlashNeedFileData0", {});
+  EXPECT_EQ(check(emptyItems), (std::vector<std::string>{"1: is empty: there is no movie to play",
+                                                        "2: is empty: the dialog shows no picture",
+                                                        "5: need-file slot 0 has no bytes in its data item: not written"}));
+}
+
+TEST(PackageCheck, SlotsDroppedOrFilledTwice) {
+  Items items;
+  items.Int("FlashNeedFileCount", 10)
+      .Text("FlashNeedFileName7", "seven.xml")
+      .Text("FlashNeedFileData7", "7")
+      .Text("FlashNeedFileName2", "two.xml")
+      .Text("FlashNeedFileName2", "deux.xml")
+      .Text("FlashNeedFileData2", "2")
+      .Int("FlashNeedFileCount", 5);
+  EXPECT_EQ(items.Check(), (std::vector<std::string>{
+                               "-1: no \"FlashSwf\" item: there is no movie to play, and need files are written only "
+                               "beside it",
+                               "0: \"FlashNeedFileCount\" is given again at item 6: the later one wins",
+                               "1: slot 7 is dropped by \"FlashNeedFileCount\" 5 at item 6: ignored",
+                               "2: slot 7 is dropped by \"FlashNeedFileCount\" 5 at item 6: ignored",
+                               "3: slot 2 gets its name again from item 4: the later one wins"}));
 }

@@ -2,8 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <limits>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#include <zlib.h>
+#endif
+
+#ifdef PL_ALLOC_COUNTER
+#include "bench/alloc_counter.h"
+#endif
 #include "package/exe_adder.h"
 #include "package/stream.h"
 #include "package/zlibex.h"
@@ -153,6 +163,17 @@ TEST(PackageReader, CorruptStreamRaisesDataErrorAndKeepsEarlierItems) {
     EXPECT_STREQ(e.what(), "data error");
     const EZLibError& base = e;  // the reader's errors share one base class
     (void)base;
+    // The package tool learns which record it was and where its data lies.
+    const auto* item = dynamic_cast<const EPackageItemError*>(&e);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->Fault().Record, 2);
+    const int64_t dataAt = static_cast<int64_t>(kStub.size()) + 8 + (4 + 5 + 1 + 4 + 1) + (4 + 6 + 1 + 4) +
+                           static_cast<int64_t>(Deflate(Bytes("22")).size()) + (4 + 3 + 1 + 4);
+    EXPECT_EQ(item->Fault().Offset, dataAt);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "record 2 at offset 0x%llx: data error",
+                  static_cast<unsigned long long>(dataAt));
+    EXPECT_EQ(item->Fault().Text(), expected);
   }
   TItemsGuard g{items};
   ASSERT_EQ(items.size(), 4u);
@@ -320,16 +341,166 @@ TEST(Decompress, OutputPastTheSizeLimitIsAnErrorNotAWrap) {
   std::free(out);
 }
 
-TEST(GarbledPackage, LyingCountNeverAllocatesMoreThanTheFileHolds) {
-  // 40 bytes: key, count 2^31-1, one real record, trailer.
+#if defined(__linux__)
+namespace {
+
+// Output blocks of up to 2 GiB backed by one MiB of memory, mapped again and
+// again over a reserved range: the byte at offset x is the byte at x mod
+// 1 MiB. Right for output that is all zeros, which is all the tests below
+// inflate into it. One block at a time.
+struct TAliasedBlocks {
+  static constexpr size_t kPiece = size_t{1} << 20;
+  static constexpr size_t kSpan = (size_t{1} << 31) + 8 * kPiece;
+  static inline int Fd = -1;
+  static inline uint8_t* Base = nullptr;
+  static inline size_t Mapped = 0;
+
+  static void* Resize(void* Block, size_t Size) {
+    if (Block != Base || Size > kSpan) return nullptr;
+    for (; Mapped < Size; Mapped += kPiece)
+      if (mmap(Base + Mapped, kPiece, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, Fd, 0) == MAP_FAILED)
+        return nullptr;
+    return Base;
+  }
+  static void* Allocate(size_t Size) {
+    if (Base) return nullptr;
+    Fd = memfd_create("pl-aliased-block", MFD_CLOEXEC);
+    if (Fd < 0 || ftruncate(Fd, kPiece) != 0) return nullptr;
+    void* range = mmap(nullptr, kSpan, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (range == MAP_FAILED) return nullptr;
+    Base = static_cast<uint8_t*>(range);
+    Mapped = 0;
+    return Resize(Base, Size);
+  }
+  static void Release(void*) {
+    if (Base) munmap(Base, kSpan);
+    if (Fd >= 0) close(Fd);
+    Base = nullptr;
+    Fd = -1;
+  }
+  static constexpr TBlockAllocator kAllocator = {Allocate, Resize, Release};
+};
+
+// Raw deflate blocks for Size zero bytes, ended by a full flush, so that the
+// segment stands alone and copies of it follow each other in one stream.
+std::vector<uint8_t> ZeroSegment(int64_t Size) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  static const std::vector<uint8_t> zeros(1 << 20, 0);
+  std::vector<uint8_t> out;
+  uint8_t buf[1 << 16];
+  for (int64_t left = Size;;) {
+    const auto n = static_cast<uInt>(std::min<int64_t>(left, static_cast<int64_t>(zeros.size())));
+    z.next_in = const_cast<Bytef*>(zeros.data());
+    z.avail_in = n;
+    left -= n;
+    const int flush = left == 0 ? Z_FULL_FLUSH : Z_NO_FLUSH;
+    do {
+      z.next_out = buf;
+      z.avail_out = sizeof buf;
+      deflate(&z, flush);
+      out.insert(out.end(), buf, buf + (sizeof buf - z.avail_out));
+    } while (z.avail_out == 0 || z.avail_in > 0);
+    if (left == 0) break;
+  }
+  deflateEnd(&z);
+  return out;
+}
+
+// A zlib stream that inflates to Size zero bytes, made without deflating them
+// all: one segment of 64 MiB repeated, then the rest.
+std::vector<uint8_t> ZerosStream(int64_t Size) {
+  constexpr int64_t kSegment = int64_t{1} << 26;
+  static const std::vector<uint8_t> whole = ZeroSegment(kSegment);
+  std::vector<uint8_t> out = {0x78, 0x9C};
+  for (int64_t i = 0; i < Size / kSegment; ++i) out.insert(out.end(), whole.begin(), whole.end());
+  if (Size % kSegment) {
+    const auto rest = ZeroSegment(Size % kSegment);
+    out.insert(out.end(), rest.begin(), rest.end());
+  }
+  out.push_back(0x03);  // an empty final block with fixed codes
+  out.push_back(0x00);
+  // Adler-32 of zeros: the byte sum stays 1, the sum of sums counts the bytes.
+  const auto adler = static_cast<uint32_t>((Size % 65521) << 16 | 1);
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(adler >> shift));
+  return out;
+}
+
+}  // namespace
+
+TEST(Decompress, TwoGibibytesAreInsufficientMemoryOneByteLessFits) {
+  // The helper's stream is sound: a small one inflates as zlib's own would.
+  {
+    const auto z = ZerosStream(100000);
+    void* out = nullptr;
+    int32_t size = 0;
+    DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 0);
+    EXPECT_EQ(size, 100000);
+    EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + size),
+              std::vector<uint8_t>(100000, 0));
+    std::free(out);
+  }
+  // 2^31 - 1 bytes: the largest item a signed 32-bit size holds.
+  {
+    const auto z = ZerosStream(std::numeric_limits<int32_t>::max());
+    void* out = nullptr;
+    int32_t size = 0;
+    DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 0, nullptr, INT32_MAX,
+                     TAliasedBlocks::kAllocator);
+    EXPECT_EQ(size, std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(out, TAliasedBlocks::Base);
+    TAliasedBlocks::Release(out);
+  }
+  // 2^31 bytes: an error, even when the caller allows more than 32 bits hold.
+  {
+    const auto z = ZerosStream(int64_t{1} << 31);
+    void* out = nullptr;
+    int32_t size = 0;
+    try {
+      DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 0, nullptr, int64_t{1} << 40,
+                       TAliasedBlocks::kAllocator);
+      ADD_FAILURE() << "no error; size " << size;
+      TAliasedBlocks::Release(out);
+    } catch (const EZDecompressionError& e) {
+      EXPECT_STREQ(e.what(), "insufficient memory");
+    }
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(TAliasedBlocks::Base, nullptr) << "the block went back";
+  }
+}
+#endif
+
+TEST(GarbledPackage, LyingCountNeverAllocatesMoreThanTheBodyHolds) {
+  // Key, count 2^31-1, one real record holding 1 MiB, trailer.
   TByteWriter w;
-  w.I32(0).I32(std::numeric_limits<int32_t>::max()).I32(1).Raw("A").U8(0).I32(1).Raw("x");
+  w.I32(0).I32(std::numeric_limits<int32_t>::max()).I32(1).Raw("A").U8(0).I32(1 << 20);
+  w.Raw(std::vector<uint8_t>(1 << 20, 'd'));
   w.Trailer();
-  auto items = ReadFrom(w.Out);
+  TMemoryStream s(w.Out);
+  TItemTypes items;
+  TPackageFault fault;
+#ifdef PL_ALLOC_COUNTER
+  ASSERT_TRUE(AllocCounterActive());
+  ResetAllocPeak();
+  const int64_t before = AllocStats().Live;
+#endif
+  ReadExeItems(s, items, &fault);
   TItemsGuard g{items};
+#ifdef PL_ALLOC_COUNTER
+  // The one record's data and little else: entries for records the count
+  // claims but the body cannot hold would cost some 48 bytes for every 9
+  // bytes of body, five times the file.
+  const int64_t peak = AllocStats().Peak - before;
+  EXPECT_LE(peak, static_cast<int64_t>(w.Out.size()) * 3 / 2) << peak << " bytes for a " << w.Out.size() << "-byte file";
+  EXPECT_GE(peak, 1 << 20);  // the counter saw the data block
+#endif
   ASSERT_EQ(items.size(), 1u);  // the one complete record, nothing more
   EXPECT_EQ(items[0].Name, "A");
-  EXPECT_EQ(DataOf(items[0]), "x");
+  EXPECT_EQ(items[0].Size, 1 << 20);
+  EXPECT_EQ(fault.Record, 1);
+  EXPECT_EQ(fault.Offset, static_cast<int64_t>(w.Out.size()) - kTrailerSize);
+  EXPECT_EQ(fault.Reason, "the body ends here, but the item count announces 2147483647 records");
 }
 
 TEST(GarbledPackage, BodyLengthOutsideTheFileGivesNothing) {
@@ -338,6 +509,12 @@ TEST(GarbledPackage, BodyLengthOutsideTheFileGivesNothing) {
     TByteWriter w;
     w.Raw(kStub).I32(0).I32(1).I32(1).Raw("A").U8(0).I32(0).I64(length).Raw("PLWS");
     EXPECT_TRUE(ReadFrom(w.Out).empty()) << length;
+    TMemoryStream s(w.Out);
+    TItemTypes items;
+    TPackageFault fault;
+    ReadExeItems(s, items, &fault);
+    EXPECT_EQ(fault.Text(), "offset 0x3b: body length " + std::to_string(length) +
+                                " does not fit the 59 bytes before the trailer");
   }
   // A body length shorter than key + count.
   TByteWriter w;
@@ -355,22 +532,55 @@ TEST(GarbledPackage, TruncatedRecordEndsTheListWithCompletedRecords) {
     w.Trailer(start);
     return w.Out;
   };
-  const std::vector<std::pair<const char*, std::function<void(TByteWriter&)>>> cases = {
-      {"huge name length", [](TByteWriter& w) { w.I32(0x7FFFFFFF).Raw("zz"); }},
-      {"name past the body", [](TByteWriter& w) { w.I32(10).Raw("abc"); }},
-      {"huge data length", [](TByteWriter& w) { w.I32(1).Raw("B").U8(0).I32(0x7FFFFFF0).Raw("abc"); }},
-      {"huge compressed length", [](TByteWriter& w) { w.I32(1).Raw("B").U8(1).I32(1 << 30); }},
-      {"no flag byte", [](TByteWriter& w) { w.I32(1).Raw("B"); }},
-      {"half a length", [](TByteWriter& w) { w.I32(1).Raw("B").U8(0).U8(3).U8(0); }},
-      {"nothing after the first", [](TByteWriter&) {}},
+  // Each case: the tail after the first record, where the fault lies (from
+  // the second record's start) and what it says.
+  struct TCase {
+    const char* What;
+    std::function<void(TByteWriter&)> Tail;
+    int64_t FaultAt;
+    std::string Reason;
   };
-  for (const auto& [what, tail] : cases) {
-    auto items = ReadFrom(make(tail));
+  const std::vector<TCase> cases = {
+      {"huge name length", [](TByteWriter& w) { w.I32(0x7FFFFFFF).Raw("zz"); }, 0,
+       "name length 2147483647 exceeds the 2 bytes left"},
+      {"name past the body", [](TByteWriter& w) { w.I32(10).Raw("abc"); }, 0, "name length 10 exceeds the 3 bytes left"},
+      {"huge data length", [](TByteWriter& w) { w.I32(1).Raw("B").U8(0).I32(0x7FFFFFF0).Raw("abc"); }, 6,
+       "data length 2147483632 exceeds the 3 bytes left"},
+      {"huge compressed length", [](TByteWriter& w) { w.I32(1).Raw("B").U8(1).I32(1 << 30); }, 6,
+       "data length 1073741824 exceeds the 0 bytes left"},
+      {"no flag byte", [](TByteWriter& w) { w.I32(1).Raw("B"); }, 5, "the stored flag and the data length are cut short"},
+      {"half a length", [](TByteWriter& w) { w.I32(1).Raw("B").U8(0).U8(3).U8(0); }, 5,
+       "the stored flag and the data length are cut short"},
+      {"half a name length", [](TByteWriter& w) { w.U8(1).U8(0); }, 0, "the name length is cut short: 2 bytes left"},
+      {"nothing after the first", [](TByteWriter&) {}, 0,
+       "the body ends here, but the item count announces 3 records"},
+  };
+  const int64_t second = static_cast<int64_t>(kStub.size()) + 8 + 4 + 2 + 1 + 4 + 2;
+  for (const auto& c : cases) {
+    TMemoryStream s(make(c.Tail));
+    TItemTypes items;
+    TPackageFault fault;
+    ReadExeItems(s, items, &fault);
     TItemsGuard g{items};
-    ASSERT_EQ(items.size(), 1u) << what;
-    EXPECT_EQ(items[0].Name, "ok") << what;
-    EXPECT_EQ(DataOf(items[0]), "v1") << what;
+    ASSERT_EQ(items.size(), 1u) << c.What;
+    EXPECT_EQ(items[0].Name, "ok") << c.What;
+    EXPECT_EQ(DataOf(items[0]), "v1") << c.What;
+    EXPECT_EQ(fault.Record, 1) << c.What;
+    EXPECT_EQ(fault.Offset, second + c.FaultAt) << c.What;
+    EXPECT_EQ(fault.Reason, c.Reason) << c.What;
   }
+
+  // A whole package leaves no fault; a file without one neither.
+  TMemoryStream whole(WithPackage(kStub, 0, {StoredItem("a", "1")}));
+  TItemTypes items;
+  TPackageFault fault{5, 5, "stale"};
+  ReadExeItems(whole, items, &fault);
+  TItemsGuard g{items};
+  EXPECT_TRUE(fault.Empty());
+  TMemoryStream none(kStub);
+  fault.Reason = "stale";
+  ReadExeItems(none, items, &fault);
+  EXPECT_TRUE(fault.Empty());
 }
 
 TEST(GarbledPackage, NegativeLengthsMeanNoData) {

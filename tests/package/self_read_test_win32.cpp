@@ -113,6 +113,15 @@ TEST(SelfRead, ExecutablePackedByPlwsReadsItsOwnPackage) {
   EXPECT_EQ(RunProcess("\"" + plws + "\" list \"" + packed + "\"").ExitCode, 0u);
   EXPECT_EQ(RunProcess("\"" + plws + "\" list \"" + dir + "m.plws\"").ExitCode, 1u);
   EXPECT_EQ(RunProcess("\"" + plws + "\" frobnicate").ExitCode, 2u);
+
+  // It extracts only new files, and packs them back into the same file.
+  const std::string out = dir + "extracted";
+  const std::string again = dir + "again.exe";
+  ASSERT_EQ(RunProcess("\"" + plws + "\" extract \"" + packed + "\" \"" + out + "\"").ExitCode, 0u);
+  EXPECT_TRUE(FileExists(out + "\\stub.bin"));
+  ASSERT_EQ(RunProcess("\"" + plws + "\" pack --out \"" + again + "\" \"" + out + "\\manifest.plws\"").ExitCode, 0u);
+  EXPECT_EQ(ReadTextFile(again), ReadTextFile(packed));
+  EXPECT_EQ(RunProcess("\"" + plws + "\" extract \"" + packed + "\" \"" + out + "\"").ExitCode, 1u);
 }
 
 TEST(SelfRead, PackedSampleSaverKeepsItsVersionIconAndManifestAndHasNoString1) {

@@ -1,6 +1,13 @@
 // Typed stream reads: byte order, sign, and short reads.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <utility>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "package/stream.h"
 #include "package/stream_utils.h"
 #include "tests/support/package_builder.h"
@@ -35,8 +42,24 @@ TEST(StreamReads, SeekBeforeStartFails) {
   EXPECT_EQ(ReadByte(s), 'd');
 }
 
-TEST(FileStream, MissingFileFailsToOpen) {
+TEST(FileStream, OnlyExistingFilesOpen) {
   EXPECT_THROW(TFileReadStream("/nonexistent/file"), EFOpenError);
+#ifndef _WIN32
+  // A directory or a FIFO is refused at once, never read or waited on.
+  const auto dir = std::filesystem::temp_directory_path() / ("pl_stream_test_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string fifo = (dir / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const auto& [path, kind] : {std::pair{dir.string(), "a directory"}, std::pair{fifo, "a FIFO"}}) {
+    try {
+      TFileReadStream s(path);
+      ADD_FAILURE() << path << " opened";
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(std::string(e.what()), path + ": " + kind + ", not a file to read");
+    }
+  }
+  std::filesystem::remove_all(dir);
+#endif
   TTempFile f(Bytes("xyz"));
   TFileReadStream s(f.Path);
   EXPECT_EQ(s.Size(), 3);

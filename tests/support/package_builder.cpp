@@ -7,11 +7,40 @@
 #include <random>
 #include <stdexcept>
 
+#include <zlib.h>
+
 #include "package/zlibex.h"
 
 std::vector<uint8_t> Deflate(const std::vector<uint8_t>& B) { return CompressBuffer(B.data(), B.size()); }
 
 std::vector<uint8_t> Bytes(const std::string& S) { return std::vector<uint8_t>(S.begin(), S.end()); }
+
+std::vector<uint8_t> DeflateAtLevel(const std::vector<uint8_t>& B, int Level) {
+  uLongf size = compressBound(static_cast<uLong>(B.size()));
+  std::vector<uint8_t> out(size);
+  if (compress2(out.data(), &size, B.data(), static_cast<uLong>(B.size()), Level) != Z_OK)
+    throw std::runtime_error("compress2 failed");
+  out.resize(size);
+  return out;
+}
+
+std::vector<uint8_t> TinyBitmap() {
+  TByteWriter w;
+  w.Raw("BM").I32(14 + 40 + 8).I32(0).I32(14 + 40);                  // file header
+  w.I32(40).I32(2).I32(1).U8(1).U8(0).U8(24).U8(0).I32(0).I32(8);    // info header: 2x1, 24 bits
+  w.I32(2835).I32(2835).I32(0).I32(0);
+  w.U8(0x00).U8(0x00).U8(0xFF).U8(0xFF).U8(0x00).U8(0x00).U8(0).U8(0);  // red, blue, row padding
+  return w.Out;
+}
+
+std::vector<uint8_t> TinySwf() {
+  TByteWriter w;
+  w.Raw("FWS").U8(6).I32(20);                                 // signature, version, file length
+  w.U8(0x50).U8(0).U8(0).U8(0).U8(0).U8(0);                   // frame rectangle, 10-bit fields, all 0
+  w.U8(0).U8(12).U8(1).U8(0);                                 // 12 frames a second, one frame
+  w.U8(0).U8(0);                                              // End
+  return w.Out;
+}
 
 std::vector<uint8_t> WithPackage(const std::vector<uint8_t>& Stub, int32_t Key,
                                  const std::vector<TPackageRecord>& Records) {

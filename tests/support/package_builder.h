@@ -10,6 +10,13 @@
 // The bytes of a raw zlib stream of Bytes (compressed with the default level).
 std::vector<uint8_t> Deflate(const std::vector<uint8_t>& Bytes);
 std::vector<uint8_t> Bytes(const std::string& S);
+// The same bytes deflated at another zlib level (0 gives stored blocks).
+std::vector<uint8_t> DeflateAtLevel(const std::vector<uint8_t>& Bytes, int Level);
+
+// A 2x1 bitmap file (24 bits per pixel): a "DialogImage" the dialog can show.
+std::vector<uint8_t> TinyBitmap();
+// The first bytes of an uncompressed SWF movie: what "FlashSwf" must start with.
+std::vector<uint8_t> TinySwf();
 
 // Stub followed by a package.
 std::vector<uint8_t> WithPackage(const std::vector<uint8_t>& Stub, int32_t Key,

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -97,6 +98,7 @@ class TPlws {
   }
 
   std::string Out() const { return ReadFile(FOut); }
+  pid_t Pid() const { return FPid; }
   std::string Err() const { return ReadFile(FErr); }
   bool Running() const { return FPid > 0; }
 
@@ -444,9 +446,15 @@ TEST(PlayServer, ServesOnlyItsOwnFilesToItsOwnHost) {
   ASSERT_TRUE(run.WaitForOutput("started Chromium", 30s)) << run.Out() << run.Err();
   for (int i = 0; i < 100 && !fs::exists(args); ++i) std::this_thread::sleep_for(100ms);
   const std::string argText = ReadFile(args);
+  // The browser gets a page of the private folder, which leads on to the
+  // server: the token never shows in a command line other users can read.
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(argText, m, std::regex("http://127\\.0\\.0\\.1:(\\d+)/\n$"))) << argText;
+  ASSERT_TRUE(std::regex_search(argText, m, std::regex("\nfile://(/[^\n]*/start\\.html)\n$"))) << argText;
+  const std::string start = ReadFile(std::string(m[1]));
+  ASSERT_TRUE(std::regex_search(start, m, std::regex("http://127\\.0\\.0\\.1:(\\d+)/([0-9a-f]{32})/"))) << start;
   const int port = std::stoi(m[1]);
+  const std::string root = "/" + std::string(m[2]) + "/";
+  EXPECT_EQ(argText.find(std::string(m[2])), std::string::npos) << argText;
   EXPECT_NE(argText.find("--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1\n"), std::string::npos);
   EXPECT_NE(argText.find("--kiosk\n"), std::string::npos);
 
@@ -460,28 +468,28 @@ TEST(PlayServer, ServesOnlyItsOwnFilesToItsOwnHost) {
                                              "temp/{5E1F0C2A-PLAY}/{5E1F0C2A-PLAY}.swf"}));
   EXPECT_NE(run.Out().find("refused: need file 2"), std::string::npos) << run.Out();
 
-  THttpAnswer a = Get(port, "/");
+  THttpAnswer a = Get(port, root);
   EXPECT_EQ(a.Status, 200);
   EXPECT_NE(a.Head.find("Content-Type: text/html"), std::string::npos);
   EXPECT_NE(a.Body.find("\"a=1\\u0026plumexmode=normal\""), std::string::npos) << a.Body;
-  a = Get(port, "/ruffle/ruffle.js");
+  a = Get(port, root + "ruffle/ruffle.js");
   EXPECT_EQ(a.Status, 200);
   EXPECT_NE(a.Head.find("Content-Type: text/javascript"), std::string::npos);
   const char* source = std::getenv("PL_SOURCE_DIR");
   ASSERT_TRUE(source);
   for (const auto& e : fs::directory_iterator(std::string(source) + "/node_modules/@ruffle-rs/ruffle"))
     if (e.path().extension() == ".wasm") {
-      a = Http(port, "HEAD /ruffle/" + e.path().filename().string() + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+      a = Http(port, "HEAD " + root + "ruffle/" + e.path().filename().string() + " HTTP/1.1\r\nHost: 127.0.0.1:" +
                          std::to_string(port) + "\r\n\r\n");
       EXPECT_EQ(a.Status, 200);
       EXPECT_NE(a.Head.find("Content-Type: application/wasm"), std::string::npos);
       EXPECT_EQ(a.Body, "");
     }
-  a = Get(port, "/m/%7B5E1F0C2A-PLAY%7D/evil.xml");
+  a = Get(port, root + "m/%7B5E1F0C2A-PLAY%7D/evil.xml");
   EXPECT_EQ(a.Status, 200);
   EXPECT_NE(a.Head.find("Content-Type: text/xml"), std::string::npos);
   EXPECT_EQ(a.Body, "<e/>");
-  a = Get(port, "/m/%7B5E1F0C2A-PLAY%7D/%7B5E1F0C2A-PLAY%7D.swf");
+  a = Get(port, root + "m/%7B5E1F0C2A-PLAY%7D/%7B5E1F0C2A-PLAY%7D.swf");
   EXPECT_EQ(a.Status, 200);
   EXPECT_NE(a.Head.find("Content-Type: application/x-shockwave-flash"), std::string::npos);
   EXPECT_EQ(a.Body.substr(0, 3), "FWS");
@@ -489,18 +497,62 @@ TEST(PlayServer, ServesOnlyItsOwnFilesToItsOwnHost) {
   // Nothing outside the extracted files, whatever the path says.
   for (const char* bad : {"/m/../profile", "/m/%2e%2e/browser.log", "/m/x/../../browser.log", "/m/..%2Fbrowser.log",
                           "/ruffle/../../package.json", "/ruffle/%2e%2e%2fpackage.json"})
-    EXPECT_EQ(Get(port, bad).Status, 400) << bad;
-  EXPECT_EQ(Get(port, "/m/nothing.swf").Status, 404);
-  EXPECT_EQ(Get(port, "/ruffle/.hidden").Status, 404);
-  EXPECT_EQ(Get(port, "/", "example.com").Status, 403);
-  EXPECT_EQ(Get(port, "/", "localhost:" + std::to_string(port)).Status, 403);
-  EXPECT_EQ(Http(port, "POST / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n").Status, 405);
+    EXPECT_EQ(Get(port, root + (bad + 1)).Status, 400) << bad;
+  EXPECT_EQ(Get(port, root + "m/nothing.swf").Status, 404);
+  EXPECT_EQ(Get(port, root + "ruffle/.hidden").Status, 404);
+  EXPECT_EQ(Get(port, root, "example.com").Status, 403);
+  EXPECT_EQ(Get(port, root, "localhost:" + std::to_string(port)).Status, 403);
+  EXPECT_EQ(Http(port, "POST " + root + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n").Status, 405);
   EXPECT_EQ(Http(port, "garbage\r\n\r\n").Status, 400);
   EXPECT_TRUE(run.Running());
 
+  // Without the run's token nothing is served and nothing ends the run.
+  std::string wrong = root;
+  wrong[1] = wrong[1] == '0' ? '1' : '0';
+  for (const std::string& target : {std::string("/"), std::string("/event?kind=end&reason=intruder"),
+                                    std::string("/m/%7B5E1F0C2A-PLAY%7D/%7B5E1F0C2A-PLAY%7D.swf"),
+                                    std::string("/ruffle/ruffle.js"), wrong + "event?kind=end&reason=guess",
+                                    root.substr(0, root.size() - 1)}) {
+    a = Get(port, target);
+    EXPECT_EQ(a.Status, 403) << target;
+    EXPECT_EQ(a.Body.find("FWS"), std::string::npos) << target;
+  }
+  EXPECT_TRUE(run.StillRunningAfter(500ms)) << run.Out();
+  EXPECT_EQ(run.Out().find("ended:"), std::string::npos) << run.Out();
+
+  // A few connections at once: idle ones past the limit wait unaccepted.
+  {
+    auto sockets = [&] {
+      int n = 0;
+      for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(run.Pid()) + "/fd")) {
+        std::error_code ec;
+        n += fs::read_symlink(e.path(), ec).string().rfind("socket:", 0) == 0;
+      }
+      return n;
+    };
+    std::vector<int> idle;
+    for (int i = 0; i < 12; ++i) {
+      const int fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_port = htons(static_cast<uint16_t>(port));
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+      idle.push_back(fd);
+    }
+    const int listening = 1, limit = 8;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (sockets() < listening + limit && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    int most = 0;
+    for (int i = 0; i < 25; ++i, std::this_thread::sleep_for(20ms)) most = std::max(most, sockets());
+    EXPECT_EQ(most, listening + limit);
+    for (int fd : idle) close(fd);
+    EXPECT_EQ(Get(port, root).Status, 200);  // served once the idle ones are gone
+  }
+
   // The page reports the end; the server's side ends the browser by its id.
   const pid_t browser = run.BrowserPid();
-  EXPECT_EQ(Get(port, "/event?kind=end&reason=test").Status, 204);
+  EXPECT_EQ(Get(port, root + "event?kind=end&reason=test").Status, 204);
   EXPECT_EQ(run.Wait(30s), 0) << run.Out() << run.Err();
   EXPECT_NE(run.Out().find("ended: input (test)"), std::string::npos);
   EXPECT_TRUE(ProcessGone(browser));

@@ -229,6 +229,20 @@ TEST(RequestTarget, RoutesAndTraversal) {
   EXPECT_EQ(PercentEncodeSegment("{G} a/b%"), "%7BG%7D%20a%2Fb%25");
 }
 
+TEST(RequestTarget, OnlyPathsWithTheRunTokenReachTheRoutes) {
+  const std::string token = "9f86d081884c7d659a2feaa0c55ad015";
+  EXPECT_EQ(StripRunToken("/" + token + "/", token), std::optional<std::string>("/"));
+  EXPECT_EQ(StripRunToken("/" + token + "/event?kind=end", token), std::optional<std::string>("/event?kind=end"));
+  EXPECT_EQ(StripRunToken("/" + token + "/m/G/x.swf", token), std::optional<std::string>("/m/G/x.swf"));
+  std::string wrong = token;
+  wrong.back() = '6';
+  for (const std::string& t : {std::string("/"), std::string("/event?kind=end"), "/" + token, "/" + token + "x/",
+                               "/" + wrong + "/", "//" + token + "/", token + "/", "/" + token.substr(1) + "/",
+                               "/" + token.substr(0, 31) + "//", std::string()})
+    EXPECT_FALSE(StripRunToken(t, token)) << t;
+  EXPECT_FALSE(StripRunToken("//", ""));  // no token, no way in
+}
+
 TEST(MimeTypes, ByExtension) {
   EXPECT_EQ(MimeTypeFor("/r/x.wasm"), "application/wasm");
   EXPECT_EQ(MimeTypeFor("/r/ruffle.js"), "text/javascript");
@@ -318,6 +332,14 @@ TEST(PageText, JsonAndTheScriptItLivesIn) {
   EXPECT_NE(page.find("\"movie\":\"/m/G/G.swf\""), std::string::npos);
   EXPECT_NE(page.find("allowScriptAccess: true"), std::string::npos);
   EXPECT_NE(page.find("addFSCommandHandler"), std::string::npos);
+  // Every address the page uses starts with the run's root.
+  c.Root = "/0123abcd/";
+  const std::string rooted = BuildPlayPage(c);
+  EXPECT_NE(rooted.find("<script src=\"/0123abcd/ruffle/ruffle.js\">"), std::string::npos);
+  EXPECT_NE(rooted.find("\"root\":\"/0123abcd/\""), std::string::npos);
+  EXPECT_NE(rooted.find("fetch(cfg.root + \"event?\""), std::string::npos);
+  EXPECT_NE(rooted.find("publicPath: cfg.root + \"ruffle/\""), std::string::npos);
+  EXPECT_EQ(rooted.find("\"/ruffle/"), std::string::npos);
 
   EXPECT_EQ(AnsiToUtf8("plain"), "plain");
   EXPECT_EQ(AnsiToUtf8("\xE8\xA1\xA8"), "\xE8\xA1\xA8");  // already UTF-8

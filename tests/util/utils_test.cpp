@@ -123,6 +123,10 @@ TEST(TextUtils, VersionAtLeast) {
   EXPECT_FALSE(VersionAtLeast("x.1", "1.1"));
   EXPECT_FALSE(VersionAtLeast("1a.0", "1.0"));      // a part must be a whole number
   EXPECT_FALSE(VersionAtLeast("99999999999.0", "1.0"));  // beyond 32 bits: 0
+  // Which texts it reads as written.
+  for (const char* v : {"9.0.124.0", "7", "10.0", "0.0.0.0"}) EXPECT_TRUE(IsDottedVersion(v)) << v;
+  for (const char* v : {"", "9,0,124,0", "9.0.", ".9", "9..0", "x.1", "1a.0", "-1.0", "+1.0", " 9.0", "99999999999.0"})
+    EXPECT_FALSE(IsDottedVersion(v)) << v;
   EXPECT_TRUE(VersionAtLeast("0.5", "-1.9"));
   EXPECT_TRUE(VersionAtLeast("007.0", "7.0"));
   EXPECT_TRUE(VersionAtLeast("9.0", " 9.0"));  // a blank before a number is no fault

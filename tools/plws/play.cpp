@@ -1,13 +1,12 @@
 #include "tools/plws/play.h"
 
-#include <iconv.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "package/zlibex.h"
+#include "tools/plws/platform.h"
 #include "tools/plws/plws.h"
 
 // ---------------------------------------------------------------- arguments
@@ -125,26 +124,11 @@ void AppendUtf8(std::string& Out, uint32_t Cp) {
   }
 }
 
-std::optional<std::string> FromShiftJis(const std::string& Text) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  std::string out(Text.size() * 3 + 4, '\0');
-  char* in = const_cast<char*>(Text.data());
-  size_t inLeft = Text.size();
-  char* o = out.data();
-  size_t outLeft = out.size();
-  const size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
-  iconv_close(cd);
-  if (r == static_cast<size_t>(-1) || inLeft) return std::nullopt;
-  out.resize(out.size() - outLeft);
-  return out;
-}
-
 }  // namespace
 
 std::string AnsiToUtf8(const std::string& Text) {
   if (IsValidUtf8(Text)) return Text;
-  if (auto sjis = FromShiftJis(Text)) return *sjis;
+  if (auto sjis = ShiftJisToUtf8(Text)) return *sjis;
   std::string out;
   for (unsigned char c : Text) AppendUtf8(out, c);
   return out;
@@ -211,7 +195,8 @@ TPageConfig PageConfigFor(const TPlayerSettings& S, bool Preview, const std::str
 std::string BuildPlayPage(const TPageConfig& C) {
   auto b = [](bool v) { return v ? "true" : "false"; };
   std::string config = "{";
-  config += "\"movie\":" + JsonString(C.MovieUrl);
+  config += "\"root\":" + JsonString(C.Root);
+  config += ",\"movie\":" + JsonString(C.MovieUrl);
   config += ",\"base\":" + JsonString(C.BaseUrl);
   config += ",\"flashVars\":" + JsonString(C.FlashVars);
   config += ",\"preview\":" + std::string(b(C.Preview));
@@ -227,7 +212,7 @@ std::string BuildPlayPage(const TPageConfig& C) {
 <html><head><meta charset="utf-8"><title>plws play</title>
 <style>html,body{margin:0;width:100%;height:100%;overflow:hidden;background:#000}
 ruffle-player{display:block;width:100vw;height:100vh})" + cursor + R"(</style>
-<script src="/ruffle/ruffle.js"></script>
+<script src=")" + C.Root + R"(ruffle/ruffle.js"></script>
 </head><body>
 <script>
 "use strict";
@@ -235,7 +220,7 @@ ruffle-player{display:block;width:100vw;height:100vh})" + cursor + R"(</style>
   const cfg = )" + config + R"(;
   // Everything the player does that matters to the run goes to the local server.
   const report = (fields) =>
-    fetch("/event?" + new URLSearchParams(fields).toString(), {cache: "no-store"}).catch(() => {});
+    fetch(cfg.root + "event?" + new URLSearchParams(fields).toString(), {cache: "no-store"}).catch(() => {});
 
   if (cfg.preview) {
     // A previewed movie gets no mouse, keyboard or touch input at all.
@@ -275,7 +260,7 @@ ruffle-player{display:block;width:100vw;height:100vh})" + cursor + R"(</style>
     url: cfg.movie, base: cfg.base, parameters: cfg.flashVars,
     autoplay: "on", unmuteOverlay: "hidden", splashScreen: false,
     scale: cfg.scale, letterbox: "off", contextMenu: cfg.menu ? "on" : "off",
-    allowScriptAccess: true, openUrlMode: "deny", publicPath: "/ruffle/",
+    allowScriptAccess: true, openUrlMode: "deny", publicPath: cfg.root + "ruffle/",
     warnOnUnsupportedContent: false, showSwfDownload: false,
   };
   if (cfg.quality) options.quality = cfg.quality;
@@ -428,6 +413,16 @@ TRequestTarget ParseRequestTarget(const std::string& Target) {
   return t;
 }
 
+std::optional<std::string> StripRunToken(const std::string& Target, const std::string& Token) {
+  if (Token.empty() || Target.size() < Token.size() + 2 || Target[0] != '/' || Target[Token.size() + 1] != '/')
+    return std::nullopt;
+  // Every byte is compared, so the answer takes as long whatever the guess.
+  unsigned char differ = 0;
+  for (size_t i = 0; i < Token.size(); ++i) differ |= static_cast<unsigned char>(Target[i + 1] ^ Token[i]);
+  if (differ) return std::nullopt;
+  return Target.substr(Token.size() + 1);
+}
+
 bool FsCommandEndsRun(const std::string& Command, bool Preview) {
   if (Preview || Command.size() != 4) return false;
   std::string lower = Command;
@@ -478,10 +473,6 @@ std::vector<std::string> BrowserArgs(const TBrowserLaunch& L) {
 }
 
 // ---------------------------------------------------------------------- SWF
-
-bool LooksLikeSwf(const uint8_t* B, int32_t Size) {
-  return B && Size >= 8 && (B[0] == 'F' || B[0] == 'C' || B[0] == 'Z') && B[1] == 'W' && B[2] == 'S';
-}
 
 std::optional<std::vector<uint8_t>> SwfStopAtLastFrame(const std::vector<uint8_t>& Swf) {
   if (!LooksLikeSwf(Swf.data(), static_cast<int32_t>(Swf.size())) || Swf[0] == 'Z') return std::nullopt;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/catalogue.h"  // LooksLikeSwf
 #include "app/settings.h"
 
 struct TPlayOptions {
@@ -25,6 +26,7 @@ TPlayOptions ParsePlayArgs(const std::vector<std::string>& Args);
 // What the page hands Ruffle and how it treats input, from the settings the
 // saver would apply in that mode.
 struct TPageConfig {
+  std::string Root = "/";  // the path every request starts with: "/<token>/"
   std::string MovieUrl;   // absolute path on the local server
   std::string BaseUrl;    // folder of the movie: relative loads find need files
   std::string FlashVars;  // UTF-8
@@ -69,6 +71,12 @@ struct TRequestTarget {
 // "..", or that holds "/", "\" or NUL once decoded, makes the target Bad.
 TRequestTarget ParseRequestTarget(const std::string& Target);
 
+// The server answers only requests whose path starts with "/<Token>/", the
+// random token of the run, so another local user can neither fetch the
+// movie nor report the end. The target with that prefix cut to "/", or
+// nullopt when it does not carry the token.
+std::optional<std::string> StripRunToken(const std::string& Target, const std::string& Token);
+
 std::string PercentDecode(const std::string& Text, bool& Ok);
 std::string PercentEncodeSegment(const std::string& Text);
 
@@ -92,8 +100,6 @@ std::vector<std::string> BrowserArgs(const TBrowserLaunch& Launch);
 // does what Loop off does; nullopt when the movie cannot take one (not a
 // SWF, LZMA-compressed, damaged, or ActionScript 3, which ignores it).
 std::optional<std::vector<uint8_t>> SwfStopAtLastFrame(const std::vector<uint8_t>& Swf);
-// Whether Bytes start like a SWF file ("FWS", "CWS" or "ZWS").
-bool LooksLikeSwf(const uint8_t* Bytes, int32_t Size);
 
 // A little JSON for the DevTools messages of a screenshot run.
 struct TJson {

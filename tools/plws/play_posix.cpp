@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -94,14 +95,35 @@ bool SendAll(int Fd, const char* Data, size_t Size) {
 
 // ------------------------------------------------------------------- server
 
+// The run's token: 128 bits from the kernel's random source, in hex.
+std::string MakeRunToken() {
+  uint8_t bytes[16];
+  for (size_t done = 0; done < sizeof bytes;) {
+    const ssize_t n = getrandom(bytes + done, sizeof bytes - done, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw EPlwsError(std::string("no random bytes for the server's token: ") + std::strerror(errno));
+    done += static_cast<size_t>(n);
+  }
+  static const char hex[] = "0123456789abcdef";
+  std::string token;
+  for (uint8_t b : bytes) token += {hex[b >> 4], hex[b & 15]};
+  return token;
+}
+
 // A tiny HTTP/1.1 server on 127.0.0.1: the page, the player's files, the
-// extracted files and the page's reports; nothing else. One thread accepts,
-// one thread serves each connection (the browser keeps idle ones open).
+// extracted files and the page's reports; nothing else, and only for
+// requests that carry the run's token. One thread accepts, one thread serves
+// each connection, a few at a time.
 class TServer {
  public:
-  TServer(std::string Page, std::string RuffleDir, std::string ServedDir, TEventQueue& Events, TLog& Log)
-      : FPage(std::move(Page)), FRuffleDir(std::move(RuffleDir)), FServedDir(std::move(ServedDir)),
-        FEvents(Events), FLog(Log) {}
+  // More than the browser opens to one server, few enough that nobody can
+  // tie up the machine with connections.
+  static constexpr size_t kMaxConnections = 8;
+
+  TServer(std::string Page, std::string Token, std::string RuffleDir, std::string ServedDir, TEventQueue& Events,
+          TLog& Log)
+      : FPage(std::move(Page)), FToken(std::move(Token)), FRuffleDir(std::move(RuffleDir)),
+        FServedDir(std::move(ServedDir)), FEvents(Events), FLog(Log) {}
   ~TServer() { Stop(); }
   TServer(const TServer&) = delete;
   TServer& operator=(const TServer&) = delete;
@@ -160,9 +182,12 @@ class TServer {
 
   void AcceptLoop() {
     while (!FStopping) {
-      pollfd p[2] = {{FListen, POLLIN, 0}, {FWake[0], POLLIN, 0}};
-      const int r = poll(p, 2, 1000);
+      // While every slot is taken, new connections wait in the listen queue.
+      const bool full = FConnections.size() >= kMaxConnections;
+      pollfd p[2] = {{FWake[0], POLLIN, 0}, {FListen, POLLIN, 0}};
+      const int r = poll(p, full ? 1 : 2, full ? 50 : 1000);
       Reap();
+      std::swap(p[0], p[1]);
       if (r < 0 && errno != EINTR) break;
       if (p[1].revents) break;
       if (!(p[0].revents & POLLIN)) continue;
@@ -299,8 +324,11 @@ class TServer {
       status = Plain(Fd, 403, headOnly);
     } else if (method != "GET" && method != "HEAD") {
       status = Plain(Fd, 405, false);
+    } else if (const auto inRun = StripRunToken(target, FToken); !inRun) {
+      // Without the token nothing is served and nothing reported: the run goes on.
+      status = Plain(Fd, 403, headOnly);
     } else {
-      const TRequestTarget t = ParseRequestTarget(target);
+      const TRequestTarget t = ParseRequestTarget(*inRun);
       switch (t.Kind) {
         case TRequestTarget::Page:
           status = 200;
@@ -334,7 +362,7 @@ class TServer {
               Printable(target) + " -> " + std::to_string(status));
   }
 
-  const std::string FPage, FRuffleDir, FServedDir;
+  const std::string FPage, FToken, FRuffleDir, FServedDir;
   std::string FServedReal, FHost;
   TEventQueue& FEvents;
   TLog& FLog;
@@ -654,6 +682,23 @@ std::string UrlOf(const std::string& Path, const std::string& Root) {
   return url;
 }
 
+// A page that sends the browser on to Url at once; its file:// address.
+std::string WriteStartPage(const std::string& Path, const std::string& Url) {
+  const std::string page = "<!DOCTYPE html><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"0;url=" +
+                           Url + "\"><script>location.replace(" + JsonString(Url) + ")</script>\n";
+  const int fd = open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const bool ok = fd >= 0 && write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size());
+  if ((fd >= 0 && close(fd) != 0) || !ok) throw EPlwsError(Path + ": cannot write: " + std::strerror(errno));
+  std::string url = "file://";
+  size_t start = 1;
+  while (start <= Path.size()) {
+    const size_t slash = std::min(Path.find('/', start), Path.size());
+    url += "/" + PercentEncodeSegment(Path.substr(start, slash - start));
+    start = slash + 1;
+  }
+  return url;
+}
+
 std::string RuffleDir() {
   const char* env = std::getenv("PLWS_RUFFLE_DIR");
   const std::string dir = env && *env ? env : PL_RUFFLE_DIR;
@@ -762,22 +807,27 @@ class TPlayRun {
     }
     FLog.Line("extracted " + std::to_string(written) + " file(s) into " + temp);
 
-    const std::string movieUrl = UrlOf(plan.MoviePath, temp);
+    const std::string token = MakeRunToken();
+    const std::string urlRoot = "/" + token + "/";
+    const std::string movieUrl = "/" + token + UrlOf(plan.MoviePath, temp);
     const std::string baseUrl = movieUrl.substr(0, movieUrl.rfind('/') + 1);
-    const TPageConfig page = PageConfigFor(settings, O.Preview, movieUrl, baseUrl);
+    TPageConfig page = PageConfigFor(settings, O.Preview, movieUrl, baseUrl);
+    page.Root = urlRoot;
     FLog.Line("FlashVars \"" + Printable(page.FlashVars) + "\"");
     // Declared after the folder, so both end before it is removed.
-    TServer server(BuildPlayPage(page), ruffle, temp, FEvents, FLog);
+    TServer server(BuildPlayPage(page), token, ruffle, temp, FEvents, FLog);
     struct TEndBrowser {
       TBrowser& B;
       ~TEndBrowser() { B.End(); }
     } endBrowser{FBrowser};
     server.Start();
-    const std::string url = server.Origin() + "/";
+    const std::string url = server.Origin() + urlRoot;
     FLog.Line("serving " + url);
 
     TBrowserLaunch launch;
-    launch.Url = url;
+    // Every local user can read the browser's command line, so the token
+    // goes in a page of the private folder that leads on to the server.
+    launch.Url = WriteStartPage(root.Path() + "/start.html", url);
     launch.ProfileDir = profile;
     launch.NoSandbox = geteuid() == 0;  // Chromium's sandbox refuses to run as root
     if (headless) {
@@ -795,7 +845,7 @@ class TPlayRun {
     FBrowser.Start(browserExe, BrowserArgs(launch), browserLog, browserTemp, headless);
     FLog.Line("started Chromium, process " + std::to_string(FBrowser.Pid()));
 
-    int status = headless ? Screenshot(server, launch) : Play();
+    int status = headless ? Screenshot(url, launch) : Play();
     FBrowser.End();
     server.Stop();
     if (status == 1 && !FBrowserFailed.empty()) FLog.Line("Chromium's log:\n" + LogTail(browserLog));
@@ -869,7 +919,7 @@ class TPlayRun {
     return 1;
   }
 
-  int Screenshot(TServer& Server, const TBrowserLaunch& Launch) {
+  int Screenshot(const std::string& Url, const TBrowserLaunch& Launch) {
     try {
       TDevTools dev(FBrowser.ToBrowser(), FBrowser.FromBrowser());
       const int startMs = 60000;
@@ -886,7 +936,7 @@ class TPlayRun {
                "{\"width\":" + std::to_string(Launch.Width) + ",\"height\":" + std::to_string(Launch.Height) +
                    ",\"deviceScaleFactor\":1,\"mobile\":false}",
                sid, startMs);
-      dev.Call("Page.navigate", "{\"url\":" + JsonString(Server.Origin() + "/") + "}", sid, startMs);
+      dev.Call("Page.navigate", "{\"url\":" + JsonString(Url) + "}", sid, startMs);
 
       // The player compiles a large WebAssembly module first: allow a slow machine.
       const auto loaded =

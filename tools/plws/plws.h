@@ -1,6 +1,8 @@
-// The package tool: shows, unpacks and builds the package of a saver.
+// The package tool: shows, checks, unpacks and builds the package of a saver.
+// Normal output goes to Out, every diagnostic to Err ("plws: FILE: ...").
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -14,39 +16,76 @@ class EPlwsError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A manifest describes a package, one directive per line:
+// Exit statuses: done, bad input (a message names the file), usage.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitBadInput = 1;
+inline constexpr int kExitUsage = 2;
+
+// A manifest describes a saver, one directive per line:
 //   # comment
-//   key <int32>                                   (decimal or 0x hex; default 0)
+//   key <number>                   name scrambling key (default 0)
+//   stub <path>                    the bytes before the package (`pack --stub` overrides)
 //   item <name> <encoding> <storage> [<value>]
-// encoding: flag (0..255) | int32 | text (rest of the line) | file (path,
-// relative to the manifest) | hex (byte pairs); storage: stored | compressed.
-// Names and text values take the escapes \\ \s (blank) \t \n \r \xHH.
+// encoding: flag (0..255) | int32 | text (the rest of the line) | file (a
+// path) | hex (byte pairs); storage: stored | compressed[:FLAG] (deflated
+// here, stored flag FLAG, 1 by default) | zlib[:FLAG] (the value already is
+// the zlib stream, written as it is). Numbers are decimal or 0x hexadecimal,
+// with nothing after them. Names and text values take the escapes \\ \s
+// (blank) \t \n \r \xHH; the name "" is the empty name. Paths are relative
+// to the manifest.
 struct TManifest {
   int32_t Key = 0;
+  std::string Stub;  // resolved path; empty when the manifest names none
   std::vector<TPackageRecord> Records;
 };
 
-// Parses manifest text; BaseDir resolves file values. Errors name the line.
-TManifest ParseManifest(const std::string& Text, const std::string& BaseDir,
-                        const std::string& SourceName);
+// The largest item a package can hold: its size is a signed 32-bit number.
+inline constexpr int64_t kMaxItemSize = INT32_MAX;
 
-// Writes Stub followed by the package of Manifest to Out.
+// Reads a file named by a manifest: a regular file (a directory or a FIFO is
+// refused, never read or waited on) of at most Limit bytes, checked before
+// anything is read. Throws EPlwsError naming the path.
+std::vector<uint8_t> ReadInputFile(const std::string& Path, int64_t Limit = INT64_MAX);
+using TFileReader = std::function<std::vector<uint8_t>(const std::string& Path, int64_t Limit)>;
+
+// Parses manifest text; BaseDir resolves paths, ReadFile reads `file`
+// values. Throws EPlwsError whose text starts with "SourceName:LINE: ".
+TManifest ParseManifest(const std::string& Text, const std::string& BaseDir, const std::string& SourceName,
+                        const TFileReader& ReadFile = ReadInputFile);
+
+// A number as manifests write it: optional sign, then decimal digits or 0x
+// and hexadecimal digits (a leading 0 is still decimal), nothing else; false
+// when it is none or lies outside Min..Max.
+bool ParseNumber(const std::string& Word, int64_t Min, int64_t Max, int64_t& Value);
+
+// Writes the stub (StubPath, or else the manifest's own) followed by the
+// package of the manifest to OutPath.
 void PackFile(const std::string& StubPath, const std::string& OutPath, const std::string& ManifestPath);
 
-// Prints every item of File: index, name, stored flag, stored and plain
-// sizes, and the decoded value of known keys. Returns false when the
-// package is damaged (after printing what could be read).
-bool ListFile(const std::string& File, std::ostream& Out);
+// Prints every item of File: index, name, storage, stored and plain sizes,
+// and the decoded value of known keys. False when the package is damaged or
+// an item corrupt (after printing what could be read, the faults on Err).
+bool ListFile(const std::string& File, std::ostream& Out, std::ostream& Err);
 
-// Writes every item of File into Dir as a file of its own, plus
-// Dir/manifest.plws that packs them back into the same package.
-// Only files inside Dir are written, whatever the item names hold.
-bool ExtractFile(const std::string& File, const std::string& Dir, std::ostream& Out);
+// Writes everything File's package needs to be rebuilt byte for byte into
+// Dir: the stub, every item (and a compressed item's own stream where
+// deflating again would not give it back) and Dir/manifest.plws. Creates
+// only new files inside Dir, never following a link found there. False
+// when the package is damaged (the rebuilt one would differ).
+bool ExtractFile(const std::string& File, const std::string& Dir, std::ostream& Out, std::ostream& Err);
+
+// Reports every item the player would ignore or misread, then a summary
+// line. False when anything was reported.
+bool CheckFile(const std::string& File, std::ostream& Out);
 
 // Text with every byte outside printable ASCII (and the backslash) escaped;
-// with EscapeBlank a blank becomes \s, so the result is one manifest word.
-std::string EscapeBytes(const std::string& S, bool EscapeBlank = false);
+// with Word a blank and a double quote are escaped too and the empty text is
+// written "", so the result is one manifest word.
+std::string EscapeBytes(const std::string& S, bool Word = false);
 // The inverse of EscapeBytes; throws EPlwsError on a bad escape.
 std::string UnescapeBytes(const std::string& S);
+// Package text for the terminal: Shift-JIS decoded to UTF-8 where it is
+// valid, control characters and backslashes escaped.
+std::string TerminalText(const std::string& S);
 
 int PlwsMain(int argc, char** argv);

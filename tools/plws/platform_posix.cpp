@@ -1,0 +1,117 @@
+// plws on Linux: the output folder through a directory descriptor, so every
+// file is created relative to the folder that was checked, never through a
+// link that appears later; the output file; iconv for Shift-JIS.
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+#include "tools/plws/platform.h"
+#include "tools/plws/plws.h"
+
+namespace {
+
+std::string Why() { return std::strerror(errno); }
+
+// Writes all of Data to Fd; false (errno set) when a write fails.
+bool WriteAll(int Fd, const void* Data, size_t Size) {
+  const auto* p = static_cast<const char*>(Data);
+  while (Size) {
+    const ssize_t n = write(Fd, p, Size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    Size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// A descriptor that closes itself.
+struct TFd {
+  int Fd = -1;
+  explicit TFd(int F) : Fd(F) {}
+  ~TFd() {
+    if (Fd >= 0) close(Fd);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  // Closes now, reporting what the close says (a write may fail only here).
+  bool Close() { return close(std::exchange(Fd, -1)) == 0; }
+};
+
+}  // namespace
+
+struct TOutputFolder::TState {
+  TFd Dir{-1};
+};
+
+TOutputFolder::TOutputFolder(const std::string& Path) : FPath(Path), FState(std::make_unique<TState>()) {
+  // A trailing slash would make the open below follow a link in the last place.
+  std::string path = Path;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (mkdir(path.c_str(), 0777) != 0 && errno == ENOENT) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    if (ec) throw EPlwsError(Path + ": cannot create its parent folders: " + ec.message());
+    mkdir(path.c_str(), 0777);
+  }
+  FState->Dir.Fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (FState->Dir.Fd >= 0) return;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    throw EPlwsError(Path + ": a symbolic link; plws extract writes only into a folder itself");
+  throw EPlwsError(Path + ": cannot use as the output folder: " + Why());
+}
+
+TOutputFolder::~TOutputFolder() = default;
+
+bool TOutputFolder::Holds(const std::string& Name) const {
+  struct stat st {};
+  return fstatat(FState->Dir.Fd, Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+void TOutputFolder::WriteNewFile(const std::string& Name, const void* Data, size_t Size) {
+  const std::string shown = FPath + "/" + Name;
+  // O_EXCL: an existing file, and a link of that name wherever it points,
+  // make the open fail instead of being written through.
+  TFd file(openat(FState->Dir.Fd, Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (file.Fd < 0) {
+    if (errno == EEXIST)
+      throw EPlwsError(shown + ": exists already; plws extract writes only new files (choose an empty folder)");
+    throw EPlwsError(shown + ": cannot create: " + Why());
+  }
+  if (!WriteAll(file.Fd, Data, Size) || !file.Close()) throw EPlwsError(shown + ": cannot write: " + Why());
+}
+
+void WriteOutputFile(const std::string& Path, const void* Data, size_t Size) {
+  // Without O_TRUNC and without blocking: what lies there is checked before
+  // anything of it changes, and a FIFO nobody reads is refused at once.
+  TFd file(open(Path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
+  if (file.Fd < 0) throw EPlwsError(Path + ": cannot create: " + Why());
+  struct stat st {};
+  if (fstat(file.Fd, &st) != 0 || !S_ISREG(st.st_mode)) throw EPlwsError(Path + ": not a regular file to write");
+  if (fcntl(file.Fd, F_SETFL, fcntl(file.Fd, F_GETFL) & ~O_NONBLOCK) != 0 || ftruncate(file.Fd, 0) != 0 ||
+      !WriteAll(file.Fd, Data, Size) || !file.Close())
+    throw EPlwsError(Path + ": cannot write: " + Why());
+}
+
+std::optional<std::string> ShiftJisToUtf8(const std::string& Text) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  // A CP932 character takes at most 3 bytes of UTF-8 for each byte it had.
+  std::string out(Text.size() * 3 + 4, '\0');
+  char* in = const_cast<char*>(Text.data());
+  size_t inLeft = Text.size();
+  char* o = out.data();
+  size_t outLeft = out.size();
+  const size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
+  iconv_close(cd);
+  if (r == static_cast<size_t>(-1) || inLeft) return std::nullopt;
+  out.resize(out.size() - outLeft);
+  return out;
+}
