@@ -13,6 +13,8 @@
 //   terminate                    OnTerminate fired
 //   dialog-shown ...             the configuration form's OnShow
 //   timer N / visible N / pixel RRGGBB   drawing-timer checks ("timers", "bitmap")
+//   tick N / poschanging         a drawing-timer tick / WM_WINDOWPOSCHANGING
+//                                reached the form ("drawing")
 //   saver-running N              SPI_GETSCREENSAVERRUNNING after creation
 //   aborted                      creation ended with EScreenSaverAbort
 //   saver-running-after N        the same once the forms are freed
@@ -25,6 +27,7 @@
 //   timers                       Interval 100 with TimerEnabled false; the
 //                                timer hides and shows the form, then stops
 //   bitmap                       BitmapNeeded, painted red by OnTimer
+//   drawing                      Interval 200, the ticks and placement changes logged
 #include <windows.h>
 
 #include <cstdio>
@@ -100,6 +103,7 @@ class TProbeForm : public TForm {
       ScreenSaver->SetBitmapNeeded(true);
       ScreenSaver->SetInterval(100);
     }
+    if (HasOption("drawing")) ScreenSaver->SetInterval(200);
     ScreenSaver->OnTimer = [this](TComponent*) { Timer(); };
     ScreenSaver->OnTerminate = [](TComponent*) { Log("terminate"); };
     // A child over the right half of the screen, as the player control
@@ -139,6 +143,9 @@ class TProbeForm : public TForm {
       case WM_SYSCOMMAND:
         if ((Message.WParam & 0xFFF0) == SC_SCREENSAVE) Log("screensave-leaked");
         break;
+      case WM_WINDOWPOSCHANGING:
+        if (HasOption("drawing")) Log("poschanging");
+        break;
     }
     TForm::WndProc(Message);
   }
@@ -156,6 +163,7 @@ class TProbeForm : public TForm {
   }
 
   void Timer() {
+    if (HasOption("drawing") && !FPainting) Log("tick " + std::to_string(++FDrawingTicks));
     if (!HasOption("timers") && !HasOption("bitmap")) return;
     if (FPainting) {
       Log("paint-draw");
@@ -193,6 +201,7 @@ class TProbeForm : public TForm {
   }
 
   int FTicks = 0;
+  int FDrawingTicks = 0;
   bool FPainting = false;
 };
 
