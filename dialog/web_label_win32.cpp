@@ -7,7 +7,7 @@ static_assert(LabelLook::Underline == fsUnderline && LabelLook::Bold == fsBold &
 static_assert(LabelLook::Black == clBlack && LabelLook::Blue == clBlue && LabelLook::Red == clRed);
 
 TSimpleWebLabel::TSimpleWebLabel(TComponent* AOwner) : TLabel(AOwner) {
-  ControlStyle |= csCaptureMouse | csClickEvents;
+  ControlStyle |= csCaptureMouse | csClickEvents | csMouseEnterLeave;
 }
 
 void TSimpleWebLabel::SetNormalColor(TColor Value) {

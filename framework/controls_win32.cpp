@@ -342,6 +342,7 @@ void TControl::HandleMouse(TMessage& Message) {
 
   switch (Message.Msg) {
     case WM_MOUSEMOVE: {
+      if (!(ControlStyle & csMouseEnterLeave) && !OnMouseEnter && !OnMouseLeave) return;
       // The pointer may be outside while a press holds the mouse.
       const bool inside = PtInRect(&client, pt) != FALSE;
       if (inside && !FMouseInControl) {

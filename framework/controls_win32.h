@@ -65,6 +65,10 @@ enum class TAlign { alNone, alClient };
 enum TControlStyleFlag : uint32_t {
   csCaptureMouse = 1,  // a press keeps the mouse until the button is released
   csClickEvents = 2,   // a left press and release inside make a Click()
+  // MouseEnter / MouseLeave are wanted although OnMouseEnter / OnMouseLeave
+  // may be unset. Following the pointer out of a window costs a polling
+  // timer for as long as it is inside, so only controls that listen do it.
+  csMouseEnterLeave = 4,
 };
 
 // What CreateWnd passes to CreateWindowEx. CreateParams fills it; classes

@@ -8,6 +8,14 @@ BOOL SetTopMost(HWND Wnd, UINT ExtraFlags) {
 
 BOOL SetControlTopMost(HWND Wnd, UINT ExtraFlags) { return SetTopMost(Wnd, ExtraFlags); }
 
+bool IsTopMostUncovered(HWND Wnd) {
+  if (!(GetWindowLongW(Wnd, GWL_EXSTYLE) & WS_EX_TOPMOST)) return false;
+  // Hidden windows above it cover nothing.
+  for (HWND above = GetWindow(Wnd, GW_HWNDPREV); above; above = GetWindow(above, GW_HWNDPREV))
+    if (IsWindowVisible(above)) return false;
+  return true;
+}
+
 namespace {
 
 BOOL CALLBACK AddWorkArea(HMONITOR Monitor, HDC, LPRECT, LPARAM Data) {

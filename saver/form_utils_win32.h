@@ -12,6 +12,9 @@
 BOOL SetTopMost(HWND Wnd, UINT ExtraFlags);
 // The same for a control's window (the caller makes sure it exists).
 BOOL SetControlTopMost(HWND Wnd, UINT ExtraFlags);
+// Whether SetTopMost would leave Wnd where it is: Wnd is topmost and no
+// visible window lies above it.
+bool IsTopMostUncovered(HWND Wnd);
 // ClampToWorkArea over the work areas of every monitor of the system.
 void ClampToWorkArea(int32_t& Width, int32_t& Height, int32_t FrameWidth, int32_t FrameHeight);
 // Moves Form, keeping its size, to the centre of Rect (coordinates of its

@@ -318,7 +318,9 @@ void TScreenSaver::ShowForm() {
 }
 
 void TScreenSaver::StayOnTop() {
-  SetControlTopMost(FForm->Handle(), 0);
+  // Re-asserting a place the form holds already would only cost the window
+  // system a round of work every second.
+  if (!IsTopMostUncovered(FForm->Handle())) SetControlTopMost(FForm->Handle(), 0);
   // Keys end the saver; the input method's status window must not sit on it.
   if (FImeWnd && FTerminateOnKeyDown) SendMessageW(FImeWnd, WM_IME_CONTROL, IMC_CLOSESTATUSWINDOW, 0);
   HideApplicationWindow();

@@ -14,7 +14,6 @@ struct TTimerUnitFinalizer {
 } gTimerUnitFinalizer;
 
 constexpr double kMillisecondsPerDay = 86400000.0;
-constexpr auto kSleepStep = std::chrono::milliseconds(10);
 
 }  // namespace
 
@@ -38,7 +37,7 @@ TThreadTimer::~TThreadTimer() {
     std::lock_guard lock(FOnTimerLock);
     FOnTimer = nullptr;
   }
-  FTerminated = true;
+  WakeWorker(FTerminated);
   if (FThread.joinable()) {
     // The worker may be blocked handing a tick to this (GUI) thread; serve it
     // (the tick sees FDestroying and returns) so the worker can see the request.
@@ -69,7 +68,13 @@ void TThreadTimer::SetInterval(int32_t Value) {
 
 void TThreadTimer::SetPriority(TThreadPriority Value) {
   FPriority = Value;
-  FPriorityChanged = true;
+  WakeWorker(FPriorityChanged);
+}
+
+void TThreadTimer::WakeWorker(std::atomic<bool>& Flag) {
+  // The worker either sees the flag before it sleeps, or its sleep ends.
+  Flag = true;
+  FSleep.Wake();
 }
 
 void TThreadTimer::SetOnTimer(TNotifyEvent Handler) {
@@ -84,13 +89,8 @@ void TThreadTimer::Execute() {
   while (!FTerminated && !gTimerUnitFinalized && !gApplicationTerminating) {
     // A monotonic clock: a change of the wall clock must not stall or rush
     // the ticks.
-    const auto target = std::chrono::steady_clock::now() + std::chrono::milliseconds(FInterval.load());
-    do {
-      std::this_thread::sleep_for(kSleepStep);
-      ++FWakes;
-    } while (std::chrono::steady_clock::now() <= target && !FTerminated);
+    WaitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(FInterval.load()));
     if (FTerminated) continue;
-    if (FPriorityChanged.exchange(false)) FHost->ApplyPriority(FPriority);
     if (!FEnabled) continue;
     try {
       if (FUseSyncronize)
@@ -102,6 +102,20 @@ void TThreadTimer::Execute() {
     }
   }
   FRunning = false;
+}
+
+void TThreadTimer::WaitUntil(std::chrono::steady_clock::time_point Target) {
+  while (!FTerminated) {
+    if (FPriorityChanged.exchange(false)) {
+      FHost->ApplyPriority(FPriority);
+      continue;
+    }
+    // Woken early (a wake-up call, or a sleep that rounds short): the tick
+    // stays due at Target, so the wait goes on for the time that is left.
+    if (std::chrono::steady_clock::now() >= Target) return;
+    FSleep.SleepUntil(Target);
+    ++FWakes;
+  }
 }
 
 void TThreadTimer::Tick() {

@@ -1,15 +1,17 @@
 // A timer whose ticks come from a worker thread of its own, so they keep
-// coming while the GUI thread is busy. The worker wakes every 10 ms; a tick
-// fires OnTimer on the worker, or on the GUI thread (UseSyncronize, the
-// worker waits for it), or posts WM_USER + MessageNo to the owner window
-// (UseMessage). The worker starts when Enabled first changes and loops until
-// the timer is destroyed; disabling only stops the ticks.
+// coming while the GUI thread is busy. The worker sleeps until the next tick
+// is due; a tick fires OnTimer on the worker, or on the GUI thread
+// (UseSyncronize, the worker waits for it), or posts WM_USER + MessageNo to
+// the owner window (UseMessage). The worker starts when Enabled first changes
+// and loops until the timer is destroyed; disabling only stops the ticks.
 //
-// Flags shared with the worker are atomics; no locks guard them. Once the
-// destructor has begun, no tick is delivered: it waits for a tick in flight
-// and for the worker to end.
+// Flags shared with the worker are atomics; no locks guard them. The worker's
+// sleep (TWorkerSleep) ends at once for a terminate request or a new
+// priority. Once the destructor has begun, no tick is delivered: it waits for
+// a tick in flight and for the worker to end.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -45,6 +47,28 @@ class ITimerHost {
   // GUI side, while the destructor waits for the worker to end: run the
   // synchronized calls the worker may still be blocked in.
   virtual void ServeSynchronizeCalls() = 0;
+};
+
+// The worker's sleep: until a deadline or a wake-up call, whichever comes
+// first. A call made while the worker is not asleep ends its next sleep at
+// once, so none is lost between the worker's look at its flags and its
+// sleep. Each platform has its own: a condition variable natively, an
+// event on Windows (one kernel wait per sleep, where a condition variable of
+// the POSIX-threads layer takes two and a cancellation event).
+class TWorkerSleep {
+ public:
+  TWorkerSleep();
+  ~TWorkerSleep();
+  TWorkerSleep(const TWorkerSleep&) = delete;
+  TWorkerSleep& operator=(const TWorkerSleep&) = delete;
+  // Worker side. May return early; the caller looks at the clock again.
+  void SleepUntil(std::chrono::steady_clock::time_point Deadline);
+  // Any thread.
+  void Wake();
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> FState;
 };
 
 // The host of this platform: the Win32 host without owner window on
@@ -84,7 +108,7 @@ class TThreadTimer {
   void SetUseMessage(bool Value) { FUseMessage = Value; }
   bool UseSyncronize() const { return FUseSyncronize; }
   void SetUseSyncronize(bool Value) { FUseSyncronize = Value; }
-  // The worker takes a new priority at its next wake (within 10 ms), or
+  // The worker takes a new priority at once (its wait is woken for it), or
   // when it starts.
   TThreadPriority Priority() const { return FPriority; }
   void SetPriority(TThreadPriority Value);
@@ -93,12 +117,17 @@ class TThreadTimer {
   void SetOnTimer(TNotifyEvent Handler);
 
   // Observation for diagnostics and tests: whether the worker loop runs,
-  // and how often it has woken from a 10 ms sleep.
+  // and how often its wait has ended (once per interval, plus once for each
+  // wake-up call such as a new priority).
   bool WorkerRunning() const { return FRunning; }
   uint64_t WorkerWakes() const { return FWakes; }
 
  private:
   void Execute();
+  // Sleeps until Target or a terminate request, taking a new priority on the way.
+  void WaitUntil(std::chrono::steady_clock::time_point Target);
+  // Sets Flag and wakes the worker's sleep to look at it.
+  void WakeWorker(std::atomic<bool>& Flag);
   void Tick();
 
   std::unique_ptr<ITimerHost> FHost;
@@ -118,4 +147,5 @@ class TThreadTimer {
   std::atomic<bool> FTerminated{false};  // the worker's terminate request
   std::atomic<bool> FRunning{false};
   std::atomic<uint64_t> FWakes{0};
+  TWorkerSleep FSleep;
 };

@@ -1,5 +1,8 @@
 // The timer's host where there is no GUI thread: ticks run on the worker,
-// there is no owner window, priorities stay as the system gives them.
+// there is no owner window, priorities stay as the system gives them. The
+// worker sleeps on a condition variable.
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "saver/thread_timer.h"
@@ -19,3 +22,26 @@ class TNativeTimerHost final : public ITimerHost {
 }  // namespace
 
 std::unique_ptr<ITimerHost> MakeDefaultTimerHost() { return std::make_unique<TNativeTimerHost>(); }
+
+struct TWorkerSleep::TState {
+  std::mutex Lock;
+  std::condition_variable Woken;
+  bool WakePending = false;  // a wake-up call not yet answered by a sleep
+};
+
+TWorkerSleep::TWorkerSleep() : FState(std::make_unique<TState>()) {}
+TWorkerSleep::~TWorkerSleep() = default;
+
+void TWorkerSleep::SleepUntil(std::chrono::steady_clock::time_point Deadline) {
+  std::unique_lock lock(FState->Lock);
+  FState->Woken.wait_until(lock, Deadline, [this] { return FState->WakePending; });
+  FState->WakePending = false;
+}
+
+void TWorkerSleep::Wake() {
+  {
+    std::lock_guard lock(FState->Lock);
+    FState->WakePending = true;
+  }
+  FState->Woken.notify_one();
+}

@@ -1,5 +1,7 @@
 #include "saver/thread_timer_win32.h"
 
+#include <algorithm>
+
 #include "framework/messages.h"
 #include "util/raii_win32.h"
 
@@ -110,3 +112,27 @@ class TWin32TimerHost final : public ITimerHost {
 std::unique_ptr<ITimerHost> MakeWin32TimerHost(HWND Owner) { return std::make_unique<TWin32TimerHost>(Owner); }
 
 std::unique_ptr<ITimerHost> MakeDefaultTimerHost() { return MakeWin32TimerHost(nullptr); }
+
+// An auto-reset event: a Wake before the sleep leaves it set, so the sleep
+// ends at once, and each sleep is a single kernel wait.
+struct TWorkerSleep::TState {
+  TUniqueHandle Event{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+};
+
+TWorkerSleep::TWorkerSleep() : FState(std::make_unique<TState>()) {}
+TWorkerSleep::~TWorkerSleep() = default;
+
+void TWorkerSleep::SleepUntil(std::chrono::steady_clock::time_point Deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0) return;
+  const DWORD ms = static_cast<DWORD>(std::min<int64_t>(left.count(), INFINITE - 1));
+  // Without an event, short sleeps keep a wake-up call answered within 10 ms.
+  if (!FState->Event)
+    Sleep(std::min<DWORD>(ms, 10));
+  else
+    WaitForSingleObject(FState->Event.Get(), ms);
+}
+
+void TWorkerSleep::Wake() {
+  if (FState->Event) SetEvent(FState->Event.Get());
+}

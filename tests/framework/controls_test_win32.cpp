@@ -153,6 +153,24 @@ TEST_F(FrameworkTest, ControlsFollowRealMouseInput) {
   EXPECT_TRUE(PumpUntil([&] { return !log.empty() && log.back() == "up 0"; }));
   EXPECT_EQ(std::count(log.begin(), log.end(), "click"), 0);
   EXPECT_EQ(GetCapture(), nullptr);
+
+  // Following the pointer out of a window polls for as long as it stays
+  // inside, so a control that nobody asks about its coming and going does
+  // not do it; the one with listeners does.
+  auto* silent = new TControl(form);
+  silent->SetParent(form);
+  silent->SetBounds(200, 40, 60, 60);
+  silent->OnMouseDown = [&](TComponent*, TMouseButton, TShiftState, int, int) { log.push_back("silent down"); };
+  auto tracked = [] {
+    TRACKMOUSEEVENT query{sizeof query, TME_QUERY, nullptr, 0};
+    return TrackMouseEvent(&query) && (query.dwFlags & TME_LEAVE) ? query.hwndTrack : nullptr;
+  };
+  ASSERT_TRUE(MovePointer(160, 650));
+  EXPECT_TRUE(PumpUntil([&] { return tracked() == control->Handle(); }));
+  ASSERT_TRUE(MovePointer(310, 650));
+  Xdotool("click 1");
+  EXPECT_TRUE(PumpUntil([&] { return !log.empty() && log.back() == "silent down"; }));
+  EXPECT_NE(tracked(), silent->Handle());
 }
 
 TEST_F(FrameworkTest, ModalDialogEndsByARealClickOnItsControl) {

@@ -18,6 +18,8 @@
 //   terminate                    OnTerminate fired
 //   dialog-shown ...             the configuration form's OnShow
 //   timer N / visible N / pixel RRGGBB   drawing-timer checks ("timers", "bitmap")
+//   tick N / poschanging         a drawing-timer tick / WM_WINDOWPOSCHANGING
+//                                reached the form ("drawing")
 //   saver-running N              SPI_GETSCREENSAVERRUNNING after creation
 //   aborted                      creation ended with EScreenSaverAbort
 //   saver-running-after N        the same once the forms are freed
@@ -38,6 +40,7 @@
 //                                (220, 110) and (20, 20). The form is
 //                                640 x 256, so the drawing shrinks by 2
 //                                across and 4 down.
+//   drawing                      Interval 200, the ticks and placement changes logged
 #include <windows.h>
 
 #include <cstdio>
@@ -117,6 +120,7 @@ class TProbeForm : public TForm {
       ScreenSaver->SetBitmapNeeded(true);
       ScreenSaver->SetInterval(100);
     }
+    if (HasOption("drawing")) ScreenSaver->SetInterval(200);
     ScreenSaver->OnTimer = [this](TComponent*) { Timer(); };
     ScreenSaver->OnTerminate = [](TComponent*) { Log("terminate"); };
     // A child over the right half of the screen, as the player control
@@ -167,6 +171,9 @@ class TProbeForm : public TForm {
       case WM_SYSCOMMAND:
         if ((Message.WParam & 0xFFF0) == SC_SCREENSAVE) Log("screensave-leaked");
         break;
+      case WM_WINDOWPOSCHANGING:
+        if (HasOption("drawing")) Log("poschanging");
+        break;
     }
     TForm::WndProc(Message);
   }
@@ -185,6 +192,7 @@ class TProbeForm : public TForm {
   }
 
   void Timer() {
+    if (HasOption("drawing") && !FPainting) Log("tick " + std::to_string(++FDrawingTicks));
     if (!HasOption("timers") && !HasOption("bitmap")) return;
     if (FPainting) {
       Log("paint-draw");
@@ -226,6 +234,7 @@ class TProbeForm : public TForm {
   }
 
   int FTicks = 0;
+  int FDrawingTicks = 0;
   bool FPainting = false;
 };
 

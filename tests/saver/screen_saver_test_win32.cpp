@@ -110,6 +110,13 @@ class TProbe {
   TStartedProcess FProcess;
 };
 
+// Whether Upper comes before Lower in the z-order of the top-level windows.
+bool IsAbove(HWND Upper, HWND Lower) {
+  for (HWND w = GetWindow(Upper, GW_HWNDNEXT); w; w = GetWindow(w, GW_HWNDNEXT))
+    if (w == Lower) return true;
+  return false;
+}
+
 // Sends the system's request to start a screen saver; its result.
 LRESULT RequestScreenSaver(HWND Wnd) {
   DWORD_PTR result = 0;
@@ -284,6 +291,30 @@ TEST(ScreenSaverFullScreen, ScreenSaveRequestRefused) {
   EXPECT_TRUE(probe->Running());
   Xdotool("key a");
   EXPECT_TRUE(probe->WaitExit());
+}
+
+// The drawing timer puts the form back above a window that comes over it,
+// and leaves its placement alone while nothing covers it.
+TEST(ScreenSaverFullScreen, DrawingTimerPutsTheFormBackOnTopOnlyWhenCovered) {
+  auto probe = StartSaver("drawing");
+  ASSERT_TRUE(probe);
+  const HWND form = probe->Shown();
+  ASSERT_TRUE(probe->WaitFor("tick 2\n")) << probe->Log();
+  const size_t settled = Occurrences(probe->Log(), "poschanging");
+  ASSERT_TRUE(probe->WaitFor("tick 6\n")) << probe->Log();
+  EXPECT_EQ(Occurrences(probe->Log(), "poschanging"), settled) << "placed again while nothing covered it";
+
+  // A topmost window of another program, shown without activation.
+  const TUniqueWindow cover(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"STATIC", L"cover", WS_POPUP, 100,
+                                            100, 200, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+  ASSERT_TRUE(cover);
+  ShowWindow(cover.Get(), SW_SHOWNA);
+  ASSERT_TRUE(IsAbove(cover.Get(), form));
+  EXPECT_TRUE(PumpUntil([&] { return IsAbove(form, cover.Get()); }, 5000)) << probe->Log();
+  EXPECT_GT(Occurrences(probe->Log(), "poschanging"), settled);
+
+  Xdotool("key a");
+  EXPECT_TRUE(probe->WaitExit()) << probe->Log();
 }
 
 // The system's password flag, set for one test in the private prefix and

@@ -322,6 +322,59 @@ TEST(ThreadTimer, PriorityIsAppliedOnTheWorker) {
   for (const auto& p : f.Log->Priorities) EXPECT_NE(p.second, std::this_thread::get_id());
 }
 
+// The worker sleeps for the whole interval: one wake per tick, no tick before
+// its interval has passed, and a new priority or the terminate request
+// reaches it in the middle of a long wait.
+TEST(ThreadTimer, TheWorkerSleepsUntilItsTickIsDue) {
+  using TClock = std::chrono::steady_clock;
+  TFixture f;
+  std::mutex lock;
+  std::vector<TClock::time_point> at;
+  auto ticks = [&] {
+    std::lock_guard hold(lock);
+    return at.size();
+  };
+  f.Timer->SetInterval(200);
+  f.Timer->SetOnTimer([&](TThreadTimer&) {
+    std::lock_guard hold(lock);
+    at.push_back(TClock::now());
+  });
+  const TClock::time_point enabled = TClock::now();
+  f.Timer->SetEnabled(true);
+  ASSERT_TRUE(WaitUntil([&] { return ticks() >= 3; }));
+  // A wait that ends before the tick is due shows as extra wakes (sleeping
+  // in short steps gives many per tick) or as a tick before its interval.
+  EXPECT_LE(f.Timer->WorkerWakes(), ticks() + 2);
+  {
+    std::lock_guard hold(lock);
+    EXPECT_GE(at[0] - enabled, 200ms);
+    for (size_t i = 1; i < at.size(); ++i) EXPECT_GE(at[i] - at[i - 1], 200ms) << "tick " << i;
+  }
+  f.Timer.reset();
+
+  // A minute to the first tick: once the worker has taken its first
+  // priority, it is in that wait or about to enter it.
+  TFixture g;
+  std::atomic<int> longTicks{0};
+  g.Timer->SetInterval(60000);
+  g.Timer->SetOnTimer([&](TThreadTimer&) { ++longTicks; });
+  g.Timer->SetEnabled(true);
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard hold(g.Log->Lock);
+    return !g.Log->Priorities.empty();
+  }));
+  g.Timer->SetPriority(TThreadPriority::Lowest);
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard hold(g.Log->Lock);
+    return g.Log->Priorities.back().first == TThreadPriority::Lowest;
+  }));
+  EXPECT_EQ(longTicks, 0);  // the wake for the priority is no tick
+
+  const TClock::time_point destroying = TClock::now();
+  g.Timer.reset();
+  EXPECT_LT(TClock::now() - destroying, 10s);  // not the minute the wait had left
+}
+
 TEST(ThreadTimer, AHandlerThatThrowsLosesOnlyItsTick) {
   TFixture f;
   std::atomic<int> ticks{0};
