@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "framework/forms_win32.h"
-#include "framework/text_win32.h"
+#include "util/text_win32.h"
 
 // The drawing surface of a control's window: a DC taken with GetDC when
 // first needed and given back once the message being handled is done, or
@@ -108,10 +107,6 @@ TControl* FindControl(HWND Wnd) {
   auto& map = HandleMap();
   auto it = map.find(Wnd);
   return it == map.end() ? nullptr : it->second;
-}
-
-void HandleApplicationException(std::exception_ptr E) {
-  if (Application) Application->HandleException(E);
 }
 
 // ---- TControl ----

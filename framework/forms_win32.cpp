@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <iterator>
 
-#include "framework/text_win32.h"
+#include "util/text_win32.h"
 
 TApplication* Application = nullptr;
+
+void HandleApplicationException(std::exception_ptr E) {
+  if (Application) Application->HandleException(E);
+}
 
 namespace {
 

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <vector>
-
-#include "package/stream.h"
 
 COLORREF ColorToRGB(TColor Color) {
   if ((Color & clSystemColor) == clSystemColor) return GetSysColor(Color & 0xFF);
@@ -229,14 +226,3 @@ void TBitmap::Assign(const TBmpImage& Image) {
 }
 
 void TBitmap::LoadFromBytes(const uint8_t* Data, size_t Size) { Assign(DecodeBmp(Data, Size)); }
-
-void TBitmap::LoadFromStream(TStream& Stream) {
-  const int64_t remaining = Stream.Size() - Stream.Position();
-  if (remaining <= 0) throw EInvalidGraphic("Bitmap image is not valid: empty stream");
-  // A bitmap larger than the largest accepted picture plus its headers
-  // cannot be valid; don't read it into memory first.
-  if (remaining > kMaxBmpPixels * 4 + (1 << 20)) throw EInvalidGraphic("Bitmap image is not valid: too large");
-  std::vector<uint8_t> bytes(static_cast<size_t>(remaining));
-  Stream.ReadBuffer(bytes.data(), remaining);
-  LoadFromBytes(bytes.data(), bytes.size());
-}

@@ -11,8 +11,6 @@
 #include "util/geometry.h"
 #include "util/raii_win32.h"
 
-class TStream;
-
 // Red in the lowest byte, then green, then blue. A value with the top byte
 // 0xFF names a system colour (its low byte is the COLOR_* index).
 using TColor = int32_t;
@@ -134,9 +132,8 @@ class TBitmap {
   // A memory DC with the bitmap selected into it.
   TCanvas& Canvas();
 
-  // Reads a BMP file from the stream's position to its end. Bytes that are
-  // not a valid bitmap raise EInvalidGraphic and leave the picture as it was.
-  void LoadFromStream(TStream& Stream);
+  // Reads a BMP file from memory. Bytes that are not a valid bitmap raise
+  // EInvalidGraphic and leave the picture as it was.
   void LoadFromBytes(const uint8_t* Data, size_t Size);
 
  private:

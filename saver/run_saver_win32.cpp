@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "framework/messages.h"
 #include "saver/modes.h"
 #include "saver/run_saver.h"
+#include "util/messages.h"
 
 char GetModeLetter() {
   const auto args = SplitCommandLine(GetCommandLineA());

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "framework/messages.h"
+#include "util/messages.h"
 #include "util/raii_win32.h"
 
 namespace {

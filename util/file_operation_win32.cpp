@@ -6,7 +6,7 @@
 #include <atomic>
 #include <vector>
 
-#include "framework/messages.h"
+#include "util/messages.h"
 #include "util/raii_win32.h"
 #include "util/utils.h"
 
