@@ -28,19 +28,6 @@ void Guarded(F&& Step) {
   }
 }
 
-std::string ExecutablePath() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
 // Every monitor's rectangle in the system's enumeration order.
 std::vector<TRect> MonitorBounds() {
   std::vector<TRect> list;

@@ -1,9 +1,9 @@
 #include "framework/forms_win32.h"
 
 #include <algorithm>
-#include <iterator>
 
 #include "util/text_win32.h"
+#include "util/utils_win32.h"
 
 TApplication* Application = nullptr;
 
@@ -54,10 +54,9 @@ BOOL CALLBACK DisableWindow(HWND Wnd, LPARAM Param) {
 }
 
 std::string ExecutableBaseName() {
-  wchar_t path[MAX_PATH * 4];
-  const DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-  if (n == 0 || n >= std::size(path)) return {};
-  std::wstring name(path, n);
+  // Cut in UTF-16, where no trail byte of a double-byte character can pass
+  // for a separator.
+  std::wstring name = AnsiToWide(ExecutablePath());
   const size_t slash = name.find_last_of(L"\\/");
   if (slash != std::wstring::npos) name.erase(0, slash + 1);
   const size_t dot = name.rfind(L'.');

@@ -18,6 +18,7 @@
 #include "tests/support/resource_counts_win32.h"
 #include "tools/fakeplayer/fake_movie.h"
 #include "tools/fakeplayer/fake_registration_win32.h"
+#include "util/text_win32.h"
 
 namespace {
 
@@ -26,13 +27,6 @@ std::string Utf8(const std::wstring& Text) {
   const int n = WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(n, '\0');
   WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-std::wstring Wide(const std::string& Text) {
-  const int n = MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-  std::wstring out(n, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n);
   return out;
 }
 
@@ -108,7 +102,7 @@ class FlashHostTest : public ::testing::Test {
 
 TEST_F(FlashHostTest, SevenPutsArriveWithTheirDispidsAndValues) {
   const std::wstring flashVars = L"a=1&title=\u65E5\u672C\u8A9E&plumexmode=normal";
-  const std::wstring movie = Wide(Dir) + L"\u30E0\u30FC\u30D3\u30FC movie.swf";
+  const std::wstring movie = AnsiToWide(Dir) + L"\u30E0\u30FC\u30D3\u30FC movie.swf";
   {
     TShockwaveFlash flash(Parent);
     flash.SetLoop(true);
@@ -207,7 +201,7 @@ TEST_F(FlashHostTest, FSCommandArrivesOnTheGuiThreadWithBothTexts) {
     // The fake logs "fired" when the event call has returned to it.
     got.AfterControlReturned = Log.Count("fired ") == 1;
   };
-  flash.SetMovie(Wide(path));
+  flash.SetMovie(AnsiToWide(path));
   ASSERT_TRUE(PumpUntil([&] { return got.Calls > 0; })) << ReadTextFile(Log.Path);
   PumpFor(200);
   EXPECT_EQ(got.Calls, 1);
@@ -227,7 +221,7 @@ TEST_F(FlashHostTest, HandlerMayFreeTheControlThatRaisedTheEvent) {
     args = Args;
     flash.reset();
   };
-  flash->SetMovie(Wide(path));
+  flash->SetMovie(AnsiToWide(path));
   ASSERT_TRUE(PumpUntil([&] { return !flash; })) << ReadTextFile(Log.Path);
   PumpFor(100);
   EXPECT_EQ(args, L"");
@@ -266,7 +260,7 @@ TEST_F(FlashHostTest, SwallowedTimerMessagesNeverReachTheControl) {
   flash.SwallowTimer = true;
   const long before = Log.LastTimer();
   const int seenBefore = flash.TimersSeen;
-  flash.SetMovie(Wide(path));
+  flash.SetMovie(AnsiToWide(path));
   PumpFor(1000);
   // The timer kept firing into our filter, but the control saw none of it:
   // its count stood still and the movie never got far enough to send.
@@ -400,7 +394,7 @@ TEST_F(FlashHostTest, FailedCreationReleasesWhatItHad) {
 TEST_F(FlashHostTest, RepeatedCreateAndDestroyLeavesNothingBehind) {
   SetEnvironmentVariableA("PL_FAKEPLAYER_LOG", nullptr);
   const std::string path = WriteMovie(Dir, "cycle.swf", "quit", "x");
-  const std::wstring movie = Wide(path);
+  const std::wstring movie = AnsiToWide(path);
   int fired = 0;
   auto cycle = [&] {
     auto flash = std::make_unique<TShockwaveFlash>(Parent);

@@ -85,6 +85,7 @@ class TFailingForm : public TForm {
 }  // namespace
 
 TEST_F(FrameworkTest, ApplicationWindowIsAHiddenTopLevelOwnerOfTheForms) {
+  EXPECT_EQ(App->Title(), "framework_test");  // the executable's name, without folder and extension
   App->SetTitle("Saver title");
   const HWND app = App->Handle();
   ASSERT_TRUE(IsWindow(app));
