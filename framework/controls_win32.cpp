@@ -38,7 +38,7 @@ class TControlCanvas : public TCanvas {
 
 namespace {
 
-// Windows of this thread that the framework made or adopted. Only the GUI
+// Windows of this thread that the framework made. Only the GUI
 // thread creates controls, so no lock guards it.
 std::unordered_map<HWND, TControl*>& HandleMap() {
   static std::unordered_map<HWND, TControl*> map;
@@ -49,14 +49,7 @@ std::unordered_map<HWND, TControl*>& HandleMap() {
 // message binds the two.
 thread_local TControl* gCreating = nullptr;
 
-LPCSTR CursorResource(TCursor Cursor) {
-  switch (Cursor) {
-    case crCross: return IDC_CROSS;
-    case crIBeam: return IDC_IBEAM;
-    case crHandPoint: return IDC_HAND;
-    default: return IDC_ARROW;
-  }
-}
+LPCSTR CursorResource(TCursor Cursor) { return Cursor == crHandPoint ? IDC_HAND : IDC_ARROW; }
 
 TShiftState ShiftFromKeys(WPARAM Keys) {
   TShiftState s = 0;
@@ -187,7 +180,6 @@ void TControl::CreateWnd() {
   if (gCreating == this) gCreating = previous;
   if (!wnd) throw EInvalidOperation("cannot create the window");
 
-  FOwnsHandle = true;
   if (params.SystemClass) {
     BindHandle(wnd);
     FDefWndProc = reinterpret_cast<WNDPROC>(
@@ -201,22 +193,7 @@ void TControl::CreateWnd() {
 
 void TControl::DestroyHandle() {
   if (!FHandle) return;
-  if (FOwnsHandle)
-    DestroyWindow(FHandle);  // WM_NCDESTROY unbinds
-  if (FHandle) UnbindHandle();
-}
-
-void TControl::AttachHandle(HWND Wnd) {
-  if (FHandle) throw EInvalidOperation("the control has a window already");
-  if (!Wnd || FindControl(Wnd)) throw EInvalidOperation("the window cannot be adopted");
-  BindHandle(Wnd);
-  FOwnsHandle = false;
-  FDefWndProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(Wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ControlWindowProc)));
-  UpdateBoundsFromWindow();
-}
-
-void TControl::DetachHandle() {
+  DestroyWindow(FHandle);  // WM_NCDESTROY unbinds
   if (FHandle) UnbindHandle();
 }
 
@@ -448,11 +425,6 @@ void TControl::SetClientHeight(int Value) {
   SetHeight(Value + frame);
 }
 
-void TControl::SetAlign(TAlign Value) {
-  FAlign = Value;
-  if (FParent) FParent->Realign();
-}
-
 void TControl::SetVisible(bool Value) {
   FVisible = Value;
   if (FHandle) ShowWindow(FHandle, Value ? SW_SHOWNA : SW_HIDE);
@@ -552,7 +524,6 @@ void TControl::SetParent(TWinControl* Value) {
   } else if (Value && Value->HandleAllocated()) {
     HandleNeeded();
   }
-  if (Value && FAlign != TAlign::alNone) Value->Realign();
 }
 
 // ---- TWinControl ----
@@ -579,7 +550,6 @@ void TWinControl::CreateWnd() {
   TControl::CreateWnd();
   for (TControl* child : std::vector<TControl*>(FControls))
     if (!child->HandleAllocated()) child->CreateWnd();
-  Realign();
 }
 
 void TWinControl::SetParentWindow(HWND Value) {
@@ -602,56 +572,14 @@ void TWinControl::SetParentWindow(HWND Value) {
 }
 
 void TWinControl::WndProc(TMessage& Message) {
-  auto child = [this](HWND Wnd) -> TControl* {
-    if (!Wnd) return nullptr;
-    for (TControl* c : FControls)
-      if (c->FHandle == Wnd) return c;
-    return nullptr;
-  };
-  switch (Message.Msg) {
-    case WM_COMMAND:
-      if (TControl* c = child(reinterpret_cast<HWND>(Message.LParam))) {
-        Message.Result = c->Perform(CN_COMMAND, Message.WParam, Message.LParam);
-        return;
-      }
-      break;
-    case WM_NOTIFY:
-      if (const auto* header = reinterpret_cast<const NMHDR*>(Message.LParam))
-        if (TControl* c = child(header->hwndFrom)) {
-          Message.Result = c->Perform(CN_NOTIFY, Message.WParam, Message.LParam);
+  if (Message.Msg == WM_COMMAND)
+    if (const HWND from = reinterpret_cast<HWND>(Message.LParam))
+      for (TControl* c : FControls)
+        if (c->FHandle == from) {
+          Message.Result = c->Perform(CN_COMMAND, Message.WParam, Message.LParam);
           return;
         }
-      break;
-    case WM_CTLCOLORMSGBOX: case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG: case WM_CTLCOLORSCROLLBAR: case WM_CTLCOLORSTATIC:
-      if (TControl* c = child(reinterpret_cast<HWND>(Message.LParam))) {
-        Message.Result = c->Perform(CN_BASE + Message.Msg, Message.WParam, Message.LParam);
-        return;
-      }
-      break;
-    case WM_SIZE:
-      TControl::WndProc(Message);
-      Realign();
-      return;
-  }
   TControl::WndProc(Message);
-}
-
-void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
-  TControl::SetBounds(ALeft, ATop, AWidth, AHeight);
-  // With a window, WM_SIZE realigns.
-  if (!HandleAllocated()) Realign();
-}
-
-void TWinControl::Realign() {
-  TRect client = ClientRectFromBounds();
-  if (HandleAllocated()) {
-    RECT rc{};
-    GetClientRect(Handle(), &rc);
-    client = {rc.left, rc.top, rc.right, rc.bottom};
-  }
-  for (TControl* c : FControls)
-    if (c->Align() == TAlign::alClient) c->SetBounds(0, 0, client.Width(), client.Height());
 }
 
 void TWinControl::FontChanged() {

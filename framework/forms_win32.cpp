@@ -165,16 +165,6 @@ void TForm::CreateParams(TCreateParams& Params) {
   if (!child) Params.WndParent = Application->Handle();
 }
 
-TRect TForm::ClientRectFromBounds() const {
-  DWORD style, exStyle;
-  FrameStyles(FBorderStyle, FBorderIcons, FParentWindow != nullptr, style, exStyle);
-  RECT frame{0, 0, 0, 0};
-  AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-  const int width = Width() - static_cast<int>(frame.right - frame.left);
-  const int height = Height() - static_cast<int>(frame.bottom - frame.top);
-  return {0, 0, std::max(0, width), std::max(0, height)};
-}
-
 void TForm::ApplyFrameStyle() {
   if (!HandleAllocated()) return;
   const HWND wnd = Handle();
@@ -423,7 +413,6 @@ void TApplication::HandleException(std::exception_ptr E) {
 }
 
 HWND TApplication::ActiveFormHandle() {
-  if (FActiveFormOverride && IsWindow(FActiveFormOverride)) return FActiveFormOverride;
   const HWND active = GetActiveWindow();
   if (active)
     for (TForm* form : FForms)

@@ -110,26 +110,6 @@ void TCanvas::StretchDraw(const TRect& Rect, TBitmap& Bitmap) {
   SetBrushOrgEx(dc, oldOrg.x, oldOrg.y, nullptr);
 }
 
-void TCanvas::TextOut(int X, int Y, const std::wstring& Text) {
-  const HDC dc = Handle();
-  const HGDIOBJ oldFont = SelectObject(dc, Font.Handle());
-  const int oldBk = SetBkMode(dc, TRANSPARENT);
-  const COLORREF oldColor = SetTextColor(dc, ColorToRGB(Font.Color()));
-  TextOutW(dc, X, Y, Text.c_str(), static_cast<int>(Text.size()));
-  SetTextColor(dc, oldColor);
-  SetBkMode(dc, oldBk);
-  SelectObject(dc, oldFont);
-}
-
-SIZE TCanvas::TextExtent(const std::wstring& Text) {
-  const HDC dc = Handle();
-  const HGDIOBJ oldFont = SelectObject(dc, Font.Handle());
-  SIZE size{0, 0};
-  GetTextExtentPoint32W(dc, Text.c_str(), static_cast<int>(Text.size()), &size);
-  SelectObject(dc, oldFont);
-  return size;
-}
-
 int TCanvas::SetMapMode(int Mode) { return ::SetMapMode(Handle(), Mode); }
 
 POINT TCanvas::SetWindowOrg(int X, int Y) {
@@ -140,16 +120,6 @@ POINT TCanvas::SetWindowOrg(int X, int Y) {
 SIZE TCanvas::SetWindowExt(int X, int Y) {
   SIZE old{0, 0};
   SetWindowExtEx(Handle(), X, Y, &old);
-  return old;
-}
-POINT TCanvas::SetViewportOrg(int X, int Y) {
-  POINT old{0, 0};
-  SetViewportOrgEx(Handle(), X, Y, &old);
-  return old;
-}
-SIZE TCanvas::SetViewportExt(int X, int Y) {
-  SIZE old{0, 0};
-  SetViewportExtEx(Handle(), X, Y, &old);
   return old;
 }
 

@@ -87,7 +87,6 @@ class TCanvas {
   HDC Handle();
   bool HandleAllocated() const { return FHandle != nullptr; }
 
-  TFont Font;
   TColor BrushColor = clWhite;
 
   void FillRect(const TRect& Rect);
@@ -96,17 +95,12 @@ class TCanvas {
   void Draw(int X, int Y, TBitmap& Bitmap);
   // Copies the whole bitmap into Rect, shrinking or stretching it.
   void StretchDraw(const TRect& Rect, TBitmap& Bitmap);
-  // Text in Font, on a transparent background.
-  void TextOut(int X, int Y, const std::wstring& Text);
-  SIZE TextExtent(const std::wstring& Text);
 
   // Mapping-mode calls on the DC; each returns what the system call gives
   // (the previous mode, origin or extent).
   int SetMapMode(int Mode);
   POINT SetWindowOrg(int X, int Y);
   SIZE SetWindowExt(int X, int Y);
-  POINT SetViewportOrg(int X, int Y);
-  SIZE SetViewportExt(int X, int Y);
 
  protected:
   // Called by Handle() when there is no DC yet.
