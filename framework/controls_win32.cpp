@@ -363,20 +363,14 @@ void TControl::HandleMouse(TMessage& Message) {
 }
 
 void TControl::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
-  if (OnMouseDown) OnMouseDown(this, Button, Shift, X, Y);
+  CallEvent(OnMouseDown, this, Button, Shift, X, Y);
 }
 void TControl::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
-  if (OnMouseUp) OnMouseUp(this, Button, Shift, X, Y);
+  CallEvent(OnMouseUp, this, Button, Shift, X, Y);
 }
-void TControl::MouseEnter() {
-  if (OnMouseEnter) OnMouseEnter(this);
-}
-void TControl::MouseLeave() {
-  if (OnMouseLeave) OnMouseLeave(this);
-}
-void TControl::Click() {
-  if (OnClick) OnClick(this);
-}
+void TControl::MouseEnter() { CallEvent(OnMouseEnter, this); }
+void TControl::MouseLeave() { CallEvent(OnMouseLeave, this); }
+void TControl::Click() { CallEvent(OnClick, this); }
 
 void TControl::UpdateBoundsFromWindow() {
   if (!FHandle) return;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "framework/component.h"
+
 COLORREF ColorToRGB(TColor Color) {
   if ((Color & clSystemColor) == clSystemColor) return GetSysColor(Color & 0xFF);
   return static_cast<COLORREF>(Color) & 0xFFFFFF;
@@ -28,7 +30,7 @@ void TFont::Assign(const TFont& Source) {
 
 void TFont::Changed() {
   FHandle.Reset();
-  if (OnChange) OnChange();
+  CallEvent(OnChange);
 }
 
 void TFont::SetName(const std::wstring& Value) {
@@ -50,7 +52,7 @@ void TFont::SetColor(TColor Value) {
   if (Value == FColor) return;
   FColor = Value;
   // The colour is not part of the GDI font; keep the handle.
-  if (OnChange) OnChange();
+  CallEvent(OnChange);
 }
 void TFont::SetStyle(TFontStyles Value) {
   if (Value == FStyle) return;

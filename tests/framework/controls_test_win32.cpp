@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -38,6 +39,25 @@ std::vector<uint8_t> MakeBmp(int W, int H, F Colour) {
       p[2] = GetRValue(c);
     }
   return b;
+}
+
+// Each handler made by ClearOnFirstCall clears its own event while it runs
+// and then notes whether it is still alive: its closure holds the only
+// token left in the event, so a handler called straight from the event
+// dies at the clear, and one called through a copy does not.
+std::vector<std::weak_ptr<int>> gTokens;
+std::vector<bool> gAliveAfterClear;
+
+template <typename E>
+void ClearOnFirstCall(E& Event) {
+  auto token = std::make_shared<int>(0);
+  const size_t index = gTokens.size();
+  gTokens.push_back(token);
+  Event = [token, index, &Event](auto&&...) {
+    const size_t me = index;  // the closure may be gone after the next line
+    Event = nullptr;
+    gAliveAfterClear.push_back(!gTokens[me].expired());
+  };
 }
 
 COLORREF Quadrants(int X, int Y) {
@@ -170,6 +190,22 @@ TEST_F(FrameworkTest, ControlsFollowRealMouseInput) {
   Xdotool("click 1");
   EXPECT_TRUE(PumpUntil([&] { return !log.empty() && log.back() == "silent down"; }));
   EXPECT_NE(tracked(), silent->Handle());
+
+  // Every event may clear itself while its handler runs.
+  gAliveAfterClear.clear();
+  ClearOnFirstCall(silent->OnMouseEnter);
+  ClearOnFirstCall(silent->OnMouseDown);
+  ClearOnFirstCall(silent->OnClick);
+  ClearOnFirstCall(silent->OnMouseUp);
+  ClearOnFirstCall(silent->OnMouseLeave);
+  const LPARAM inside = MAKELPARAM(5, 5);
+  silent->Perform(WM_MOUSEMOVE, 0, inside);
+  silent->Perform(WM_LBUTTONDOWN, MK_LBUTTON, inside);
+  silent->Perform(WM_LBUTTONUP, 0, inside);
+  silent->Perform(WM_MOUSELEAVE);
+  EXPECT_EQ(gAliveAfterClear, std::vector<bool>(5, true));
+  EXPECT_FALSE(silent->OnMouseEnter || silent->OnMouseDown || silent->OnClick || silent->OnMouseUp ||
+               silent->OnMouseLeave);
 }
 
 TEST_F(FrameworkTest, ModalDialogEndsByARealClickOnItsControl) {
