@@ -64,15 +64,21 @@ TShiftState ShiftFromKeys(WPARAM Keys) {
 
 }  // namespace
 
-LRESULT CALLBACK ControlWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  TControl* control = FindControl(Wnd);
-  if (!control) {
-    control = gCreating;
-    if (!control) return DefWindowProcW(Wnd, Msg, WParam, LParam);
-    gCreating = nullptr;
-    control->BindHandle(Wnd);
+LRESULT CALLBACK ControlWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
+  try {
+    TControl* control = FindControl(Wnd);
+    if (!control) {
+      control = gCreating;
+      if (!control) return DefWindowProcW(Wnd, Msg, WParam, LParam);
+      gCreating = nullptr;
+      control->BindHandle(Wnd);
+    }
+    return control->MainWndProc(Msg, WParam, LParam);
+  } catch (...) {
+    // The handler chain catches for itself; this is the bookkeeping around it.
+    HandleApplicationException(std::current_exception());
+    return 0;
   }
-  return control->MainWndProc(Msg, WParam, LParam);
 }
 
 namespace {

@@ -190,7 +190,7 @@ class TControl : public TComponent {
   void TakeParentColor(TColor Value);
 
  private:
-  friend LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM);
+  friend LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM) noexcept;
   friend class TWinControl;
   LRESULT MainWndProc(UINT Msg, WPARAM WParam, LPARAM LParam);
   void BindHandle(HWND Wnd);
@@ -258,4 +258,4 @@ TControl* FindControl(HWND Wnd);
 
 // Hands an exception caught at a window procedure or event boundary to the
 // application's exception sink (discarded when there is no application).
-void HandleApplicationException(std::exception_ptr E);
+void HandleApplicationException(std::exception_ptr E) noexcept;

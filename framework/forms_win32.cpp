@@ -7,7 +7,7 @@
 
 TApplication* Application = nullptr;
 
-void HandleApplicationException(std::exception_ptr E) {
+void HandleApplicationException(std::exception_ptr E) noexcept {
   if (Application) Application->HandleException(E);
 }
 
@@ -44,11 +44,16 @@ struct TDisableContext {
   std::vector<HWND> Disabled;
 };
 
-BOOL CALLBACK DisableWindow(HWND Wnd, LPARAM Param) {
+BOOL CALLBACK DisableWindow(HWND Wnd, LPARAM Param) noexcept {
   auto* context = reinterpret_cast<TDisableContext*>(Param);
   if (Wnd != context->Keep && IsWindowVisible(Wnd) && IsWindowEnabled(Wnd)) {
+    // Listed first, so that no window stays disabled without being listed.
+    try {
+      context->Disabled.push_back(Wnd);
+    } catch (...) {
+      return FALSE;  // out of memory: the others stay enabled
+    }
     EnableWindow(Wnd, FALSE);
-    context->Disabled.push_back(Wnd);
   }
   return TRUE;
 }
@@ -350,7 +355,7 @@ HWND TApplication::Handle() {
   return FHandle;
 }
 
-LRESULT CALLBACK TApplication::AppWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TApplication::AppWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
   auto* app = reinterpret_cast<TApplication*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
   if (!app) return DefWindowProcW(Wnd, Msg, WParam, LParam);
   try {
@@ -404,7 +409,7 @@ void TApplication::RemoveForm(TForm* Form) {
   if (FMainForm == Form) FMainForm = nullptr;
 }
 
-void TApplication::HandleException(std::exception_ptr E) {
+void TApplication::HandleException(std::exception_ptr E) noexcept {
   try {
     CallEvent(OnException, this, E);
   } catch (...) {

@@ -200,7 +200,7 @@ class TApplication final : public TComponent {
 
   // The exception sink: hands E to OnException, or discards it when none is
   // set. Exceptions thrown by OnException itself are discarded.
-  void HandleException(std::exception_ptr E);
+  void HandleException(std::exception_ptr E) noexcept;
 
   // The window to own shell dialogs and message boxes: the active form's
   // window, else the application window.
@@ -219,7 +219,7 @@ class TApplication final : public TComponent {
 
  private:
   friend class TForm;
-  static LRESULT CALLBACK AppWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+  static LRESULT CALLBACK AppWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept;
   void AddForm(TForm* Form);
   void RemoveForm(TForm* Form);
   bool ProcessMessage(MSG& Msg);

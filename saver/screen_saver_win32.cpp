@@ -390,27 +390,35 @@ void TScreenSaver::JudgeMessage(const TMessage& Message) {
   FMoveState = verdict.After;
 }
 
-LRESULT CALLBACK TScreenSaver::MouseHookProc(int Code, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TScreenSaver::MouseHookProc(int Code, WPARAM WParam, LPARAM LParam) noexcept {
   const LRESULT result = CallNextHookEx(gMouseHook.Get(), Code, WParam, LParam);
-  TScreenSaver* saver = ActiveScreenSaver;
-  const auto* info = reinterpret_cast<const MOUSEHOOKSTRUCT*>(LParam);
-  if (saver && info && saver->FTerminateOnMouseMove && !saver->FVerifying) {
-    const HWND form = saver->FormWindow();
-    // Input addressed to the form itself reaches the rules directly.
-    if (form && info->hwnd != form) {
-      const LPARAM point = MAKELPARAM(static_cast<WORD>(static_cast<int16_t>(info->pt.x)),
-                                      static_cast<WORD>(static_cast<int16_t>(info->pt.y)));
-      PostMessageW(form, kHookedMouse, WParam, point);
+  try {
+    TScreenSaver* saver = ActiveScreenSaver;
+    const auto* info = reinterpret_cast<const MOUSEHOOKSTRUCT*>(LParam);
+    if (saver && info && saver->FTerminateOnMouseMove && !saver->FVerifying) {
+      const HWND form = saver->FormWindow();
+      // Input addressed to the form itself reaches the rules directly.
+      if (form && info->hwnd != form) {
+        const LPARAM point = MAKELPARAM(static_cast<WORD>(static_cast<int16_t>(info->pt.x)),
+                                        static_cast<WORD>(static_cast<int16_t>(info->pt.y)));
+        PostMessageW(form, kHookedMouse, WParam, point);
+      }
     }
+  } catch (...) {
+    HandleApplicationException(std::current_exception());
   }
   return result;
 }
 
-LRESULT CALLBACK TScreenSaver::KeyboardHookProc(int Code, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TScreenSaver::KeyboardHookProc(int Code, WPARAM WParam, LPARAM LParam) noexcept {
   const LRESULT result = CallNextHookEx(gKeyboardHook.Get(), Code, WParam, LParam);
-  TScreenSaver* saver = ActiveScreenSaver;
-  if (saver && saver->FTerminateOnKeyDown && !saver->FVerifying)
-    if (const HWND form = saver->FormWindow()) PostMessageW(form, kHookedKey, WParam, LParam);
+  try {
+    TScreenSaver* saver = ActiveScreenSaver;
+    if (saver && saver->FTerminateOnKeyDown && !saver->FVerifying)
+      if (const HWND form = saver->FormWindow()) PostMessageW(form, kHookedKey, WParam, LParam);
+  } catch (...) {
+    HandleApplicationException(std::current_exception());
+  }
   return result;
 }
 

@@ -247,7 +247,7 @@ TEST_F(ExtractionTest, WriteExtractedFileRecordsWhatItMayHaveCreated) {
 
 // ---- the player control's filter ------------------------------------------------------
 
-LRESULT CALLBACK MainProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK MainProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
   return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 

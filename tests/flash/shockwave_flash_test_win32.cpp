@@ -30,7 +30,7 @@ std::string Utf8(const std::wstring& Text) {
   return out;
 }
 
-LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
   return DefWindowProcW(Wnd, Msg, WParam, LParam);
 }
 

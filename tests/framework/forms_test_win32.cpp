@@ -213,7 +213,7 @@ TEST_F(FrameworkTest, ShowModalReturnsTheModalResult) {
 
 namespace {
 int gRetrieved = 0;
-LRESULT CALLBACK CountRetrieved(int Code, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK CountRetrieved(int Code, WPARAM WParam, LPARAM LParam) noexcept {
   if (Code >= 0 && WParam == PM_REMOVE) ++gRetrieved;
   return CallNextHookEx(nullptr, Code, WParam, LParam);
 }

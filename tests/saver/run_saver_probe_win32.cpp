@@ -22,7 +22,7 @@ void Log(const std::string& Line) { ProbeLog("PROBE_LOG", Line); }
 
 constexpr UINT kPing = WM_APP + 5;
 
-LRESULT CALLBACK ProbeWndProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) {
+LRESULT CALLBACK ProbeWndProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) noexcept {
   if (Msg == kPing) return 4242;
   return DefWindowProcA(Wnd, Msg, W, L);
 }
