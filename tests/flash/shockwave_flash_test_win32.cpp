@@ -13,6 +13,7 @@
 
 #include "flash/shockwave_flash_win32.h"
 #include "tests/support/fake_log_win32.h"
+#include "tests/support/fake_player_host_win32.h"
 #include "tests/support/message_pump_win32.h"
 #include "tests/support/process_win32.h"
 #include "tests/support/resource_counts_win32.h"
@@ -28,27 +29,6 @@ std::string Utf8(const std::wstring& Text) {
   std::string out(n, '\0');
   WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n, nullptr, nullptr);
   return out;
-}
-
-LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
-  return DefWindowProcW(Wnd, Msg, WParam, LParam);
-}
-
-HWND CreateParent(int Width = 400, int Height = 300) {
-  static const ATOM cls = [] {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = ParentProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"PlFlashTestParent";
-    return RegisterClassW(&wc);
-  }();
-  (void)cls;
-  HWND wnd = CreateWindowExW(0, L"PlFlashTestParent", L"flash test", WS_POPUP | WS_CLIPCHILDREN, 0, 0, Width, Height,
-                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  // Not activated: Wine without a window manager takes two seconds to
-  // destroy the active window.
-  ShowWindow(wnd, SW_SHOWNOACTIVATE);
-  return wnd;
 }
 
 using TLiveObjectsFn = LONG(WINAPI*)();
@@ -71,22 +51,14 @@ std::string WriteMovie(const std::string& Dir, const std::string& Name, const st
   return path;
 }
 
-class FlashHostTest : public ::testing::Test {
+class FlashHostTest : public TFakePlayerSuite {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
-    ASSERT_TRUE(RegisterFakePlayer(TFakePlayerVariant::V9));
-  }
-  static void TearDownTestSuite() {
-    UnregisterFakePlayer();
-    OleUninitialize();
-  }
   void SetUp() override {
     Dir = MakeTempDir("flash host ");
     Log.Path = Dir + "fake.log";
     SetEnvironmentVariableA("PL_FAKEPLAYER_LOG", Log.Path.c_str());
     SetEnvironmentVariableA("PL_FAKEPLAYER_REFUSE", nullptr);
-    Parent = CreateParent();
+    Parent = CreateHostWindow(400, 300);
     ASSERT_TRUE(Parent);
   }
   void TearDown() override {
@@ -340,7 +312,7 @@ TEST_F(FlashHostTest, ParentBoundsAlignmentAndVisibility) {
   EXPECT_TRUE(IsWindowVisible(flash.Handle()));
 
   // Moving to another parent carries the window along.
-  HWND other = CreateParent(320, 200);
+  HWND other = CreateHostWindow(320, 200);
   flash.AlignToParentClient();
   flash.SetParentWindow(other);
   EXPECT_EQ(GetParent(flash.Handle()), other);

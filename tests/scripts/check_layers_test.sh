@@ -6,13 +6,7 @@
 set -u
 script="$1"
 project="$2"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-failures=0
-check() {  # check WHAT CONDITION...
-  local what="$1"; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
+. "$(dirname "$0")/check_support.sh"
 
 "$script" "$project" 2>"$work/project.err"
 check "the project's includes follow the layers" test $? -eq 0
