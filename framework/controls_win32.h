@@ -227,9 +227,6 @@ class TWinControl : public TControl {
  public:
   explicit TWinControl(TComponent* AOwner) : TControl(AOwner) {}
 
-  // Child controls in the order they were given this parent.
-  const std::vector<TControl*>& Controls() const { return FControls; }
-
   // A window outside the framework to create this control's window in
   // (a foreign parent, as for a preview). Changing it after the window
   // exists moves the window there (or, with null, makes it a top-level
@@ -250,7 +247,7 @@ class TWinControl : public TControl {
 
  private:
   friend class TControl;
-  std::vector<TControl*> FControls;
+  std::vector<TControl*> FControls;  // the children, in the order they were given this parent
 };
 
 // The control whose window this is, when the framework made it.

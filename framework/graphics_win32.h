@@ -20,7 +20,6 @@ constexpr TColor clRed = 0x0000FF;
 constexpr TColor clBlue = 0xFF0000;
 constexpr TColor clSystemColor = static_cast<TColor>(0xFF000000u);
 constexpr TColor clBtnFace = clSystemColor | COLOR_BTNFACE;
-constexpr TColor clWindow = clSystemColor | COLOR_WINDOW;
 constexpr TColor clWindowText = clSystemColor | COLOR_WINDOWTEXT;
 
 // The plain RGB value of a colour, system colours looked up.
