@@ -6,10 +6,11 @@
 #include "app/settings.h"
 #include "dialog/dialog_win32.h"
 #include "flash/flash_utils_win32.h"
-#include "framework/text_win32.h"
+#include "framework/form_utils_win32.h"
 #include "package/exe_adder.h"
 #include "saver/duplicate_win32.h"
 #include "util/file_operation_win32.h"
+#include "util/text_win32.h"
 #include "util/utils.h"
 #include "util/utils_win32.h"
 
@@ -27,36 +28,11 @@ void Guarded(F&& Step) {
   }
 }
 
-std::string ExecutablePath() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
-BOOL CALLBACK CollectMonitor(HMONITOR, HDC, LPRECT Rect, LPARAM Data) {
-  auto* list = reinterpret_cast<std::vector<TRect>*>(Data);
-  list->push_back({Rect->left, Rect->top, Rect->right, Rect->bottom});
-  return TRUE;
-}
-
 // Every monitor's rectangle in the system's enumeration order.
-std::vector<TRect> Monitors() {
+std::vector<TRect> MonitorBounds() {
   std::vector<TRect> list;
-  EnumDisplayMonitors(nullptr, nullptr, CollectMonitor, reinterpret_cast<LPARAM>(&list));
+  for (const TMonitor& monitor : Monitors()) list.push_back(monitor.Bounds);
   return list;
-}
-
-TRect VirtualDesktop() {
-  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
-  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  return {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN), top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
 }
 
 std::string LowerCase(std::string Text) {
@@ -109,8 +85,7 @@ void TfrmMain::FormCreate(TComponent*) {
       break;
     case ssmSaver: {
       modeWord = "normal";
-      const TRect desktop = VirtualDesktop();
-      for (const TFlashPlacement& p : FlashPlacements(FPosition, Monitors(), desktop)) {
+      for (const TFlashPlacement& p : FlashPlacements(FPosition, MonitorBounds(), VirtualDesktop())) {
         if (p.FillClient) {
           CreateClientFlashControl();
         } else {

@@ -7,7 +7,7 @@
 
 namespace {
 
-LRESULT CALLBACK FloorWindowProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) {
+LRESULT CALLBACK FloorWindowProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) noexcept {
   switch (Msg) {
     case WM_KEYDOWN:
     case WM_LBUTTONDOWN:

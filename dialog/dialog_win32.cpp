@@ -2,7 +2,7 @@
 
 #include "dialog/dialog_layout.h"
 #include "dialog/texts.h"
-#include "saver/form_utils_win32.h"
+#include "framework/form_utils_win32.h"
 
 TfrmDialog* frmDialog = nullptr;
 

@@ -1,7 +1,7 @@
 #include "dialog/stdctrls_win32.h"
 
-#include "framework/text_win32.h"
 #include "util/raii_win32.h"
+#include "util/text_win32.h"
 
 // ---- TLabel ----
 

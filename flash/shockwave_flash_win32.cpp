@@ -346,7 +346,7 @@ void TShockwaveFlash::FollowParent(bool Follow) {
 }
 
 LRESULT CALLBACK TShockwaveFlash::ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
-                                             DWORD_PTR Data) {
+                                             DWORD_PTR Data) noexcept {
   auto* self = reinterpret_cast<TShockwaveFlash*>(Data);
   if (Msg == WM_SIZE && self->FAlignClient) {
     self->FBounds = RECT{0, 0, LOWORD(LParam), HIWORD(LParam)};
@@ -385,7 +385,7 @@ void TShockwaveFlash::WndProc(TFlashMessage& Message) {
                                  : DefWindowProcW(FControlWnd, Message.Msg, Message.WParam, Message.LParam);
 }
 
-LRESULT CALLBACK TShockwaveFlash::ControlProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TShockwaveFlash::ControlProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
   auto* self = static_cast<TShockwaveFlash*>(GetPropW(Wnd, kWrapperProp));
   if (!self) return DefWindowProcW(Wnd, Msg, WParam, LParam);
   if (Msg == FSCommandMessage()) {

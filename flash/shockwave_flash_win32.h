@@ -129,9 +129,9 @@ class TShockwaveFlash {
   void QueueFSCommand(std::wstring Command, std::wstring Args);
   void DeliverFSCommands();
 
-  static LRESULT CALLBACK ControlProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+  static LRESULT CALLBACK ControlProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept;
   static LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
-                                     DWORD_PTR Data);
+                                     DWORD_PTR Data) noexcept;
 
   HWND FParent = nullptr;
   HWND FControlWnd = nullptr;

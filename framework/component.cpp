@@ -24,12 +24,6 @@ void TComponent::Free() {
   delete this;
 }
 
-TComponent* TComponent::FindComponent(const std::string& Name) const {
-  for (TComponent* c : FComponents)
-    if (c->FName == Name) return c;
-  return nullptr;
-}
-
 void TComponent::Loaded() { FLoading = false; }
 
 void TComponent::BeforeDestruction() { DestroyComponents(); }

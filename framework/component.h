@@ -34,8 +34,6 @@ class TComponent {
   // Owned components in creation order.
   const std::vector<TComponent*>& Components() const { return FComponents; }
   int ComponentCount() const { return static_cast<int>(FComponents.size()); }
-  // The first owned component named Name (exact match), or null.
-  TComponent* FindComponent(const std::string& Name) const;
 
   // True from creation as part of a form's construction until Loaded().
   bool Loading() const { return FLoading; }

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "framework/forms_win32.h"
-#include "framework/text_win32.h"
+#include "util/text_win32.h"
 
 // The drawing surface of a control's window: a DC taken with GetDC when
 // first needed and given back once the message being handled is done, or
@@ -39,7 +38,7 @@ class TControlCanvas : public TCanvas {
 
 namespace {
 
-// Windows of this thread that the framework made or adopted. Only the GUI
+// Windows of this thread that the framework made. Only the GUI
 // thread creates controls, so no lock guards it.
 std::unordered_map<HWND, TControl*>& HandleMap() {
   static std::unordered_map<HWND, TControl*> map;
@@ -50,14 +49,7 @@ std::unordered_map<HWND, TControl*>& HandleMap() {
 // message binds the two.
 thread_local TControl* gCreating = nullptr;
 
-LPCSTR CursorResource(TCursor Cursor) {
-  switch (Cursor) {
-    case crCross: return IDC_CROSS;
-    case crIBeam: return IDC_IBEAM;
-    case crHandPoint: return IDC_HAND;
-    default: return IDC_ARROW;
-  }
-}
+LPCSTR CursorResource(TCursor Cursor) { return Cursor == crHandPoint ? IDC_HAND : IDC_ARROW; }
 
 TShiftState ShiftFromKeys(WPARAM Keys) {
   TShiftState s = 0;
@@ -72,15 +64,21 @@ TShiftState ShiftFromKeys(WPARAM Keys) {
 
 }  // namespace
 
-LRESULT CALLBACK ControlWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  TControl* control = FindControl(Wnd);
-  if (!control) {
-    control = gCreating;
-    if (!control) return DefWindowProcW(Wnd, Msg, WParam, LParam);
-    gCreating = nullptr;
-    control->BindHandle(Wnd);
+LRESULT CALLBACK ControlWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
+  try {
+    TControl* control = FindControl(Wnd);
+    if (!control) {
+      control = gCreating;
+      if (!control) return DefWindowProcW(Wnd, Msg, WParam, LParam);
+      gCreating = nullptr;
+      control->BindHandle(Wnd);
+    }
+    return control->MainWndProc(Msg, WParam, LParam);
+  } catch (...) {
+    // The handler chain catches for itself; this is the bookkeeping around it.
+    HandleApplicationException(std::current_exception());
+    return 0;
   }
-  return control->MainWndProc(Msg, WParam, LParam);
 }
 
 namespace {
@@ -108,10 +106,6 @@ TControl* FindControl(HWND Wnd) {
   auto& map = HandleMap();
   auto it = map.find(Wnd);
   return it == map.end() ? nullptr : it->second;
-}
-
-void HandleApplicationException(std::exception_ptr E) {
-  if (Application) Application->HandleException(E);
 }
 
 // ---- TControl ----
@@ -192,7 +186,6 @@ void TControl::CreateWnd() {
   if (gCreating == this) gCreating = previous;
   if (!wnd) throw EInvalidOperation("cannot create the window");
 
-  FOwnsHandle = true;
   if (params.SystemClass) {
     BindHandle(wnd);
     FDefWndProc = reinterpret_cast<WNDPROC>(
@@ -206,22 +199,7 @@ void TControl::CreateWnd() {
 
 void TControl::DestroyHandle() {
   if (!FHandle) return;
-  if (FOwnsHandle)
-    DestroyWindow(FHandle);  // WM_NCDESTROY unbinds
-  if (FHandle) UnbindHandle();
-}
-
-void TControl::AttachHandle(HWND Wnd) {
-  if (FHandle) throw EInvalidOperation("the control has a window already");
-  if (!Wnd || FindControl(Wnd)) throw EInvalidOperation("the window cannot be adopted");
-  BindHandle(Wnd);
-  FOwnsHandle = false;
-  FDefWndProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(Wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ControlWindowProc)));
-  UpdateBoundsFromWindow();
-}
-
-void TControl::DetachHandle() {
+  DestroyWindow(FHandle);  // WM_NCDESTROY unbinds
   if (FHandle) UnbindHandle();
 }
 
@@ -391,20 +369,14 @@ void TControl::HandleMouse(TMessage& Message) {
 }
 
 void TControl::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
-  if (OnMouseDown) OnMouseDown(this, Button, Shift, X, Y);
+  CallEvent(OnMouseDown, this, Button, Shift, X, Y);
 }
 void TControl::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
-  if (OnMouseUp) OnMouseUp(this, Button, Shift, X, Y);
+  CallEvent(OnMouseUp, this, Button, Shift, X, Y);
 }
-void TControl::MouseEnter() {
-  if (OnMouseEnter) OnMouseEnter(this);
-}
-void TControl::MouseLeave() {
-  if (OnMouseLeave) OnMouseLeave(this);
-}
-void TControl::Click() {
-  if (OnClick) OnClick(this);
-}
+void TControl::MouseEnter() { CallEvent(OnMouseEnter, this); }
+void TControl::MouseLeave() { CallEvent(OnMouseLeave, this); }
+void TControl::Click() { CallEvent(OnClick, this); }
 
 void TControl::UpdateBoundsFromWindow() {
   if (!FHandle) return;
@@ -451,11 +423,6 @@ void TControl::SetClientWidth(int Value) {
 void TControl::SetClientHeight(int Value) {
   const int frame = FHeight - ClientHeight();
   SetHeight(Value + frame);
-}
-
-void TControl::SetAlign(TAlign Value) {
-  FAlign = Value;
-  if (FParent) FParent->Realign();
 }
 
 void TControl::SetVisible(bool Value) {
@@ -557,7 +524,6 @@ void TControl::SetParent(TWinControl* Value) {
   } else if (Value && Value->HandleAllocated()) {
     HandleNeeded();
   }
-  if (Value && FAlign != TAlign::alNone) Value->Realign();
 }
 
 // ---- TWinControl ----
@@ -584,7 +550,6 @@ void TWinControl::CreateWnd() {
   TControl::CreateWnd();
   for (TControl* child : std::vector<TControl*>(FControls))
     if (!child->HandleAllocated()) child->CreateWnd();
-  Realign();
 }
 
 void TWinControl::SetParentWindow(HWND Value) {
@@ -607,56 +572,14 @@ void TWinControl::SetParentWindow(HWND Value) {
 }
 
 void TWinControl::WndProc(TMessage& Message) {
-  auto child = [this](HWND Wnd) -> TControl* {
-    if (!Wnd) return nullptr;
-    for (TControl* c : FControls)
-      if (c->FHandle == Wnd) return c;
-    return nullptr;
-  };
-  switch (Message.Msg) {
-    case WM_COMMAND:
-      if (TControl* c = child(reinterpret_cast<HWND>(Message.LParam))) {
-        Message.Result = c->Perform(CN_COMMAND, Message.WParam, Message.LParam);
-        return;
-      }
-      break;
-    case WM_NOTIFY:
-      if (const auto* header = reinterpret_cast<const NMHDR*>(Message.LParam))
-        if (TControl* c = child(header->hwndFrom)) {
-          Message.Result = c->Perform(CN_NOTIFY, Message.WParam, Message.LParam);
+  if (Message.Msg == WM_COMMAND)
+    if (const HWND from = reinterpret_cast<HWND>(Message.LParam))
+      for (TControl* c : FControls)
+        if (c->FHandle == from) {
+          Message.Result = c->Perform(CN_COMMAND, Message.WParam, Message.LParam);
           return;
         }
-      break;
-    case WM_CTLCOLORMSGBOX: case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG: case WM_CTLCOLORSCROLLBAR: case WM_CTLCOLORSTATIC:
-      if (TControl* c = child(reinterpret_cast<HWND>(Message.LParam))) {
-        Message.Result = c->Perform(CN_BASE + Message.Msg, Message.WParam, Message.LParam);
-        return;
-      }
-      break;
-    case WM_SIZE:
-      TControl::WndProc(Message);
-      Realign();
-      return;
-  }
   TControl::WndProc(Message);
-}
-
-void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
-  TControl::SetBounds(ALeft, ATop, AWidth, AHeight);
-  // With a window, WM_SIZE realigns.
-  if (!HandleAllocated()) Realign();
-}
-
-void TWinControl::Realign() {
-  TRect client = ClientRectFromBounds();
-  if (HandleAllocated()) {
-    RECT rc{};
-    GetClientRect(Handle(), &rc);
-    client = {rc.left, rc.top, rc.right, rc.bottom};
-  }
-  for (TControl* c : FControls)
-    if (c->Align() == TAlign::alClient) c->SetBounds(0, 0, client.Width(), client.Height());
 }
 
 void TWinControl::FontChanged() {

@@ -37,11 +37,10 @@ using TWndMethod = std::function<void(TMessage&)>;
 // which the screen-saver host posts to its form.
 constexpr UINT CM_BASE = 0xB000;
 constexpr UINT CM_RELEASE = CM_BASE + 1;  // to the application window: free the form with this id
-// Notifications a parent hands back to the child control they concern
-// (WM_COMMAND, WM_NOTIFY, WM_CTLCOLOR*): CN_BASE + the original number.
+// A WM_COMMAND a parent hands back to the child control it concerns:
+// CN_BASE + the original number.
 constexpr UINT CN_BASE = 0xBC00;
 constexpr UINT CN_COMMAND = CN_BASE + WM_COMMAND;
-constexpr UINT CN_NOTIFY = CN_BASE + WM_NOTIFY;
 
 // An operation that the control's state does not allow.
 class EInvalidOperation : public std::runtime_error {
@@ -50,16 +49,13 @@ class EInvalidOperation : public std::runtime_error {
 };
 
 // Mouse pointer shapes. crDefault leaves the pointer to the window class.
-enum TCursor : int { crDefault = 0, crArrow = -2, crCross = -3, crIBeam = -4, crHandPoint = -21 };
+enum TCursor : int { crDefault = 0, crHandPoint = -21 };
 
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 enum TShiftFlag : uint8_t { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32 };
 using TShiftState = uint8_t;
 using TMouseEvent =
     std::function<void(TComponent* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
-
-// How a control follows its parent's client area.
-enum class TAlign { alNone, alClient };
 
 // Behaviour switches of a control class.
 enum TControlStyleFlag : uint32_t {
@@ -114,8 +110,6 @@ class TControl : public TComponent {
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }
   TRect BoundsRect() const { return {FLeft, FTop, FLeft + FWidth, FTop + FHeight}; }
-  void SetLeft(int Value) { SetBounds(Value, FTop, FWidth, FHeight); }
-  void SetTop(int Value) { SetBounds(FLeft, Value, FWidth, FHeight); }
   void SetWidth(int Value) { SetBounds(FLeft, FTop, Value, FHeight); }
   void SetHeight(int Value) { SetBounds(FLeft, FTop, FWidth, Value); }
   virtual void SetBounds(int ALeft, int ATop, int AWidth, int AHeight);
@@ -124,8 +118,6 @@ class TControl : public TComponent {
   int ClientHeight();
   void SetClientWidth(int Value);
   void SetClientHeight(int Value);
-  TAlign Align() const { return FAlign; }
-  void SetAlign(TAlign Value);
 
   bool Visible() const { return FVisible; }
   virtual void SetVisible(bool Value);
@@ -177,7 +169,6 @@ class TControl : public TComponent {
   virtual void CreateParams(TCreateParams& Params);
   // Creates the window from CreateParams (a parent's window first).
   virtual void CreateWnd();
-  // Destroys the window; a window adopted with AttachHandle is given back.
   void DestroyHandle();
   virtual void WndProc(TMessage& Message);
   virtual void DefaultHandler(TMessage& Message);
@@ -191,14 +182,6 @@ class TControl : public TComponent {
   virtual void FontChanged();
   virtual void ColorChanged();
   virtual void DetachChildren() {}
-  // The client area the bounds give before the window exists.
-  virtual TRect ClientRectFromBounds() const { return {0, 0, FWidth, FHeight}; }
-
-  // Adopts a window made by someone else (for instance an embedded
-  // control's): its messages go through this control's handler chain from
-  // now on. DetachHandle gives the window its own procedure back and forgets it.
-  void AttachHandle(HWND Wnd);
-  void DetachHandle();
 
   // Re-reads the window's position after the system moved it.
   void UpdateBoundsFromWindow();
@@ -206,10 +189,8 @@ class TControl : public TComponent {
   void TakeParentFont(const TFont& Value);
   void TakeParentColor(TColor Value);
 
-  bool MouseInControl() const { return FMouseInControl; }
-
  private:
-  friend LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM);
+  friend LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM) noexcept;
   friend class TWinControl;
   LRESULT MainWndProc(UINT Msg, WPARAM WParam, LPARAM LParam);
   void BindHandle(HWND Wnd);
@@ -217,11 +198,9 @@ class TControl : public TComponent {
   void HandleMouse(TMessage& Message);
 
   HWND FHandle = nullptr;
-  WNDPROC FDefWndProc = nullptr;  // set for subclassed system-class or adopted windows
-  bool FOwnsHandle = true;
+  WNDPROC FDefWndProc = nullptr;  // set for subclassed system-class windows
   TWinControl* FParent = nullptr;
   int FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;
-  TAlign FAlign = TAlign::alNone;
   bool FEnabled = true;
   TCursor FCursor = crDefault;
   TFont FFont;
@@ -248,17 +227,12 @@ class TWinControl : public TControl {
  public:
   explicit TWinControl(TComponent* AOwner) : TControl(AOwner) {}
 
-  // Child controls in the order they were given this parent.
-  const std::vector<TControl*>& Controls() const { return FControls; }
-
   // A window outside the framework to create this control's window in
   // (a foreign parent, as for a preview). Changing it after the window
   // exists moves the window there (or, with null, makes it a top-level
   // window again) without recreating it.
   HWND ParentWindow() const { return FParentWindow; }
   virtual void SetParentWindow(HWND Value);
-
-  void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
 
  protected:
   ~TWinControl() override;
@@ -268,19 +242,17 @@ class TWinControl : public TControl {
   void FontChanged() override;
   void ColorChanged() override;
   void DetachChildren() override;
-  // Places the alClient children over the client area.
-  void Realign();
 
   HWND FParentWindow = nullptr;
 
  private:
   friend class TControl;
-  std::vector<TControl*> FControls;
+  std::vector<TControl*> FControls;  // the children, in the order they were given this parent
 };
 
-// The control whose window this is, when the framework made or adopted it.
+// The control whose window this is, when the framework made it.
 TControl* FindControl(HWND Wnd);
 
 // Hands an exception caught at a window procedure or event boundary to the
 // application's exception sink (discarded when there is no application).
-void HandleApplicationException(std::exception_ptr E);
+void HandleApplicationException(std::exception_ptr E) noexcept;

@@ -1,11 +1,15 @@
 #include "framework/forms_win32.h"
 
 #include <algorithm>
-#include <iterator>
 
-#include "framework/text_win32.h"
+#include "util/text_win32.h"
+#include "util/utils_win32.h"
 
 TApplication* Application = nullptr;
+
+void HandleApplicationException(std::exception_ptr E) noexcept {
+  if (Application) Application->HandleException(E);
+}
 
 namespace {
 
@@ -40,20 +44,24 @@ struct TDisableContext {
   std::vector<HWND> Disabled;
 };
 
-BOOL CALLBACK DisableWindow(HWND Wnd, LPARAM Param) {
+BOOL CALLBACK DisableWindow(HWND Wnd, LPARAM Param) noexcept {
   auto* context = reinterpret_cast<TDisableContext*>(Param);
   if (Wnd != context->Keep && IsWindowVisible(Wnd) && IsWindowEnabled(Wnd)) {
+    // Listed first, so that no window stays disabled without being listed.
+    try {
+      context->Disabled.push_back(Wnd);
+    } catch (...) {
+      return FALSE;  // out of memory: the others stay enabled
+    }
     EnableWindow(Wnd, FALSE);
-    context->Disabled.push_back(Wnd);
   }
   return TRUE;
 }
 
 std::string ExecutableBaseName() {
-  wchar_t path[MAX_PATH * 4];
-  const DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-  if (n == 0 || n >= std::size(path)) return {};
-  std::wstring name(path, n);
+  // Cut in UTF-16, where no trail byte of a double-byte character can pass
+  // for a separator.
+  std::wstring name = AnsiToWide(ExecutablePath());
   const size_t slash = name.find_last_of(L"\\/");
   if (slash != std::wstring::npos) name.erase(0, slash + 1);
   const size_t dot = name.rfind(L'.');
@@ -160,16 +168,6 @@ void TForm::CreateParams(TCreateParams& Params) {
   Params.ExStyle = exStyle;
   // Shown by Show(), never by creation.
   if (!child) Params.WndParent = Application->Handle();
-}
-
-TRect TForm::ClientRectFromBounds() const {
-  DWORD style, exStyle;
-  FrameStyles(FBorderStyle, FBorderIcons, FParentWindow != nullptr, style, exStyle);
-  RECT frame{0, 0, 0, 0};
-  AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-  const int width = Width() - static_cast<int>(frame.right - frame.left);
-  const int height = Height() - static_cast<int>(frame.bottom - frame.top);
-  return {0, 0, std::max(0, width), std::max(0, height)};
 }
 
 void TForm::ApplyFrameStyle() {
@@ -357,7 +355,7 @@ HWND TApplication::Handle() {
   return FHandle;
 }
 
-LRESULT CALLBACK TApplication::AppWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TApplication::AppWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
   auto* app = reinterpret_cast<TApplication*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
   if (!app) return DefWindowProcW(Wnd, Msg, WParam, LParam);
   try {
@@ -411,7 +409,7 @@ void TApplication::RemoveForm(TForm* Form) {
   if (FMainForm == Form) FMainForm = nullptr;
 }
 
-void TApplication::HandleException(std::exception_ptr E) {
+void TApplication::HandleException(std::exception_ptr E) noexcept {
   try {
     CallEvent(OnException, this, E);
   } catch (...) {
@@ -420,7 +418,6 @@ void TApplication::HandleException(std::exception_ptr E) {
 }
 
 HWND TApplication::ActiveFormHandle() {
-  if (FActiveFormOverride && IsWindow(FActiveFormOverride)) return FActiveFormOverride;
   const HWND active = GetActiveWindow();
   if (active)
     for (TForm* form : FForms)

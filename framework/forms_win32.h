@@ -114,7 +114,6 @@ class TForm : public TWinControl {
   ~TForm() override;
   void CreateParams(TCreateParams& Params) override;
   void WndProc(TMessage& Message) override;
-  TRect ClientRectFromBounds() const override;
   virtual void DoCreate();
   virtual void DoShow();
   virtual void DoDestroy();
@@ -201,13 +200,11 @@ class TApplication final : public TComponent {
 
   // The exception sink: hands E to OnException, or discards it when none is
   // set. Exceptions thrown by OnException itself are discarded.
-  void HandleException(std::exception_ptr E);
+  void HandleException(std::exception_ptr E) noexcept;
 
-  // The window to own shell dialogs and message boxes: the window set with
-  // SetActiveFormHandle if any (and still a window), else the active form's
+  // The window to own shell dialogs and message boxes: the active form's
   // window, else the application window.
   HWND ActiveFormHandle();
-  void SetActiveFormHandle(HWND Value) { FActiveFormOverride = Value; }
 
   // CreateForm with this application as the owner.
   template <typename T, typename... Args>
@@ -222,7 +219,7 @@ class TApplication final : public TComponent {
 
  private:
   friend class TForm;
-  static LRESULT CALLBACK AppWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+  static LRESULT CALLBACK AppWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept;
   void AddForm(TForm* Form);
   void RemoveForm(TForm* Form);
   bool ProcessMessage(MSG& Msg);
@@ -235,7 +232,6 @@ class TApplication final : public TComponent {
   std::atomic<bool> FTerminated{false};
   bool FShowMainForm = true;
   std::string FTitle;
-  HWND FActiveFormOverride = nullptr;
   uint64_t FNextFormId = 1;
   bool FSessionEnding = false;
 };

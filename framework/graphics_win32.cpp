@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <vector>
 
-#include "package/stream.h"
+#include "framework/component.h"
 
 COLORREF ColorToRGB(TColor Color) {
   if ((Color & clSystemColor) == clSystemColor) return GetSysColor(Color & 0xFF);
@@ -31,7 +30,7 @@ void TFont::Assign(const TFont& Source) {
 
 void TFont::Changed() {
   FHandle.Reset();
-  if (OnChange) OnChange();
+  CallEvent(OnChange);
 }
 
 void TFont::SetName(const std::wstring& Value) {
@@ -53,7 +52,7 @@ void TFont::SetColor(TColor Value) {
   if (Value == FColor) return;
   FColor = Value;
   // The colour is not part of the GDI font; keep the handle.
-  if (OnChange) OnChange();
+  CallEvent(OnChange);
 }
 void TFont::SetStyle(TFontStyles Value) {
   if (Value == FStyle) return;
@@ -113,26 +112,6 @@ void TCanvas::StretchDraw(const TRect& Rect, TBitmap& Bitmap) {
   SetBrushOrgEx(dc, oldOrg.x, oldOrg.y, nullptr);
 }
 
-void TCanvas::TextOut(int X, int Y, const std::wstring& Text) {
-  const HDC dc = Handle();
-  const HGDIOBJ oldFont = SelectObject(dc, Font.Handle());
-  const int oldBk = SetBkMode(dc, TRANSPARENT);
-  const COLORREF oldColor = SetTextColor(dc, ColorToRGB(Font.Color()));
-  TextOutW(dc, X, Y, Text.c_str(), static_cast<int>(Text.size()));
-  SetTextColor(dc, oldColor);
-  SetBkMode(dc, oldBk);
-  SelectObject(dc, oldFont);
-}
-
-SIZE TCanvas::TextExtent(const std::wstring& Text) {
-  const HDC dc = Handle();
-  const HGDIOBJ oldFont = SelectObject(dc, Font.Handle());
-  SIZE size{0, 0};
-  GetTextExtentPoint32W(dc, Text.c_str(), static_cast<int>(Text.size()), &size);
-  SelectObject(dc, oldFont);
-  return size;
-}
-
 int TCanvas::SetMapMode(int Mode) { return ::SetMapMode(Handle(), Mode); }
 
 POINT TCanvas::SetWindowOrg(int X, int Y) {
@@ -143,16 +122,6 @@ POINT TCanvas::SetWindowOrg(int X, int Y) {
 SIZE TCanvas::SetWindowExt(int X, int Y) {
   SIZE old{0, 0};
   SetWindowExtEx(Handle(), X, Y, &old);
-  return old;
-}
-POINT TCanvas::SetViewportOrg(int X, int Y) {
-  POINT old{0, 0};
-  SetViewportOrgEx(Handle(), X, Y, &old);
-  return old;
-}
-SIZE TCanvas::SetViewportExt(int X, int Y) {
-  SIZE old{0, 0};
-  SetViewportExtEx(Handle(), X, Y, &old);
   return old;
 }
 
@@ -229,14 +198,3 @@ void TBitmap::Assign(const TBmpImage& Image) {
 }
 
 void TBitmap::LoadFromBytes(const uint8_t* Data, size_t Size) { Assign(DecodeBmp(Data, Size)); }
-
-void TBitmap::LoadFromStream(TStream& Stream) {
-  const int64_t remaining = Stream.Size() - Stream.Position();
-  if (remaining <= 0) throw EInvalidGraphic("Bitmap image is not valid: empty stream");
-  // A bitmap larger than the largest accepted picture plus its headers
-  // cannot be valid; don't read it into memory first.
-  if (remaining > kMaxBmpPixels * 4 + (1 << 20)) throw EInvalidGraphic("Bitmap image is not valid: too large");
-  std::vector<uint8_t> bytes(static_cast<size_t>(remaining));
-  Stream.ReadBuffer(bytes.data(), remaining);
-  LoadFromBytes(bytes.data(), bytes.size());
-}

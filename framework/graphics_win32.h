@@ -11,8 +11,6 @@
 #include "util/geometry.h"
 #include "util/raii_win32.h"
 
-class TStream;
-
 // Red in the lowest byte, then green, then blue. A value with the top byte
 // 0xFF names a system colour (its low byte is the COLOR_* index).
 using TColor = int32_t;
@@ -22,7 +20,6 @@ constexpr TColor clRed = 0x0000FF;
 constexpr TColor clBlue = 0xFF0000;
 constexpr TColor clSystemColor = static_cast<TColor>(0xFF000000u);
 constexpr TColor clBtnFace = clSystemColor | COLOR_BTNFACE;
-constexpr TColor clWindow = clSystemColor | COLOR_WINDOW;
 constexpr TColor clWindowText = clSystemColor | COLOR_WINDOWTEXT;
 
 // The plain RGB value of a colour, system colours looked up.
@@ -89,7 +86,6 @@ class TCanvas {
   HDC Handle();
   bool HandleAllocated() const { return FHandle != nullptr; }
 
-  TFont Font;
   TColor BrushColor = clWhite;
 
   void FillRect(const TRect& Rect);
@@ -98,17 +94,12 @@ class TCanvas {
   void Draw(int X, int Y, TBitmap& Bitmap);
   // Copies the whole bitmap into Rect, shrinking or stretching it.
   void StretchDraw(const TRect& Rect, TBitmap& Bitmap);
-  // Text in Font, on a transparent background.
-  void TextOut(int X, int Y, const std::wstring& Text);
-  SIZE TextExtent(const std::wstring& Text);
 
   // Mapping-mode calls on the DC; each returns what the system call gives
   // (the previous mode, origin or extent).
   int SetMapMode(int Mode);
   POINT SetWindowOrg(int X, int Y);
   SIZE SetWindowExt(int X, int Y);
-  POINT SetViewportOrg(int X, int Y);
-  SIZE SetViewportExt(int X, int Y);
 
  protected:
   // Called by Handle() when there is no DC yet.
@@ -134,9 +125,8 @@ class TBitmap {
   // A memory DC with the bitmap selected into it.
   TCanvas& Canvas();
 
-  // Reads a BMP file from the stream's position to its end. Bytes that are
-  // not a valid bitmap raise EInvalidGraphic and leave the picture as it was.
-  void LoadFromStream(TStream& Stream);
+  // Reads a BMP file from memory. Bytes that are not a valid bitmap raise
+  // EInvalidGraphic and leave the picture as it was.
   void LoadFromBytes(const uint8_t* Data, size_t Size);
 
  private:

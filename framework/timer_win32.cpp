@@ -32,7 +32,7 @@ TMessageTimer::~TMessageTimer() {
   DestroyWindow(FWindow);
 }
 
-LRESULT CALLBACK TMessageTimer::TimerWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TMessageTimer::TimerWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
   if (Msg == WM_TIMER && WParam == kTimerId) {
     if (auto* timer = reinterpret_cast<TMessageTimer*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA))) {
       try {

@@ -28,7 +28,7 @@ class TMessageTimer : public TComponent {
   virtual void Timer();
 
  private:
-  static LRESULT CALLBACK TimerWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+  static LRESULT CALLBACK TimerWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept;
   void UpdateTimer();
 
   HWND FWindow = nullptr;

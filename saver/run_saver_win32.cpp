@@ -2,9 +2,10 @@
 
 #include <string>
 
-#include "framework/messages.h"
 #include "saver/modes.h"
 #include "saver/run_saver.h"
+#include "util/messages.h"
+#include "util/utils_win32.h"
 
 char GetModeLetter() {
   const auto args = SplitCommandLine(GetCommandLineA());
@@ -19,12 +20,11 @@ void RunSaverProcess() {
   GetStartupInfoA(&si);
   si.cb = sizeof si;
 
-  char path[MAX_PATH * 4];
-  const DWORD len = GetModuleFileNameA(nullptr, path, sizeof path);
-  if (len == 0 || len >= sizeof path) return;
+  const std::string path = ExecutablePath();
+  if (path.empty()) return;
   // Quoted, so that a saver in a folder with blanks starts itself and not
   // whatever program the first word of its path names.
-  std::string commandLine = "\"" + std::string(path, len) + "\" /E";
+  std::string commandLine = "\"" + path + "\" /E";
 
   PROCESS_INFORMATION pi{};
   if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "framework/messages.h"
+#include "framework/form_utils_win32.h"
 #include "saver/duplicate_win32.h"
-#include "saver/form_utils_win32.h"
 #include "saver/run_saver.h"
 #include "saver/texts.h"
 #include "saver/thread_timer_win32.h"
+#include "util/messages.h"
 #include "util/raii_win32.h"
 
 namespace {
@@ -39,12 +39,6 @@ bool IsMouseMessage(WPARAM Msg) {
 bool SameTextAnsi(const std::string& A, const std::string& B) {
   return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, A.data(), static_cast<int>(A.size()), B.data(),
                         static_cast<int>(B.size())) == CSTR_EQUAL;
-}
-
-RECT VirtualDesktop() {
-  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
-  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  return {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN), top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
 }
 
 void ShowErrorBox(HWND Owner, const char16_t* Text) {
@@ -99,8 +93,8 @@ TScreenSaver::TScreenSaver(TComponent* AOwner) : TComponent(AOwner) {
     FMoveState = {};
     FTerminateOnMouseMove = true;
     FTerminateOnKeyDown = true;
-    FWidth = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-    FHeight = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    FWidth = VirtualDesktop().Width();
+    FHeight = VirtualDesktop().Height();
 
     // The preview parent is read whenever there is a second argument, in
     // every mode.
@@ -207,8 +201,8 @@ void TScreenSaver::PlaceForm() {
   if (FMode == ssmPreview) {
     FForm->SetBounds(0, 0, FPreviewWidth, FPreviewHeight);
   } else if (FMode == ssmSaver) {
-    const RECT desktop = VirtualDesktop();
-    FForm->SetBounds(desktop.left, desktop.top, FWidth, FHeight);
+    const TRect desktop = VirtualDesktop();
+    FForm->SetBounds(desktop.Left, desktop.Top, FWidth, FHeight);
   }
   if (FActive && !FForm->Visible() && FVisible) ShowForm();
 }
@@ -343,8 +337,8 @@ void TScreenSaver::FormWindowProc(TMessage& Message) {
     case WM_CLOSE: {
       // Off the screen first, so a form leaving its preview window is not
       // seen on the desktop.
-      const RECT desktop = VirtualDesktop();
-      FForm->SetBounds(desktop.right, desktop.bottom, FForm->Width(), FForm->Height());
+      const TRect desktop = VirtualDesktop();
+      FForm->SetBounds(desktop.Right, desktop.Bottom, FForm->Width(), FForm->Height());
       ClosePreview();
       break;
     }
@@ -396,27 +390,35 @@ void TScreenSaver::JudgeMessage(const TMessage& Message) {
   FMoveState = verdict.After;
 }
 
-LRESULT CALLBACK TScreenSaver::MouseHookProc(int Code, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TScreenSaver::MouseHookProc(int Code, WPARAM WParam, LPARAM LParam) noexcept {
   const LRESULT result = CallNextHookEx(gMouseHook.Get(), Code, WParam, LParam);
-  TScreenSaver* saver = ActiveScreenSaver;
-  const auto* info = reinterpret_cast<const MOUSEHOOKSTRUCT*>(LParam);
-  if (saver && info && saver->FTerminateOnMouseMove && !saver->FVerifying) {
-    const HWND form = saver->FormWindow();
-    // Input addressed to the form itself reaches the rules directly.
-    if (form && info->hwnd != form) {
-      const LPARAM point = MAKELPARAM(static_cast<WORD>(static_cast<int16_t>(info->pt.x)),
-                                      static_cast<WORD>(static_cast<int16_t>(info->pt.y)));
-      PostMessageW(form, kHookedMouse, WParam, point);
+  try {
+    TScreenSaver* saver = ActiveScreenSaver;
+    const auto* info = reinterpret_cast<const MOUSEHOOKSTRUCT*>(LParam);
+    if (saver && info && saver->FTerminateOnMouseMove && !saver->FVerifying) {
+      const HWND form = saver->FormWindow();
+      // Input addressed to the form itself reaches the rules directly.
+      if (form && info->hwnd != form) {
+        const LPARAM point = MAKELPARAM(static_cast<WORD>(static_cast<int16_t>(info->pt.x)),
+                                        static_cast<WORD>(static_cast<int16_t>(info->pt.y)));
+        PostMessageW(form, kHookedMouse, WParam, point);
+      }
     }
+  } catch (...) {
+    HandleApplicationException(std::current_exception());
   }
   return result;
 }
 
-LRESULT CALLBACK TScreenSaver::KeyboardHookProc(int Code, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TScreenSaver::KeyboardHookProc(int Code, WPARAM WParam, LPARAM LParam) noexcept {
   const LRESULT result = CallNextHookEx(gKeyboardHook.Get(), Code, WParam, LParam);
-  TScreenSaver* saver = ActiveScreenSaver;
-  if (saver && saver->FTerminateOnKeyDown && !saver->FVerifying)
-    if (const HWND form = saver->FormWindow()) PostMessageW(form, kHookedKey, WParam, LParam);
+  try {
+    TScreenSaver* saver = ActiveScreenSaver;
+    if (saver && saver->FTerminateOnKeyDown && !saver->FVerifying)
+      if (const HWND form = saver->FormWindow()) PostMessageW(form, kHookedKey, WParam, LParam);
+  } catch (...) {
+    HandleApplicationException(std::current_exception());
+  }
   return result;
 }
 

@@ -134,8 +134,8 @@ class TScreenSaver : public TComponent {
  private:
   // Thread hooks of the GUI thread: they pass the call on, then post the
   // input to the form (WM_APP + 1 for the mouse, WM_APP for keys).
-  static LRESULT CALLBACK MouseHookProc(int Code, WPARAM WParam, LPARAM LParam);
-  static LRESULT CALLBACK KeyboardHookProc(int Code, WPARAM WParam, LPARAM LParam);
+  static LRESULT CALLBACK MouseHookProc(int Code, WPARAM WParam, LPARAM LParam) noexcept;
+  static LRESULT CALLBACK KeyboardHookProc(int Code, WPARAM WParam, LPARAM LParam) noexcept;
 
   void FormWindowProc(TMessage& Message);
   void JudgeMessage(const TMessage& Message);

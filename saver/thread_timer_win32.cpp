@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "framework/messages.h"
+#include "util/messages.h"
 #include "util/raii_win32.h"
 
 namespace {
@@ -11,7 +11,7 @@ constexpr wchar_t kSyncWindowClass[] = L"PlThreadTimerSync";
 // lParam: the std::function<void()> to run.
 constexpr UINT kRunSynchronized = WM_APP + 1;
 
-LRESULT CALLBACK SyncWindowProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) {
+LRESULT CALLBACK SyncWindowProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) noexcept {
   if (Msg == kRunSynchronized) {
     try {
       (*reinterpret_cast<const std::function<void()>*>(L))();

@@ -6,8 +6,9 @@
 #include <atomic>
 #include <vector>
 
-#include "framework/messages.h"
+#include "util/messages.h"
 #include "util/raii_win32.h"
+#include "util/text_win32.h"
 #include "util/utils.h"
 
 namespace {
@@ -69,15 +70,11 @@ std::string GetLongFileName(const std::string& Path) {
   {
     TComPtr<IShellFolder> desktop;
     if (SUCCEEDED(SHGetDesktopFolder(desktop.Put())) && desktop) {
-      const int wideLength = MultiByteToWideChar(CP_ACP, 0, Path.c_str(), -1, nullptr, 0);
-      if (wideLength > 0) {
-        std::vector<wchar_t> wide(wideLength);
-        MultiByteToWideChar(CP_ACP, 0, Path.c_str(), -1, wide.data(), wideLength);
-        ULONG eaten = 0;
-        ULONG attributes = 0;
-        if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, wide.data(), &eaten, &items.List, &attributes)))
-          items.List = nullptr;
-      }
+      std::wstring wide = AnsiToWide(Path);
+      ULONG eaten = 0;
+      ULONG attributes = 0;
+      if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, wide.data(), &eaten, &items.List, &attributes)))
+        items.List = nullptr;
     }
   }
   if (items.List == nullptr) return {};

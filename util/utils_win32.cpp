@@ -67,3 +67,16 @@ std::string GetFileVersionString(const std::string& FileName) {
          "." + std::to_string(HIWORD(info->dwProductVersionLS)) + "." +
          std::to_string(LOWORD(info->dwProductVersionLS));
 }
+
+std::string ExecutablePath() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}

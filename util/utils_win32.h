@@ -1,5 +1,5 @@
-// Registry, shell, temporary-path and version-resource reads. None raises:
-// a missing key, value or file gives the empty text.
+// Registry, shell, temporary-path, version-resource and executable-path
+// reads. None raises: a missing key, value or file gives the empty text.
 #pragma once
 #include <windows.h>
 
@@ -21,3 +21,7 @@ std::string GetTempFilePath(const std::string& Name);
 // The product version (not the file version) of FileName's version resource
 // as four dotted decimal numbers, or empty when it has none.
 std::string GetFileVersionString(const std::string& FileName);
+
+// The full path of the running executable, however long, or empty when the
+// system cannot tell.
+std::string ExecutablePath();

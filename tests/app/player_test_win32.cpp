@@ -15,6 +15,7 @@
 #include "app/flash_control_win32.h"
 #include "app/main_form_win32.h"
 #include "tests/support/fake_log_win32.h"
+#include "tests/support/fake_player_host_win32.h"
 #include "tests/support/message_pump_win32.h"
 #include "tests/support/probe_log_win32.h"
 #include "tests/support/process_win32.h"
@@ -247,36 +248,14 @@ TEST_F(ExtractionTest, WriteExtractedFileRecordsWhatItMayHaveCreated) {
 
 // ---- the player control's filter ------------------------------------------------------
 
-LRESULT CALLBACK MainProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  return DefWindowProcW(Wnd, Msg, WParam, LParam);
-}
-
-class FlashControlTest : public ::testing::Test {
+class FlashControlTest : public TFakePlayerSuite {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
-    ASSERT_TRUE(RegisterFakePlayer(TFakePlayerVariant::V9));
-  }
-  static void TearDownTestSuite() {
-    UnregisterFakePlayer();
-    OleUninitialize();
-  }
   void SetUp() override {
     Dir = MakeTempDir("flash control ");
     Log = Dir + "fake.log";
     SetEnvironmentVariableA("PL_FAKEPLAYER_LOG", Log.c_str());
-    static const ATOM cls = [] {
-      WNDCLASSW wc{};
-      wc.lpfnWndProc = MainProc;
-      wc.hInstance = GetModuleHandleW(nullptr);
-      wc.lpszClassName = L"PlFlashControlTestMain";
-      return RegisterClassW(&wc);
-    }();
-    (void)cls;
-    Main = CreateWindowExW(0, L"PlFlashControlTestMain", L"main", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 300, 200, nullptr,
-                           nullptr, GetModuleHandleW(nullptr), nullptr);
+    Main = CreateHostWindow(300, 200);
     ASSERT_TRUE(Main);
-    ShowWindow(Main, SW_SHOWNOACTIVATE);  // not active: Wine destroys it at once
   }
   void TearDown() override {
     DestroyWindow(Main);

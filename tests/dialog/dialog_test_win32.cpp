@@ -73,7 +73,7 @@ void PointAt(POINT P) { EXPECT_TRUE(MovePointer(P.x, P.y)) << P.x << "," << P.y;
 // Key releases taken from the GUI thread's queue: once a combination's last
 // release is taken, everything it pressed has been handled.
 std::atomic<int> gKeyUps{0};
-LRESULT CALLBACK CountKeyUps(int Code, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK CountKeyUps(int Code, WPARAM WParam, LPARAM LParam) noexcept {
   const MSG* msg = reinterpret_cast<const MSG*>(LParam);
   if (Code == HC_ACTION && WParam == PM_REMOVE && (msg->message == WM_KEYUP || msg->message == WM_SYSKEYUP))
     ++gKeyUps;

@@ -90,7 +90,7 @@ std::string WineBrowserLog() { return HostToWindowsPath(HostWineBrowserLog()); }
 int CountVisibleTopLevelWindows() {
   int count = 0;
   EnumWindows(
-      [](HWND Wnd, LPARAM Count) -> BOOL {
+      [](HWND Wnd, LPARAM Count) noexcept -> BOOL {
         if (IsWindowVisible(Wnd)) ++*reinterpret_cast<int*>(Count);
         return TRUE;
       },

@@ -26,7 +26,7 @@
 
 namespace {
 
-LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
   if (Msg == WM_ERASEBKGND) {
     RECT r;
     GetClientRect(Wnd, &r);
@@ -41,7 +41,7 @@ HWND FindControl(HWND Parent) {
   HWND found = nullptr;
   EnumChildWindows(
       Parent,
-      [](HWND Wnd, LPARAM Found) -> BOOL {
+      [](HWND Wnd, LPARAM Found) noexcept -> BOOL {
         wchar_t name[64] = {};
         GetClassNameW(Wnd, name, 64);
         if (std::wstring(name) != L"PlFakeFlashPlayer") return TRUE;

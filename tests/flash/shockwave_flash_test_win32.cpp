@@ -13,11 +13,13 @@
 
 #include "flash/shockwave_flash_win32.h"
 #include "tests/support/fake_log_win32.h"
+#include "tests/support/fake_player_host_win32.h"
 #include "tests/support/message_pump_win32.h"
 #include "tests/support/process_win32.h"
 #include "tests/support/resource_counts_win32.h"
 #include "tools/fakeplayer/fake_movie.h"
 #include "tools/fakeplayer/fake_registration_win32.h"
+#include "util/text_win32.h"
 
 namespace {
 
@@ -27,34 +29,6 @@ std::string Utf8(const std::wstring& Text) {
   std::string out(n, '\0');
   WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n, nullptr, nullptr);
   return out;
-}
-
-std::wstring Wide(const std::string& Text) {
-  const int n = MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-  std::wstring out(n, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), out.data(), n);
-  return out;
-}
-
-LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
-  return DefWindowProcW(Wnd, Msg, WParam, LParam);
-}
-
-HWND CreateParent(int Width = 400, int Height = 300) {
-  static const ATOM cls = [] {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = ParentProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"PlFlashTestParent";
-    return RegisterClassW(&wc);
-  }();
-  (void)cls;
-  HWND wnd = CreateWindowExW(0, L"PlFlashTestParent", L"flash test", WS_POPUP | WS_CLIPCHILDREN, 0, 0, Width, Height,
-                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  // Not activated: Wine without a window manager takes two seconds to
-  // destroy the active window.
-  ShowWindow(wnd, SW_SHOWNOACTIVATE);
-  return wnd;
 }
 
 using TLiveObjectsFn = LONG(WINAPI*)();
@@ -77,22 +51,14 @@ std::string WriteMovie(const std::string& Dir, const std::string& Name, const st
   return path;
 }
 
-class FlashHostTest : public ::testing::Test {
+class FlashHostTest : public TFakePlayerSuite {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
-    ASSERT_TRUE(RegisterFakePlayer(TFakePlayerVariant::V9));
-  }
-  static void TearDownTestSuite() {
-    UnregisterFakePlayer();
-    OleUninitialize();
-  }
   void SetUp() override {
     Dir = MakeTempDir("flash host ");
     Log.Path = Dir + "fake.log";
     SetEnvironmentVariableA("PL_FAKEPLAYER_LOG", Log.Path.c_str());
     SetEnvironmentVariableA("PL_FAKEPLAYER_REFUSE", nullptr);
-    Parent = CreateParent();
+    Parent = CreateHostWindow(400, 300);
     ASSERT_TRUE(Parent);
   }
   void TearDown() override {
@@ -108,7 +74,7 @@ class FlashHostTest : public ::testing::Test {
 
 TEST_F(FlashHostTest, SevenPutsArriveWithTheirDispidsAndValues) {
   const std::wstring flashVars = L"a=1&title=\u65E5\u672C\u8A9E&plumexmode=normal";
-  const std::wstring movie = Wide(Dir) + L"\u30E0\u30FC\u30D3\u30FC movie.swf";
+  const std::wstring movie = AnsiToWide(Dir) + L"\u30E0\u30FC\u30D3\u30FC movie.swf";
   {
     TShockwaveFlash flash(Parent);
     flash.SetLoop(true);
@@ -207,7 +173,7 @@ TEST_F(FlashHostTest, FSCommandArrivesOnTheGuiThreadWithBothTexts) {
     // The fake logs "fired" when the event call has returned to it.
     got.AfterControlReturned = Log.Count("fired ") == 1;
   };
-  flash.SetMovie(Wide(path));
+  flash.SetMovie(AnsiToWide(path));
   ASSERT_TRUE(PumpUntil([&] { return got.Calls > 0; })) << ReadTextFile(Log.Path);
   PumpFor(200);
   EXPECT_EQ(got.Calls, 1);
@@ -227,7 +193,7 @@ TEST_F(FlashHostTest, HandlerMayFreeTheControlThatRaisedTheEvent) {
     args = Args;
     flash.reset();
   };
-  flash->SetMovie(Wide(path));
+  flash->SetMovie(AnsiToWide(path));
   ASSERT_TRUE(PumpUntil([&] { return !flash; })) << ReadTextFile(Log.Path);
   PumpFor(100);
   EXPECT_EQ(args, L"");
@@ -266,7 +232,7 @@ TEST_F(FlashHostTest, SwallowedTimerMessagesNeverReachTheControl) {
   flash.SwallowTimer = true;
   const long before = Log.LastTimer();
   const int seenBefore = flash.TimersSeen;
-  flash.SetMovie(Wide(path));
+  flash.SetMovie(AnsiToWide(path));
   PumpFor(1000);
   // The timer kept firing into our filter, but the control saw none of it:
   // its count stood still and the movie never got far enough to send.
@@ -346,7 +312,7 @@ TEST_F(FlashHostTest, ParentBoundsAlignmentAndVisibility) {
   EXPECT_TRUE(IsWindowVisible(flash.Handle()));
 
   // Moving to another parent carries the window along.
-  HWND other = CreateParent(320, 200);
+  HWND other = CreateHostWindow(320, 200);
   flash.AlignToParentClient();
   flash.SetParentWindow(other);
   EXPECT_EQ(GetParent(flash.Handle()), other);
@@ -400,7 +366,7 @@ TEST_F(FlashHostTest, FailedCreationReleasesWhatItHad) {
 TEST_F(FlashHostTest, RepeatedCreateAndDestroyLeavesNothingBehind) {
   SetEnvironmentVariableA("PL_FAKEPLAYER_LOG", nullptr);
   const std::string path = WriteMovie(Dir, "cycle.swf", "quit", "x");
-  const std::wstring movie = Wide(path);
+  const std::wstring movie = AnsiToWide(path);
   int fired = 0;
   auto cycle = [&] {
     auto flash = std::make_unique<TShockwaveFlash>(Parent);

@@ -85,6 +85,7 @@ class TFailingForm : public TForm {
 }  // namespace
 
 TEST_F(FrameworkTest, ApplicationWindowIsAHiddenTopLevelOwnerOfTheForms) {
+  EXPECT_EQ(App->Title(), "framework_test");  // the executable's name, without folder and extension
   App->SetTitle("Saver title");
   const HWND app = App->Handle();
   ASSERT_TRUE(IsWindow(app));
@@ -103,8 +104,6 @@ TEST_F(FrameworkTest, ApplicationWindowIsAHiddenTopLevelOwnerOfTheForms) {
   GetWindowTextW(form->Handle(), title, 64);
   EXPECT_STREQ(title, L"閉じる(&C)");
   EXPECT_EQ(App->ActiveFormHandle(), app);  // nothing of ours is active
-  App->SetActiveFormHandle(form->Handle());
-  EXPECT_EQ(App->ActiveFormHandle(), form->Handle());
   EXPECT_THROW(TApplication second, EInvalidOperation);
 }
 
@@ -214,7 +213,7 @@ TEST_F(FrameworkTest, ShowModalReturnsTheModalResult) {
 
 namespace {
 int gRetrieved = 0;
-LRESULT CALLBACK CountRetrieved(int Code, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK CountRetrieved(int Code, WPARAM WParam, LPARAM LParam) noexcept {
   if (Code >= 0 && WParam == PM_REMOVE) ++gRetrieved;
   return CallNextHookEx(nullptr, Code, WParam, LParam);
 }

@@ -18,21 +18,16 @@
 #include "tests/support/package_builder.h"
 #include "tests/support/process_win32.h"
 #include "util/raii_win32.h"
+#include "util/utils_win32.h"
 
 namespace {
-
-std::string OwnPath() {
-  char path[MAX_PATH * 4];
-  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  return std::string(path, n);
-}
 
 // The copy's job: list its own package into LogPath.
 int ReadSelf(const char* LogPath) {
   TItemTypes items;
   int code = 0;
   try {
-    ReadExeItems(OwnPath(), items);
+    ReadExeItems(ExecutablePath(), items);
   } catch (const std::exception& e) {
     code = 3;
   }
@@ -98,7 +93,7 @@ TEST(SelfRead, ExecutablePackedByPlwsReadsItsOwnPackage) {
             "item DialogTitle text stored plu:mex\\sScreenSaver\n");
   const std::string plws = PlwsPath();
   const std::string packed = dir + "packed copy.exe";
-  ASSERT_NO_FATAL_FAILURE(Pack(OwnPath(), dir + "m.plws", packed));
+  ASSERT_NO_FATAL_FAILURE(Pack(ExecutablePath(), dir + "m.plws", packed));
 
   const auto run = RunProcess("\"" + packed + "\" --read-self \"" + dir + "log.txt\"");
   ASSERT_EQ(run.ExitCode, 0u);
@@ -234,7 +229,7 @@ TEST(SelfRead, PackedSampleSaverKeepsItsVersionIconAndManifestAndHasNoString1) {
 
 TEST(SelfRead, UnpackedExecutableHasNoItems) {
   TItemTypes items;
-  ReadExeItems(OwnPath(), items);
+  ReadExeItems(ExecutablePath(), items);
   EXPECT_TRUE(items.empty());
 }
 

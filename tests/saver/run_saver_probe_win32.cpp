@@ -14,6 +14,7 @@
 
 #include "saver/run_saver.h"
 #include "tests/support/probe_log_win32.h"
+#include "util/utils_win32.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ void Log(const std::string& Line) { ProbeLog("PROBE_LOG", Line); }
 
 constexpr UINT kPing = WM_APP + 5;
 
-LRESULT CALLBACK ProbeWndProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) {
+LRESULT CALLBACK ProbeWndProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) noexcept {
   if (Msg == kPing) return 4242;
   return DefWindowProcA(Wnd, Msg, W, L);
 }
@@ -41,9 +42,7 @@ int main() {
   }
 
   if (ProbeEnv("PROBE_MOVE_SELF") == "1") {
-    char path[MAX_PATH * 4];
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    const std::string self(path, n);
+    const std::string self = ExecutablePath();
     Log(std::string("moved ") + (MoveFileA(self.c_str(), (self + ".moved").c_str()) ? "1" : "0"));
   }
 

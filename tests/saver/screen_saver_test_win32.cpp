@@ -635,7 +635,7 @@ std::vector<HWND> WindowsWithCaption(DWORD Pid, const std::wstring& Caption) {
     std::vector<HWND> Found;
   } search{Pid, Caption, {}};
   EnumWindows(
-      [](HWND Wnd, LPARAM Param) -> BOOL {
+      [](HWND Wnd, LPARAM Param) noexcept -> BOOL {
         auto* s = reinterpret_cast<TSearch*>(Param);
         DWORD pid = 0;
         GetWindowThreadProcessId(Wnd, &pid);

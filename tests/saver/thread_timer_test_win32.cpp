@@ -20,7 +20,7 @@ struct TReceived {
 };
 std::vector<TReceived> gReceived;
 
-LRESULT CALLBACK OwnerProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) {
+LRESULT CALLBACK OwnerProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) noexcept {
   if (Msg >= WM_USER && Msg < 0x8000) {
     gReceived.push_back({Msg, W, L, Wnd});
     return 0;

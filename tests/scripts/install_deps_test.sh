@@ -6,13 +6,7 @@
 #   install_deps_test.sh INSTALL_DEPS
 set -u
 script="$1"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-failures=0
-check() {  # check WHAT CONDITION...
-  local what="$1"; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
+. "$(dirname "$0")/check_support.sh"
 
 # Only these programs are on the PATH, so the machine's own npm stays out.
 tools="$work/tools"

@@ -6,11 +6,10 @@
 #include <utility>
 
 #include "tests/support/message_pump_win32.h"
+#include "util/utils_win32.h"
 
 std::string ExeDir() {
-  char path[MAX_PATH * 4];
-  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string s(path, n);
+  const std::string s = ExecutablePath();
   return s.substr(0, s.find_last_of('\\') + 1);
 }
 

@@ -23,12 +23,12 @@ struct THandleTable {
 constexpr auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
 constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
 
-BOOL CALLBACK CountChild(HWND, LPARAM Count) {
+BOOL CALLBACK CountChild(HWND, LPARAM Count) noexcept {
   ++*reinterpret_cast<size_t*>(Count);
   return TRUE;
 }
 
-BOOL CALLBACK CountTopLevel(HWND Wnd, LPARAM Count) {
+BOOL CALLBACK CountTopLevel(HWND Wnd, LPARAM Count) noexcept {
   DWORD pid = 0;
   GetWindowThreadProcessId(Wnd, &pid);
   if (pid == GetCurrentProcessId()) {

@@ -17,7 +17,7 @@ int gProbeDispatched = 0;
 int gOwnerAsked = 0;
 HWND gOwnerWindow = nullptr;
 
-LRESULT CALLBACK ProbeProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) {
+LRESULT CALLBACK ProbeProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) noexcept {
   if (Msg == kProbeMessage) {
     ++gProbeDispatched;
     return 0;

@@ -171,9 +171,7 @@ TEST(GetTempFilePath, JoinsTheSystemTemporaryDirectory) {
 TEST(GetFileVersionString, ProductVersionNotFileVersion) {
   EXPECT_EQ(GetFileVersionString(ExeDir() + "pl_version7.dll"), "7.0.19.0");
   // This program's own resource: full 16-bit fields, high word first.
-  char self[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-  EXPECT_EQ(GetFileVersionString(std::string(self, n)), "65535.1.40000.2");
+  EXPECT_EQ(GetFileVersionString(ExecutablePath()), "65535.1.40000.2");
 }
 
 TEST(GetFileVersionString, NoResourceOrNoFileGivesEmpty) {

@@ -269,7 +269,7 @@ class TFakeFlash final : public IOleObject, public IOleInPlaceObject, public ICo
   HRESULT AdviseSink(IUnknown* Sink, DWORD* Cookie);
   HRESULT UnadviseSink(DWORD Cookie);
 
-  static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+  static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept;
 
  private:
   template <typename T>
@@ -663,7 +663,7 @@ HRESULT TFakeFlash::UnadviseSink(DWORD Cookie) {
   return CONNECT_E_NOCONNECTION;
 }
 
-LRESULT CALLBACK TFakeFlash::WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
+LRESULT CALLBACK TFakeFlash::WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
   auto* self = reinterpret_cast<TFakeFlash*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA));
   if (!self) return DefWindowProcW(Wnd, Msg, WParam, LParam);
   try {

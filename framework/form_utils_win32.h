@@ -1,11 +1,22 @@
-// Placing real windows: topmost without moving or activating, a client size
-// that fits every monitor, centring in a rectangle.
+// Placing real windows: the monitors and the virtual desktop, topmost
+// without moving or activating, a client size that fits every monitor,
+// centring in a rectangle.
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
-#include "saver/form_utils.h"
+#include "framework/form_utils.h"
+
+struct TMonitor {
+  HMONITOR Handle = nullptr;
+  TRect Bounds;  // the whole monitor, in virtual-desktop coordinates
+};
+// Every monitor of the system, in the system's enumeration order.
+std::vector<TMonitor> Monitors();
+// The rectangle around every monitor (the virtual desktop).
+TRect VirtualDesktop();
 
 // SetWindowPos to HWND_TOPMOST with ExtraFlags | SWP_NOSIZE | SWP_NOMOVE |
 // SWP_NOACTIVATE; its result.

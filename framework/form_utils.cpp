@@ -1,4 +1,4 @@
-#include "saver/form_utils.h"
+#include "framework/form_utils.h"
 
 #include <algorithm>
 #include <limits>

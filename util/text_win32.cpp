@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "framework/text_win32.h"
+#include "util/text_win32.h"
 
 std::wstring AnsiToWide(const std::string& Text) {
   if (Text.empty()) return {};

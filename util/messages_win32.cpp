@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "framework/messages.h"
+#include "util/messages.h"
 
 void ProcessPendingMessages() {
   MSG msg;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "saver/form_utils_win32.h"
+#include "framework/form_utils_win32.h"
 #include "util/raii_win32.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <limits>
 
-#include "saver/form_utils.h"
+#include "framework/form_utils.h"
 
 namespace {
 
