@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "saver/thread_timer_win32.h"
@@ -76,21 +77,24 @@ TEST(ThreadTimerWin32, SynchronizedTicksRunOnTheGuiThread) {
 
 TEST(ThreadTimerWin32, SynchronizedMessagesDoNotPileUp) {
   TUniqueWindow owner = MakeOwner();
-  TThreadTimer timer(MakeWin32TimerHost(owner.Get()));
-  timer.SetInterval(10);
-  timer.SetUseSyncronize(true);
-  timer.SetUseMessage(true);
-  timer.SetEnabled(true);
+  auto timer = std::make_unique<TThreadTimer>(MakeWin32TimerHost(owner.Get()));
+  timer->SetInterval(10);
+  timer->SetUseSyncronize(true);
+  timer->SetUseMessage(true);
+  timer->SetEnabled(true);
   // Serve only the ticks handed over (sent messages), never the posted ones,
   // for a good number of intervals.
-  const uint64_t wakes = timer.WorkerWakes();
+  const uint64_t wakes = timer->WorkerWakes();
   const DWORD end = GetTickCount() + 10000;
-  while (timer.WorkerWakes() < wakes + 25 && static_cast<LONG>(GetTickCount() - end) < 0) {
+  while (timer->WorkerWakes() < wakes + 25 && static_cast<LONG>(GetTickCount() - end) < 0) {
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
   }
-  timer.SetEnabled(false);
+  // Gone before the count: a tick already handed over when the timer was
+  // disabled would otherwise run inside the counting peeks (they deliver
+  // sent messages too) and post again after the one waiting was taken.
+  timer.reset();
   int waiting = 0;
   MSG msg;
   while (PeekMessageA(&msg, owner.Get(), 1792, 1792, PM_REMOVE)) ++waiting;
