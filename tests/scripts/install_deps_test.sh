@@ -5,14 +5,10 @@
 # with a message instead of being skipped.
 #   install_deps_test.sh INSTALL_DEPS
 set -u
+. "$(dirname "$0")/check.sh"
 script="$1"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-failures=0
-check() {  # check WHAT CONDITION...
-  local what="$1"; shift
-  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
-}
 
 # Only these programs are on the PATH, so the machine's own npm stays out.
 tools="$work/tools"
@@ -88,4 +84,4 @@ FAKE_NPM=empty run_case
 check "no player after npm ci: the set-up fails" [ $status -ne 0 ]
 check "no player after npm ci: and names it" grep -q "node_modules/@ruffle-rs/ruffle/ruffle.js" "$work/out"
 
-[ $failures -eq 0 ] || { echo "$failures check(s) failed; last output:"; cat "$work/out"; exit 1; }
+finish "$work/out"
