@@ -1,9 +1,10 @@
 # Helpers that keep the folder CMakeLists short and alike.
 #
-# pl_library(NAME [OBJECT] SOURCES... [WIN32_SOURCES ...] [DEPS ...])
+# pl_library(NAME [OBJECT] SOURCES... [WIN32_SOURCES ...] [POSIX_SOURCES ...] [DEPS ...])
 #   A static library of one subsystem (OBJECT: its objects go into every
 #   program that links it). Portable sources build everywhere;
-#   WIN32_SOURCES (the *_win32.cpp files) only in the Windows build.
+#   WIN32_SOURCES (the *_win32.cpp files) only in the Windows build,
+#   POSIX_SOURCES (the *_posix.cpp files) only in the native one.
 # pl_executable(NAME [WIN32] [DLL] SOURCES ... [DEPS ...])
 #   A program of ours: WIN32 a GUI program, DLL a library loaded at run time
 #   (named without "lib"). Our warnings and include root; DEPS linked privately.
@@ -13,10 +14,12 @@
 #   Each Wine start costs time, so keep one executable per area, not per case.
 
 function(pl_library name)
-  cmake_parse_arguments(A "OBJECT" "" "SOURCES;WIN32_SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(A "OBJECT" "" "SOURCES;WIN32_SOURCES;POSIX_SOURCES;DEPS" ${ARGN})
   set(srcs ${A_SOURCES})
   if(WIN32)
     list(APPEND srcs ${A_WIN32_SOURCES})
+  else()
+    list(APPEND srcs ${A_POSIX_SOURCES})
   endif()
   if(A_OBJECT)
     add_library(${name} OBJECT ${srcs})
