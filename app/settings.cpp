@@ -160,6 +160,8 @@ std::string ComposeFlashVars(const std::string& AuthorFlashVars, const std::stri
   return AuthorFlashVars.empty() ? own : AuthorFlashVars + "&" + own;
 }
 
+bool IsQuitCommand(const std::string& Command) { return AnsiLowerCase(Command) == "quit"; }
+
 namespace {
 
 bool IsDeviceName(const std::string& Text) {
@@ -227,14 +229,10 @@ std::string Join(const std::string& Dir, const std::string& Name, char Separator
 std::string Quoted(const std::string& Text) {
   std::string out = "\"";
   for (unsigned char c : Text) {
-    if (c < 0x20 || c == 0x7F) {
-      static const char hex[] = "0123456789ABCDEF";
-      out += "\\x";
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
+    if (c < 0x20 || c == 0x7F)
+      out += "\\x" + HexByte(c);
+    else
       out += static_cast<char>(c);
-    }
   }
   return out + "\"";
 }

@@ -8,6 +8,7 @@
 #include "package/zlibex.h"
 #include "tools/plws/platform.h"
 #include "tools/plws/plws.h"
+#include "util/utils.h"
 
 // ---------------------------------------------------------------- arguments
 
@@ -135,10 +136,8 @@ std::string AnsiToUtf8(const std::string& Text) {
 }
 
 std::string JsonString(const std::string& Text) {
-  static const char hex[] = "0123456789abcdef";
   auto unit = [&](std::string& out, uint32_t u) {
-    out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out += hex[(u >> shift) & 15];
+    out += "\\u" + HexByte(static_cast<unsigned char>(u >> 8), false) + HexByte(u & 0xFF, false);
   };
   std::string out = "\"";
   for (size_t i = 0; i < Text.size();) {
@@ -301,15 +300,6 @@ std::string MimeTypeFor(const std::string& Path) {
   return it == kTypes.end() ? "application/octet-stream" : it->second;
 }
 
-namespace {
-int Hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-}  // namespace
-
 std::string PercentDecode(const std::string& Text, bool& Ok) {
   std::string out;
   Ok = true;
@@ -318,8 +308,8 @@ std::string PercentDecode(const std::string& Text, bool& Ok) {
       out += Text[i];
       continue;
     }
-    const int hi = i + 1 < Text.size() ? Hex(Text[i + 1]) : -1;
-    const int lo = i + 2 < Text.size() ? Hex(Text[i + 2]) : -1;
+    const int hi = i + 1 < Text.size() ? HexDigitValue(Text[i + 1]) : -1;
+    const int lo = i + 2 < Text.size() ? HexDigitValue(Text[i + 2]) : -1;
     if (hi < 0 || lo < 0) {
       Ok = false;
       return {};
@@ -331,17 +321,13 @@ std::string PercentDecode(const std::string& Text, bool& Ok) {
 }
 
 std::string PercentEncodeSegment(const std::string& Text) {
-  static const char hex[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : Text) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-        std::strchr("-._~!$'()*,;=@", c)) {
+        std::strchr("-._~!$'()*,;=@", c))
       out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
+    else
+      out += '%' + HexByte(c);
   }
   return out;
 }
@@ -423,12 +409,7 @@ std::optional<std::string> StripRunToken(const std::string& Target, const std::s
   return Target.substr(Token.size() + 1);
 }
 
-bool FsCommandEndsRun(const std::string& Command, bool Preview) {
-  if (Preview || Command.size() != 4) return false;
-  std::string lower = Command;
-  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return lower == "quit";
-}
+bool FsCommandEndsRun(const std::string& Command, bool Preview) { return !Preview && IsQuitCommand(Command); }
 
 // ------------------------------------------------------------------ browser
 
@@ -574,7 +555,7 @@ class TJsonParser {
     if (P + 4 > S.size()) return false;
     U = 0;
     for (int i = 0; i < 4; ++i) {
-      const int h = Hex(S[P++]);
+      const int h = HexDigitValue(S[P++]);
       if (h < 0) return false;
       U = U << 4 | static_cast<uint32_t>(h);
     }

@@ -80,7 +80,8 @@ std::optional<std::string> StripRunToken(const std::string& Target, const std::s
 std::string PercentDecode(const std::string& Text, bool& Ok);
 std::string PercentEncodeSegment(const std::string& Text);
 
-// Whether an FSCommand ends the run: "quit" in any letter case, normal mode only.
+// Whether an FSCommand ends the run: the saver's quit rule (IsQuitCommand),
+// in normal mode only.
 bool FsCommandEndsRun(const std::string& Command, bool Preview);
 
 // Chromium's command line (without the program) for one run.

@@ -31,6 +31,7 @@
 #include "package/zlibex.h"
 #include "tools/plws/play.h"
 #include "tools/plws/plws.h"
+#include "util/utils.h"
 
 #ifndef PL_RUFFLE_DIR
 #define PL_RUFFLE_DIR ""
@@ -104,9 +105,8 @@ std::string MakeRunToken() {
     if (n <= 0) throw EPlwsError(std::string("no random bytes for the server's token: ") + std::strerror(errno));
     done += static_cast<size_t>(n);
   }
-  static const char hex[] = "0123456789abcdef";
   std::string token;
-  for (uint8_t b : bytes) token += {hex[b >> 4], hex[b & 15]};
+  for (uint8_t b : bytes) token += HexByte(b, false);
   return token;
 }
 
