@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "dialog/texts.h"
+#include "dialog/text_format.h"
+#include "util/texts.h"
 #include "util/utils.h"
 
 EURLDecodeError::EURLDecodeError(std::u16string Message)
