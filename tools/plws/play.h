@@ -1,7 +1,9 @@
 // `plws play`: plays the movie of a package in Chromium with the Ruffle
 // Flash Player emulator, giving it what the saver gives its player control.
-// The decisions are plain functions here; play_posix.cpp runs the processes,
-// the local web server and the files.
+// The decisions are plain functions here, one file each: play_args.cpp,
+// play_page.cpp, play_http.cpp (the server's), play_browser.cpp,
+// play_swf.cpp, play_json.cpp, play_base64.cpp. play_posix.h has the parts
+// that run the processes, the local web server and the files.
 #pragma once
 #include <cstdint>
 #include <map>
