@@ -1,35 +1,6 @@
 #include "app/catalogue.h"
 
-#include <cstring>
 #include <limits>
-
-const TCatalogueEntry kCatalogue[] = {
-    {"GUID", TItemEncoding::Text, false},
-    {"FlashLoop", TItemEncoding::Flag, false},
-    {"FlashStretch", TItemEncoding::Flag, false},
-    {"FlashMenu", TItemEncoding::Flag, false},
-    {"FlashMenuFull", TItemEncoding::Flag, false},
-    {"FlashQuality", TItemEncoding::Int32, false},
-    {"FlashVars", TItemEncoding::Text, false},
-    {"FlashBackColor", TItemEncoding::Int32, false},
-    {"FlashSwfName", TItemEncoding::Text, false},
-    {"FlashSwf", TItemEncoding::Bytes, false},
-    {"FlashPreviewSleep", TItemEncoding::Flag, false},
-    {"FlashVersion", TItemEncoding::Text, false},
-    {"FlashNeedFileCount", TItemEncoding::Int32, false},
-    {"FlashNeedFileName", TItemEncoding::Text, true},
-    {"FlashNeedFileData", TItemEncoding::Bytes, true},
-    {"ScreenSaverStopByMouse", TItemEncoding::Flag, false},
-    {"ScreenSaverStopByKey", TItemEncoding::Flag, false},
-    {"ScreenSaverShowMouseCursor", TItemEncoding::Flag, false},
-    {"ScreenSaverPosition", TItemEncoding::Int32, false},
-    {"DialogTitle", TItemEncoding::Text, false},
-    {"DialogCopyrightStr", TItemEncoding::Text, false},
-    {"DialogURL", TItemEncoding::Text, false},
-    {"DialogCloseBtn", TItemEncoding::Flag, false},
-    {"DialogImage", TItemEncoding::Bytes, false},
-};
-const int kCatalogueSize = sizeof kCatalogue / sizeof kCatalogue[0];
 
 int32_t IndexedKeySlot(const std::string& Name, const std::string& Key) {
   const size_t at = Name.find(Key);

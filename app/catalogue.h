@@ -1,4 +1,5 @@
-// The package keys the player knows and how each item's bytes are encoded.
+// The package keys the player knows, how each item's bytes are encoded and
+// which setting each one sets.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -6,13 +7,19 @@
 
 enum class TItemEncoding { Flag, Int32, Text, Bytes };
 
+struct TSettingsDecoder;  // the settings loader's state (app/settings.cpp)
+struct TItemValue;        // one item as the loader reads it
+
 struct TCatalogueEntry {
   const char* Key;
   TItemEncoding Encoding;
   bool Indexed;  // the key is followed by a decimal slot index in the name
+  // The setting the loader gives the item's value.
+  void (*Apply)(TSettingsDecoder& Decoder, const TItemValue& Value);
 };
 
-// The known keys, in the order the settings loader tries them.
+// The known keys, in the order the settings loader tries them. The table
+// stands beside the loader (app/settings.cpp), whose state its entries set.
 extern const TCatalogueEntry kCatalogue[];
 extern const int kCatalogueSize;
 

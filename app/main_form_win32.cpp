@@ -35,11 +35,6 @@ std::vector<TRect> MonitorBounds() {
   return list;
 }
 
-std::string LowerCase(std::string Text) {
-  if (!Text.empty()) CharLowerBuffA(Text.data(), static_cast<DWORD>(Text.size()));
-  return Text;
-}
-
 }  // namespace
 
 TfrmMain::TfrmMain(TComponent* AOwner) : TForm(AOwner) {
@@ -263,7 +258,7 @@ void TfrmMain::FlashFSCommand(TShockwaveFlash&, const std::wstring& Command, con
   // A command sent while a control's teardown runs messages finds the run
   // ending already.
   if (FPlaybackEnded) return;
-  if (LowerCase(WideToAnsi(Command)) == "quit" && ScreenSaver->Mode() == ssmSaver) Close();
+  if (IsQuitCommand(WideToAnsi(Command)) && ScreenSaver->Mode() == ssmSaver) Close();
 }
 
 void TfrmMain::ScreenSaverTerminate(TComponent*) { CleanupPlayback(); }

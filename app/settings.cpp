@@ -46,111 +46,148 @@ struct TNeedFileTable {
 
 }  // namespace
 
-TPlayerSettings DecodeSettings(const TItemTypes& Items, std::vector<TSettingsNote>* Notes) {
-  TPlayerSettings s;
-  bool stretch = false;
-  std::string version;
-  TNeedFileTable needFiles;
-  auto note = [&](int32_t Item, std::string Text) {
+// One item as a catalogue entry reads it. Flag and Int32 are set for an
+// item long enough for them; Slot is the index after an indexed key.
+struct TItemValue {
+  const TItemType& Item;
+  int32_t At = 0;  // the item's index in the list
+  std::optional<bool> Flag;
+  std::optional<int32_t> Int32;
+  int32_t Slot = -1;
+  std::string Text() const { return DecodeText(Item.Data, Item.Data ? Item.Size : 0); }
+  TItemBlock Block() const { return BlockOf(Item); }
+};
+
+// What the loader keeps while it applies the items: the settings, the values
+// that take effect after the last item, and what the notes need to know.
+struct TSettingsDecoder {
+  TPlayerSettings S;
+  bool Stretch = false;
+  std::string Version;
+  TNeedFileTable NeedFiles;
+  int32_t MovieItem = -1;
+  std::vector<TSettingsNote>* Notes = nullptr;
+
+  void Note(int32_t Item, std::string Text) {
     if (Notes) Notes->push_back({Item, std::move(Text)});
-  };
+  }
+  // "GUID" and "FlashSwfName" name the movie only while it has not come.
+  void NoteIfAfterMovie(const TItemValue& V) {
+    if (S.Movie)
+      Note(V.At, "comes after \"FlashSwf\" (item " + std::to_string(MovieItem) +
+                     "): the movie was already named with the value before it");
+  }
+  void ResizeNeedFiles(const TItemValue& V) {
+    for (const auto& gone : NeedFiles.Resize(*V.Int32))
+      for (const int32_t filler : {gone.NameItem, gone.DataItem})
+        if (filler >= 0)
+          Note(filler, "slot " + std::to_string(gone.File.Index) + " is dropped by \"FlashNeedFileCount\" " +
+                           std::to_string(*V.Int32) + " at item " + std::to_string(V.At) + ": ignored");
+  }
+  void FillNeedFile(const TItemValue& V, bool IsName) {
+    TNeedFileTable::TSlot* slot = NeedFiles.Slot(V.Slot);
+    if (!slot) {
+      Note(V.At, NeedFiles.Length == 0
+                     ? "comes before any \"FlashNeedFileCount\" gives the need-file table a slot: ignored"
+                     : "slot " + std::to_string(V.Slot) + " lies outside the need-file table of " +
+                           Plural(static_cast<size_t>(NeedFiles.Length), "slot", "slots") + ": ignored");
+      return;
+    }
+    int32_t& filledBy = IsName ? slot->NameItem : slot->DataItem;
+    if (filledBy >= 0)
+      Note(filledBy, "slot " + std::to_string(V.Slot) + " gets its " + (IsName ? "name" : "data") +
+                         " again from item " + std::to_string(V.At) + ": the later one wins");
+    filledBy = V.At;
+    if (IsName)
+      slot->File.Name = V.Text();
+    else
+      slot->File.Block = V.Block();
+  }
+};
+
+namespace {
+using D = TSettingsDecoder;
+using V = TItemValue;
+constexpr TItemEncoding kFlag = TItemEncoding::Flag, kInt32 = TItemEncoding::Int32, kText = TItemEncoding::Text,
+                        kBytes = TItemEncoding::Bytes;
+}  // namespace
+
+// The catalogue: every key the player knows, its encoding and where its value goes.
+const TCatalogueEntry kCatalogue[] = {
+    {"GUID", kText, false, [](D& d, const V& v) { d.NoteIfAfterMovie(v); d.S.GUID = v.Text(); }},
+    {"FlashLoop", kFlag, false, [](D& d, const V& v) { d.S.Loop = *v.Flag; }},
+    {"FlashStretch", kFlag, false, [](D& d, const V& v) { d.Stretch = *v.Flag; }},
+    {"FlashMenu", kFlag, false, [](D& d, const V& v) { d.S.Menu = *v.Flag; }},
+    {"FlashMenuFull", kFlag, false, [](D& d, const V& v) { d.S.MenuFull = *v.Flag; }},
+    {"FlashQuality", kInt32, false, [](D& d, const V& v) { d.S.Quality = *v.Int32; }},
+    {"FlashVars", kText, false, [](D& d, const V& v) { d.S.FlashVars = v.Text(); }},
+    {"FlashBackColor", kInt32, false, [](D& d, const V& v) { d.S.BackColor = *v.Int32; }},
+    {"FlashSwfName", kText, false, [](D& d, const V& v) { d.NoteIfAfterMovie(v); d.S.SwfName = v.Text(); }},
+    {"FlashSwf", kBytes, false,
+     [](D& d, const V& v) { d.S.Movie = TMovieItem{v.Block(), d.S.GUID, d.S.SwfName}; d.MovieItem = v.At; }},
+    {"FlashPreviewSleep", kFlag, false, [](D& d, const V& v) { d.S.PreviewSleep = *v.Flag; }},
+    {"FlashVersion", kText, false, [](D& d, const V& v) { d.Version = v.Text(); }},
+    {"FlashNeedFileCount", kInt32, false, [](D& d, const V& v) { d.ResizeNeedFiles(v); }},
+    {"FlashNeedFileName", kText, true, [](D& d, const V& v) { d.FillNeedFile(v, true); }},
+    {"FlashNeedFileData", kBytes, true, [](D& d, const V& v) { d.FillNeedFile(v, false); }},
+    {"ScreenSaverStopByMouse", kFlag, false, [](D& d, const V& v) { d.S.StopByMouse = *v.Flag; }},
+    {"ScreenSaverStopByKey", kFlag, false, [](D& d, const V& v) { d.S.StopByKey = *v.Flag; }},
+    {"ScreenSaverShowMouseCursor", kFlag, false, [](D& d, const V& v) { d.S.ShowMouseCursor = *v.Flag; }},
+    {"ScreenSaverPosition", kInt32, false, [](D& d, const V& v) { d.S.Position = static_cast<uint8_t>(*v.Int32 & 0xFF); }},
+    {"DialogTitle", kText, false, [](D& d, const V& v) { d.S.DialogTitle = v.Text(); }},
+    {"DialogCopyrightStr", kText, false, [](D& d, const V& v) { d.S.DialogCopyright = v.Text(); }},
+    {"DialogURL", kText, false, [](D& d, const V& v) { d.S.DialogURL = v.Text(); }},
+    {"DialogCloseBtn", kFlag, false, [](D& d, const V& v) { d.S.DialogCloseBtn = *v.Flag; }},
+    {"DialogImage", kBytes, false, [](D& d, const V& v) { d.S.DialogImage = v.Block(); }},
+};
+const int kCatalogueSize = sizeof kCatalogue / sizeof kCatalogue[0];
+
+TPlayerSettings DecodeSettings(const TItemTypes& Items, std::vector<TSettingsNote>* Notes) {
+  TSettingsDecoder d;
+  d.Notes = Notes;
   // The item that last set each plain key, so a key given twice is noted.
   std::map<std::string, int32_t> setBy;
-  int32_t movieItem = -1;
-
   for (size_t index = 0; index < Items.size(); ++index) {
     const TItemType& item = Items[index];
-    const auto at = static_cast<int32_t>(index);
-    const uint8_t* data = item.Data;
     const int32_t size = item.Data ? item.Size : 0;
-    const std::string& name = item.Name;
+    TItemValue v{item, static_cast<int32_t>(index), DecodeFlag(item.Data, size), DecodeInt32(item.Data, size)};
     // An item may match more than one entry; every match is applied.
-    for (int i = 0; i < kCatalogueSize; ++i) {
-      const TCatalogueEntry& e = kCatalogue[i];
-      const std::string key = e.Key;
+    for (const TCatalogueEntry& e : kCatalogue) {
       if (e.Indexed) {
-        const int32_t slotIndex = IndexedKeySlot(name, key);
-        if (slotIndex < 0) continue;
-        const bool isName = key == "FlashNeedFileName";
-        TNeedFileTable::TSlot* slot = needFiles.Slot(slotIndex);
-        if (!slot) {
-          note(at, needFiles.Length == 0
-                       ? "comes before any \"FlashNeedFileCount\" gives the need-file table a slot: ignored"
-                       : "slot " + std::to_string(slotIndex) + " lies outside the need-file table of " +
-                             Plural(static_cast<size_t>(needFiles.Length), "slot", "slots") + ": ignored");
+        v.Slot = IndexedKeySlot(item.Name, e.Key);
+        if (v.Slot < 0) continue;
+      } else {
+        if (item.Name != e.Key) continue;
+        // An item too short for its encoding counts as absent.
+        if ((e.Encoding == kFlag && !v.Flag) || (e.Encoding == kInt32 && !v.Int32)) {
+          d.Note(v.At, "holds " + Plural(static_cast<size_t>(size), "byte", "bytes") + ", too short for " +
+                           (e.Encoding == kFlag ? "a flag (1 byte)" : "an int32 (4 bytes)") + ": ignored");
           continue;
         }
-        int32_t& filledBy = isName ? slot->NameItem : slot->DataItem;
-        if (filledBy >= 0)
-          note(filledBy, "slot " + std::to_string(slotIndex) + " gets its " + (isName ? "name" : "data") +
-                             " again from item " + std::to_string(at) + ": the later one wins");
-        filledBy = at;
-        if (isName)
-          slot->File.Name = DecodeText(data, size);
-        else
-          slot->File.Block = BlockOf(item);
-        continue;
+        if (const auto earlier = setBy.find(e.Key); earlier != setBy.end())
+          d.Note(earlier->second, "\"" + std::string(e.Key) + "\" is given again at item " + std::to_string(v.At) +
+                                      ": the later one wins");
+        setBy[e.Key] = v.At;
       }
-      if (name != key) continue;
-      const auto flag = DecodeFlag(data, size);
-      const auto int32 = DecodeInt32(data, size);
-      // An item too short for its encoding counts as absent.
-      if ((e.Encoding == TItemEncoding::Flag && !flag) || (e.Encoding == TItemEncoding::Int32 && !int32)) {
-        note(at, "holds " + Plural(static_cast<size_t>(size), "byte", "bytes") + ", too short for " +
-                     (e.Encoding == TItemEncoding::Flag ? "a flag (1 byte)" : "an int32 (4 bytes)") + ": ignored");
-        continue;
-      }
-      if (const auto earlier = setBy.find(key); earlier != setBy.end())
-        note(earlier->second, "\"" + key + "\" is given again at item " + std::to_string(at) +
-                                  ": the later one wins");
-      setBy[key] = at;
-      if ((key == "GUID" || key == "FlashSwfName") && s.Movie)
-        note(at, "comes after \"FlashSwf\" (item " + std::to_string(movieItem) +
-                     "): the movie was already named with the value before it");
-      if (key == "GUID") s.GUID = DecodeText(data, size);
-      else if (key == "FlashLoop") s.Loop = *flag;
-      else if (key == "FlashStretch") stretch = *flag;
-      else if (key == "FlashMenu") s.Menu = *flag;
-      else if (key == "FlashMenuFull") s.MenuFull = *flag;
-      else if (key == "FlashQuality") s.Quality = *int32;
-      else if (key == "FlashVars") s.FlashVars = DecodeText(data, size);
-      else if (key == "FlashBackColor") s.BackColor = *int32;
-      else if (key == "FlashSwfName") s.SwfName = DecodeText(data, size);
-      else if (key == "FlashSwf") { s.Movie = TMovieItem{BlockOf(item), s.GUID, s.SwfName}; movieItem = at; }
-      else if (key == "FlashPreviewSleep") s.PreviewSleep = *flag;
-      else if (key == "FlashVersion") version = DecodeText(data, size);
-      else if (key == "FlashNeedFileCount") {
-        for (const auto& gone : needFiles.Resize(*int32))
-          for (const int32_t filler : {gone.NameItem, gone.DataItem})
-            if (filler >= 0)
-              note(filler, "slot " + std::to_string(gone.File.Index) + " is dropped by \"FlashNeedFileCount\" " +
-                               std::to_string(*int32) + " at item " + std::to_string(at) + ": ignored");
-      }
-      else if (key == "ScreenSaverStopByMouse") s.StopByMouse = *flag;
-      else if (key == "ScreenSaverStopByKey") s.StopByKey = *flag;
-      else if (key == "ScreenSaverShowMouseCursor") s.ShowMouseCursor = *flag;
-      else if (key == "ScreenSaverPosition") s.Position = static_cast<uint8_t>(*int32 & 0xFF);
-      else if (key == "DialogTitle") s.DialogTitle = DecodeText(data, size);
-      else if (key == "DialogCopyrightStr") s.DialogCopyright = DecodeText(data, size);
-      else if (key == "DialogURL") s.DialogURL = DecodeText(data, size);
-      else if (key == "DialogCloseBtn") s.DialogCloseBtn = *flag;
-      else if (key == "DialogImage") s.DialogImage = BlockOf(item);
+      e.Apply(d, v);
     }
   }
 
-  s.Scale = stretch ? "ShowAll" : "NoScale";
-  s.RequiredVersion = version.empty() ? "0.0.0.0" : version;
-  for (auto& [index, slot] : needFiles.Slots) {
+  TPlayerSettings& s = d.S;
+  s.Scale = d.Stretch ? "ShowAll" : "NoScale";
+  s.RequiredVersion = d.Version.empty() ? "0.0.0.0" : d.Version;
+  for (auto& [index, slot] : d.NeedFiles.Slots) {
     s.NeedFiles.push_back(slot.File);
     // Only a slot with both a name and bytes is written.
     const std::string which = "need-file slot " + std::to_string(index);
     if (slot.File.Name.empty() && slot.File.Block.Data)
-      note(slot.DataItem, which + " has data but no name: not written");
+      d.Note(slot.DataItem, which + " has data but no name: not written");
     else if (!slot.File.Name.empty() && !slot.File.Block.Data)
-      note(slot.DataItem >= 0 ? slot.DataItem : slot.NameItem,
-           which + (slot.DataItem >= 0 ? " has no bytes in its data item: not written" : " has a name but no data: not written"));
+      d.Note(slot.DataItem >= 0 ? slot.DataItem : slot.NameItem,
+             which + (slot.DataItem >= 0 ? " has no bytes in its data item: not written"
+                                          : " has a name but no data: not written"));
     else if (slot.File.Name.empty() && slot.NameItem >= 0)
-      note(slot.NameItem, which + " has an empty name: not written");
+      d.Note(slot.NameItem, which + " has an empty name: not written");
   }
   return s;
 }
@@ -159,6 +196,8 @@ std::string ComposeFlashVars(const std::string& AuthorFlashVars, const std::stri
   const std::string own = "plumexmode=" + ModeWord;
   return AuthorFlashVars.empty() ? own : AuthorFlashVars + "&" + own;
 }
+
+bool IsQuitCommand(const std::string& Command) { return AnsiLowerCase(Command) == "quit"; }
 
 namespace {
 
@@ -227,14 +266,10 @@ std::string Join(const std::string& Dir, const std::string& Name, char Separator
 std::string Quoted(const std::string& Text) {
   std::string out = "\"";
   for (unsigned char c : Text) {
-    if (c < 0x20 || c == 0x7F) {
-      static const char hex[] = "0123456789ABCDEF";
-      out += "\\x";
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
+    if (c < 0x20 || c == 0x7F)
+      out += "\\x" + HexByte(c);
+    else
       out += static_cast<char>(c);
-    }
   }
   return out + "\"";
 }

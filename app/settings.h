@@ -88,6 +88,11 @@ TPlayerSettings DecodeSettings(const TItemTypes& Items, std::vector<TSettingsNot
 // ("normal" or "preview"), after the author's text and "&" when there is one.
 std::string ComposeFlashVars(const std::string& AuthorFlashVars, const std::string& ModeWord);
 
+// Whether a command the movie sends (FSCommand, as ANSI text) asks the player
+// to end: the command, lower-cased by the code page's rules, equals "quit".
+// Only a full-screen run obeys it; the arguments do not matter.
+bool IsQuitCommand(const std::string& Command);
+
 // Names are read in the package's code page (IsLead, the system's ANSI code
 // page by default): separators are only looked for outside double-byte
 // characters, whose second byte may equal '\\' or '|'.

@@ -2,16 +2,14 @@
 
 #include <algorithm>
 
-#include "dialog/texts.h"
+#include "dialog/text_format.h"
+#include "util/texts.h"
+#include "util/utils.h"
 
 EURLDecodeError::EURLDecodeError(std::u16string Message)
     : std::runtime_error(Utf16ToUtf8(Message)), FMessage(std::move(Message)) {}
 
 namespace {
-
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
@@ -28,7 +26,7 @@ void CheckURLEncoded(std::string_view Field) {
     }
     if (i + 2 >= Field.size())
       throw EURLDecodeError(FormatText(DialogTexts::kErrorDecodingURLText, {ToUtf16(position)}));
-    if (!IsHexDigit(Field[i + 1]) || !IsHexDigit(Field[i + 2]))
+    if (HexDigitValue(Field[i + 1]) < 0 || HexDigitValue(Field[i + 2]) < 0)
       throw EURLDecodeError(FormatText(DialogTexts::kInvalidURLEncodedChar,
                                        {AsciiToUtf16(Field.substr(i, 3)), ToUtf16(position)}));
     i += 2;

@@ -1,8 +1,8 @@
 #include "dialog/dialog_win32.h"
 
 #include "dialog/dialog_layout.h"
-#include "dialog/texts.h"
 #include "framework/form_utils_win32.h"
+#include "util/texts.h"
 
 TfrmDialog* frmDialog = nullptr;
 

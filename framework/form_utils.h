@@ -1,5 +1,5 @@
 // Window placement decisions over plain rectangles; the Win32 layer
-// (saver/form_utils_win32.h) gathers the monitors and moves the windows.
+// (framework/form_utils_win32.h) gathers the monitors and moves the windows.
 #pragma once
 #include <cstdint>
 #include <vector>

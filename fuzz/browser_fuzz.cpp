@@ -17,8 +17,9 @@
 #include <vector>
 
 #include "dialog/browser.h"
-#include "dialog/texts.h"
+#include "dialog/text_format.h"
 #include "fuzz/fuzz_support.h"
+#include "util/texts.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include "framework/form_utils_win32.h"
 #include "saver/duplicate_win32.h"
 #include "saver/run_saver.h"
-#include "saver/texts.h"
 #include "saver/thread_timer_win32.h"
 #include "util/messages.h"
 #include "util/raii_win32.h"
+#include "util/texts.h"
 
 namespace {
 

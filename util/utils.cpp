@@ -69,6 +69,18 @@ std::string TrimControls(const std::string& S) {
   return S.substr(begin, end - begin);
 }
 
+int HexDigitValue(char C) {
+  if (C >= '0' && C <= '9') return C - '0';
+  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
+  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
+  return -1;
+}
+
+std::string HexByte(unsigned char Byte, bool Upper) {
+  const char* digits = Upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  return {digits[Byte >> 4], digits[Byte & 15]};
+}
+
 std::string ExcludeTrailingChar(const std::string& S, char C) {
   if (!S.empty() && S.back() == C) return S.substr(0, S.size() - 1);
   return S;

@@ -32,6 +32,14 @@ std::string AnsiRemoveAll(const std::string& S, const std::string& Sub, TLeadByt
 bool AnsiEndsWithChar(const std::string& S, char C, TLeadByteTest IsLead = SystemLeadByteTest());
 // S without characters of code 0 to 32 at both ends.
 std::string TrimControls(const std::string& S);
+// S lower-cased by the rules of the system's ANSI code page (CharLowerBuffA
+// on Windows; natively only A to Z change).
+std::string AnsiLowerCase(std::string S);
+
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char C);
+// Byte as two hexadecimal digits: "0A", or "0a" when not Upper.
+std::string HexByte(unsigned char Byte, bool Upper = true);
 
 // S without its last byte when that byte equals C, else S. Looks at the last
 // byte alone (not multi-byte aware): a key path ends in ASCII.

@@ -17,6 +17,11 @@ constexpr DWORD kRegistryBufferSize = 255;
 
 TLeadByteTest SystemLeadByteTest() { return AnsiLeadByte; }
 
+std::string AnsiLowerCase(std::string S) {
+  if (!S.empty()) CharLowerBuffA(S.data(), static_cast<DWORD>(S.size()));
+  return S;
+}
+
 std::string RegReadString(HKEY Root, const std::string& Key) {
   // The trailing backslash is dropped multi-byte aware: a key name ending in
   // a double-byte character must not lose that character's trail byte.

@@ -4,7 +4,7 @@
 #include <set>
 
 #include "dialog/browser.h"
-#include "dialog/texts.h"
+#include "dialog/text_format.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "dialog/browser.h"
 #include "dialog/dialog_win32.h"
-#include "dialog/texts.h"
+#include "dialog/text_format.h"
 #include "tests/dialog/launch_support_win32.h"
 #include "tests/support/message_pump_win32.h"
 #include "tests/support/process_win32.h"

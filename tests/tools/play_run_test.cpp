@@ -102,16 +102,20 @@ class TPlws {
   std::string Err() const { return ReadFile(FErr); }
   bool Running() const { return FPid > 0; }
 
-  // Waits until stdout holds Text; false when the process ends first or
-  // Timeout passes.
-  bool WaitForOutput(const std::string& Text, std::chrono::seconds Timeout) {
+  // Waits until Done() holds for what is on stdout; false when the process
+  // ends first or Timeout passes.
+  template <class F>
+  bool WaitUntilOutput(F Done, std::chrono::seconds Timeout) {
     const auto deadline = std::chrono::steady_clock::now() + Timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-      if (Out().find(Text) != std::string::npos) return true;
-      if (!Alive()) return Out().find(Text) != std::string::npos;
+      if (Done(Out())) return true;
+      if (!Alive()) return Done(Out());
       std::this_thread::sleep_for(100ms);
     }
     return false;
+  }
+  bool WaitForOutput(const std::string& Text, std::chrono::seconds Timeout) {
+    return WaitUntilOutput([&](const std::string& Out) { return Out.find(Text) != std::string::npos; }, Timeout);
   }
 
   // The exit status, or -1 when it is still running after Timeout.
@@ -273,8 +277,11 @@ class PlayOnDisplay : public testing::Test {
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
+      // -noreset: by default the server starts over whenever its last client
+      // leaves, and the pointer an xdotool call placed jumps back to the
+      // middle of the screen, where the next browser window sees it move.
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-             static_cast<char*>(nullptr));
+             "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -300,7 +307,34 @@ class PlayOnDisplay : public testing::Test {
   }
   static void Xdotool(const std::string& Args) {
     ASSERT_EQ(std::system(("DISPLAY=" + FDisplay + " xdotool " + Args).c_str()), 0) << Args;
-    std::this_thread::sleep_for(400ms);
+  }
+  // The last complete line of the movie's mouse reports (see MouseMovie).
+  static std::string LastMouseReport(const std::string& Out) {
+    const std::string complete = Out.substr(0, Out.rfind('\n') + 1);
+    const size_t at = complete.rfind("FSCommand \"echo\" \"_xmouse=");
+    return at == std::string::npos ? "" : complete.substr(at, complete.find('\n', at) - at);
+  }
+  // Moves the pointer and waits until the movie reports it at its new place.
+  // The page judges the same pointer events the player sees, so the move has
+  // been judged then, and no two moves merge into one.
+  static void MoveAndWait(TPlws& Run, int X, int Y) {
+    // Without a first report, any report would pass for one of the new place.
+    ASSERT_TRUE(Run.WaitUntilOutput([](const std::string& Out) { return !LastMouseReport(Out).empty(); }, kStart))
+        << "the movie never reported the pointer\n" << Run.Out();
+    const std::string before = LastMouseReport(Run.Out());
+    Xdotool("mousemove --sync " + std::to_string(X) + " " + std::to_string(Y));
+    EXPECT_TRUE(Run.WaitUntilOutput([&](const std::string& Out) { return LastMouseReport(Out) != before; }, kStart))
+        << "the movie never saw the pointer at " << X << "," << Y << "\n" << Run.Out();
+  }
+  // A movie that reports, every frame, where the pointer is on its stage;
+  // it loops, so the reports go on however long the test takes.
+  static std::vector<TPackageRecord> MouseMovie(std::vector<TPackageRecord> Extra = {}) {
+    TSwfMovieOptions movie;
+    movie.FramesPerSecond = 10;
+    movie.EchoVariables = {"_xmouse", "_ymouse"};
+    movie.EchoEveryFrame = true;
+    Extra.push_back(Flag("FlashLoop", 1));
+    return PackageWith(movie, Extra);
   }
   static std::vector<std::string> Env() { return {"DISPLAY=" + FDisplay}; }
 
@@ -336,17 +370,15 @@ TEST_F(PlayOnDisplay, QuitEndsTheRunAndPreviewIgnoresIt) {
 
 TEST_F(PlayOnDisplay, InputEndsTheRunByTheSaverRules) {
   TTestDir dir;
-  TSwfMovieOptions movie;
-  movie.Frames = 300;
   {
     // Three moves to different places arm the mouse; the next move ends the run.
-    const fs::path pkg = WritePackage(dir, "input.scr", PackageWith(movie));
-    Xdotool("mousemove 0 0");
+    const fs::path pkg = WritePackage(dir, "input.scr", MouseMovie());
+    Xdotool("mousemove --sync 0 0");
     TPlws run(dir, {pkg.string()}, Env());
     ASSERT_TRUE(run.WaitForOutput("the movie is playing", kStart)) << run.Out() << run.Err();
-    Xdotool("mousemove 100 100");
-    Xdotool("mousemove 200 150");
-    Xdotool("mousemove 300 200");
+    MoveAndWait(run, 100, 100);
+    MoveAndWait(run, 200, 150);
+    MoveAndWait(run, 300, 200);
     EXPECT_TRUE(run.StillRunningAfter(1500ms)) << run.Out();
     Xdotool("mousemove 310 210");
     EXPECT_EQ(run.Wait(30s), 0) << run.Out() << run.Err();
@@ -356,11 +388,11 @@ TEST_F(PlayOnDisplay, InputEndsTheRunByTheSaverRules) {
   }
   {
     // "ScreenSaverStopByMouse" off: neither moves nor buttons end it; a key does.
-    const fs::path pkg = WritePackage(dir, "nomouse.scr", PackageWith(movie, {Flag("ScreenSaverStopByMouse", 0)}));
-    Xdotool("mousemove 0 0");
+    const fs::path pkg = WritePackage(dir, "nomouse.scr", MouseMovie({Flag("ScreenSaverStopByMouse", 0)}));
+    Xdotool("mousemove --sync 0 0");
     TPlws run(dir, {pkg.string()}, Env());
     ASSERT_TRUE(run.WaitForOutput("the movie is playing", kStart)) << run.Out() << run.Err();
-    for (int i = 1; i <= 5; ++i) Xdotool("mousemove " + std::to_string(i * 90) + " " + std::to_string(i * 70));
+    for (int i = 1; i <= 5; ++i) MoveAndWait(run, i * 90, i * 70);
     Xdotool("click 1");
     EXPECT_TRUE(run.StillRunningAfter(1500ms)) << run.Out();
     Xdotool("key space");
@@ -369,8 +401,8 @@ TEST_F(PlayOnDisplay, InputEndsTheRunByTheSaverRules) {
   }
   {
     // "ScreenSaverStopByKey" off: a key does not end it; a button does.
-    const fs::path pkg = WritePackage(dir, "nokey.scr", PackageWith(movie, {Flag("ScreenSaverStopByKey", 0)}));
-    Xdotool("mousemove 0 0");
+    const fs::path pkg = WritePackage(dir, "nokey.scr", MouseMovie({Flag("ScreenSaverStopByKey", 0)}));
+    Xdotool("mousemove --sync 0 0");
     TPlws run(dir, {pkg.string()}, Env());
     ASSERT_TRUE(run.WaitForOutput("the movie is playing", kStart)) << run.Out() << run.Err();
     Xdotool("key space");

@@ -1,5 +1,7 @@
 #include "tools/fakeplayer/fake_movie.h"
 
+#include "util/utils.h"
+
 namespace {
 
 constexpr std::string_view kMarker = "FSCommand:";
@@ -12,13 +14,6 @@ std::string_view TakeUntilNul(std::string_view Data, size_t& Pos) {
   std::string_view text = Data.substr(Pos, stop - Pos);
   Pos = end == std::string_view::npos ? Data.size() : end + 1;
   return text;
-}
-
-int HexDigit(char C) {
-  if (C >= '0' && C <= '9') return C - '0';
-  if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -35,7 +30,6 @@ std::optional<TFsCommand> FindFSCommand(std::string_view Movie) {
 
 std::string EscapeLogField(std::string_view Text) {
   if (Text.empty()) return "\\e";
-  static const char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(Text.size());
   for (const char c : Text) {
@@ -47,13 +41,10 @@ std::string EscapeLogField(std::string_view Text) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (b < 0x20 || b == 0x7f) {
-          out += "\\x";
-          out += kHex[b >> 4];
-          out += kHex[b & 15];
-        } else {
+        if (b < 0x20 || b == 0x7f)
+          out += "\\x" + HexByte(b, false);
+        else
           out += c;
-        }
     }
   }
   return out;
@@ -74,8 +65,8 @@ std::string UnescapeLogField(std::string_view Field) {
       case 'r': out += '\r'; break;
       case 't': out += '\t'; break;
       case 'x':
-        if (i + 2 < Field.size() && HexDigit(Field[i + 1]) >= 0 && HexDigit(Field[i + 2]) >= 0) {
-          out += static_cast<char>(HexDigit(Field[i + 1]) * 16 + HexDigit(Field[i + 2]));
+        if (i + 2 < Field.size() && HexDigitValue(Field[i + 1]) >= 0 && HexDigitValue(Field[i + 2]) >= 0) {
+          out += static_cast<char>(HexDigitValue(Field[i + 1]) * 16 + HexDigitValue(Field[i + 2]));
           i += 2;
         } else {
           out += "\\x";

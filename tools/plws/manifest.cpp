@@ -8,17 +8,11 @@
 #include "package/stream.h"
 #include "package/zlibex.h"
 #include "tools/plws/plws.h"
+#include "util/utils.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -76,7 +70,7 @@ std::vector<uint8_t> HexBytes(const std::string& Value) {
   if (digits.size() % 2) throw EPlwsError("hex needs pairs of digits");
   std::vector<uint8_t> bytes;
   for (size_t i = 0; i < digits.size(); i += 2) {
-    const int hi = HexValue(digits[i]), lo = HexValue(digits[i + 1]);
+    const int hi = HexDigitValue(digits[i]), lo = HexDigitValue(digits[i + 1]);
     if (hi < 0 || lo < 0) throw EPlwsError("hex holds a character that is not a hexadecimal digit");
     bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
   }
@@ -102,7 +96,7 @@ bool ParseNumber(const std::string& Word, int64_t Min, int64_t Max, int64_t& Val
   // Accumulated as a magnitude that stops growing past any 64-bit limit.
   uint64_t magnitude = 0;
   for (; i < Word.size(); ++i) {
-    const int digit = base == 16 ? HexValue(Word[i]) : (Word[i] >= '0' && Word[i] <= '9' ? Word[i] - '0' : -1);
+    const int digit = base == 16 ? HexDigitValue(Word[i]) : (Word[i] >= '0' && Word[i] <= '9' ? Word[i] - '0' : -1);
     if (digit < 0) return false;
     magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
     if (magnitude > (uint64_t{1} << 62)) return false;
@@ -147,8 +141,8 @@ std::string UnescapeBytes(const std::string& S) {
       case 'n': out += '\n'; break;
       case 'r': out += '\r'; break;
       case 'x': {
-        const int hi = i + 1 < S.size() ? HexValue(S[i + 1]) : -1;
-        const int lo = i + 2 < S.size() ? HexValue(S[i + 2]) : -1;
+        const int hi = i + 1 < S.size() ? HexDigitValue(S[i + 1]) : -1;
+        const int lo = i + 2 < S.size() ? HexDigitValue(S[i + 2]) : -1;
         if (hi < 0 || lo < 0) throw EPlwsError("\\x needs two hexadecimal digits");
         out += static_cast<char>(hi * 16 + lo);
         i += 2;

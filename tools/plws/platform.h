@@ -34,6 +34,10 @@ class TOutputFolder {
 // a directory, FIFO or device there is refused, never written or waited on.
 void WriteOutputFile(const std::string& Path, const void* Data, size_t Size);
 
+// Writes all of Data to the descriptor Fd; false (errno set) when a write
+// fails. POSIX only.
+bool WriteAll(int Fd, const void* Data, size_t Size);
+
 // Text in code page 932 (Shift-JIS as Windows has it) as UTF-8; nullopt when
 // it is not valid there.
 std::optional<std::string> ShiftJisToUtf8(const std::string& Text);

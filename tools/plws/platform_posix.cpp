@@ -14,11 +14,6 @@
 #include "tools/plws/platform.h"
 #include "tools/plws/plws.h"
 
-namespace {
-
-std::string Why() { return std::strerror(errno); }
-
-// Writes all of Data to Fd; false (errno set) when a write fails.
 bool WriteAll(int Fd, const void* Data, size_t Size) {
   const auto* p = static_cast<const char*>(Data);
   while (Size) {
@@ -30,6 +25,10 @@ bool WriteAll(int Fd, const void* Data, size_t Size) {
   }
   return true;
 }
+
+namespace {
+
+std::string Why() { return std::strerror(errno); }
 
 // A descriptor that closes itself.
 struct TFd {

@@ -1,7 +1,9 @@
 // `plws play`: plays the movie of a package in Chromium with the Ruffle
 // Flash Player emulator, giving it what the saver gives its player control.
-// The decisions are plain functions here; play_posix.cpp runs the processes,
-// the local web server and the files.
+// The decisions are plain functions here, one file each: play_args.cpp,
+// play_page.cpp, play_http.cpp (the server's), play_browser.cpp,
+// play_swf.cpp, play_json.cpp, play_base64.cpp. play_posix.h has the parts
+// that run the processes, the local web server and the files.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -80,7 +82,8 @@ std::optional<std::string> StripRunToken(const std::string& Target, const std::s
 std::string PercentDecode(const std::string& Text, bool& Ok);
 std::string PercentEncodeSegment(const std::string& Text);
 
-// Whether an FSCommand ends the run: "quit" in any letter case, normal mode only.
+// Whether an FSCommand ends the run: the saver's quit rule (IsQuitCommand),
+// in normal mode only.
 bool FsCommandEndsRun(const std::string& Command, bool Preview);
 
 // Chromium's command line (without the program) for one run.

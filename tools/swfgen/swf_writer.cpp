@@ -249,7 +249,7 @@ std::vector<uint8_t> BuildSwfMovie(const TSwfMovieOptions& O) {
     Tag(tags, kTagPlaceObject2, place);
 
     std::vector<uint8_t> actions;
-    if (f == 1 && !O.EchoVariables.empty()) Append(actions, EchoVariables(O.EchoVariables));
+    if ((f == 1 || O.EchoEveryFrame) && !O.EchoVariables.empty()) Append(actions, EchoVariables(O.EchoVariables));
     if (f == 1 && !O.LoadMovie.empty()) Append(actions, StaticGetUrl(O.LoadMovie, "_level1"));
     if (O.ReportFrames) Append(actions, StaticFsCommand("frame", std::to_string(f)));
     if (f == O.QuitAfterFrames) Append(actions, StaticFsCommand(O.QuitCommand, ""));

@@ -21,6 +21,9 @@ struct TSwfMovieOptions {
   // Variables whose values the first frame sends back as FSCommand "echo"
   // with the arguments "name1=value1&name2=value2..." in this order.
   std::vector<std::string> EchoVariables;
+  // Every frame sends the echo, not only the first ("_xmouse" and "_ymouse"
+  // then report where the pointer is on the stage).
+  bool EchoEveryFrame = false;
   // Every frame sends FSCommand "frame" with its 1-based number as text.
   bool ReportFrames = false;
   // A movie that frame 1 loads into level 1, over this one (loadMovieNum);

@@ -1,4 +1,4 @@
-#include "dialog/texts.h"
+#include "dialog/text_format.h"
 
 std::u16string FormatText(std::u16string_view Format, const std::vector<std::u16string>& Args) {
   std::u16string out;

@@ -3,3 +3,9 @@
 #include "util/utils.h"
 
 TLeadByteTest SystemLeadByteTest() { return IsSingleByteLeadByte; }
+
+std::string AnsiLowerCase(std::string S) {
+  for (char& c : S)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return S;
+}
