@@ -388,7 +388,9 @@ TEST_F(ScreenSaverPassword, KeysForAnotherWindowReachTheRulesThroughTheHook) {
   ASSERT_TRUE(probe);
   ASSERT_NE(probe->Log().find("focus-child 1\n"), std::string::npos) << probe->Log();
   Xdotool("key a");
-  ASSERT_TRUE(PumpUntil([&] { return Occurrences(probe->Log(), "verify ") == 2; })) << probe->Log();
+  // Wait for the release itself: a pointer event may bring a check of its own.
+  ASSERT_TRUE(PumpUntil([&] { return FindLine(probe->Log(), "key 101 41 ") != std::string::npos; }))
+      << probe->Log();
   std::string log = probe->Log();
   const size_t down = FindLine(log, "key 100 41 "), up = FindLine(log, "key 101 41 ");
   ASSERT_NE(down, std::string::npos) << log;
@@ -400,12 +402,13 @@ TEST_F(ScreenSaverPassword, KeysForAnotherWindowReachTheRulesThroughTheHook) {
   EXPECT_TRUE(released(up)) << log;
   EXPECT_EQ(Occurrences(log, "key "), 2u) << "the keys reached the form only through the hook\n" << log;
   EXPECT_TRUE(probe->Running());
+  const size_t checks = Occurrences(log, "verify ");
 
   Xdotool("key b");
   ASSERT_TRUE(probe->WaitExit()) << probe->Log();
   log = probe->Log();
   EXPECT_NE(log.find("key 100 42 "), std::string::npos) << log;
-  EXPECT_EQ(Occurrences(log, "verify "), 3u) << log;
+  EXPECT_EQ(Occurrences(log, "verify "), checks + 1) << log;
   EXPECT_EQ(Occurrences(log, "terminate"), 1u) << log;
 }
 
