@@ -6,45 +6,7 @@
 
 #include <utility>
 
-// Traits name the handle type, its "none" value and its close function.
-template <typename T, auto CloseFn>
-struct TNullHandleTraits {
-  using Type = T;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type V) { CloseFn(V); }
-};
-
-template <typename Traits>
-class TUniqueAny {
- public:
-  using T = typename Traits::Type;
-  TUniqueAny() = default;
-  explicit TUniqueAny(T Value) : FValue(Value) {}
-  ~TUniqueAny() { Reset(); }
-  TUniqueAny(const TUniqueAny&) = delete;
-  TUniqueAny& operator=(const TUniqueAny&) = delete;
-  TUniqueAny(TUniqueAny&& Other) noexcept : FValue(Other.Release()) {}
-  TUniqueAny& operator=(TUniqueAny&& Other) noexcept {
-    if (this != &Other) Reset(Other.Release());
-    return *this;
-  }
-
-  T Get() const { return FValue; }
-  explicit operator bool() const { return FValue != Traits::Invalid(); }
-  // The address to pass to a function that fills in a new value.
-  T* Put() {
-    Reset();
-    return &FValue;
-  }
-  T Release() { return std::exchange(FValue, Traits::Invalid()); }
-  void Reset(T Value = Traits::Invalid()) {
-    if (FValue != Traits::Invalid()) Traits::Close(FValue);
-    FValue = Value;
-  }
-
- private:
-  T FValue = Traits::Invalid();
-};
+#include "util/raii.h"
 
 inline void CloseHandleNoResult(HANDLE h) { ::CloseHandle(h); }
 inline void RegCloseKeyNoResult(HKEY k) { ::RegCloseKey(k); }

@@ -29,29 +29,26 @@ std::string OwnPath() {
 
 // The copy's job: list its own package into LogPath.
 int ReadSelf(const char* LogPath) {
-  TItemTypes items;
+  TOwnedItems items;
   int code = 0;
   try {
     ReadExeItems(OwnPath(), items);
   } catch (const std::exception& e) {
     code = 3;
   }
-  if (FILE* f = std::fopen(LogPath, "wb")) {
-    std::fprintf(f, "count %zu\n", items.size());
+  if (const TUniqueCFile f{std::fopen(LogPath, "wb")}) {
+    std::fprintf(f.Get(), "count %zu\n", items.size());
     for (const auto& item : items)
-      std::fprintf(f, "%s=%.*s|%d\n", item.Name.c_str(), item.Size, reinterpret_cast<const char*>(item.Data),
+      std::fprintf(f.Get(), "%s=%.*s|%d\n", item.Name.c_str(), item.Size, reinterpret_cast<const char*>(item.Data),
                    item.Compressed);
-    std::fclose(f);
   }
-  FreeExeItems(items);
   return code;
 }
 
 void WriteFile(const std::string& Path, const std::string& Text) {
-  FILE* f = std::fopen(Path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(Text.data(), 1, Text.size(), f);
-  std::fclose(f);
+  const TUniqueCFile f(std::fopen(Path.c_str(), "wb"));
+  ASSERT_TRUE(f);
+  std::fwrite(Text.data(), 1, Text.size(), f.Get());
 }
 
 std::string PlwsPath() { return ExeDir() + "..\\..\\tools\\plws\\plws.exe"; }
@@ -215,8 +212,7 @@ TEST(SelfRead, PackedSampleSaverKeepsItsVersionIconAndManifestAndHasNoString1) {
 
   // Behind them, what the sample is there to show: a picture the dialog can
   // read, a link, and a need file that lands where the movie looks for it.
-  TItemTypes items;
-  TItemsGuard guard{items};
+  TOwnedItems items;
   ASSERT_NO_THROW(ReadExeItems(sample, items));
   const TPlayerSettings settings = DecodeSettings(items);
   EXPECT_FALSE(settings.DialogURL.empty());

@@ -27,10 +27,12 @@
 #include <utility>
 
 #include "package/exe_adder.h"
+#include "package/raii_items.h"
 #include "package/stream.h"
 #include "package/zlibex.h"
 #include "tools/plws/play.h"
 #include "tools/plws/plws.h"
+#include "util/raii_posix.h"
 
 #ifndef PL_RUFFLE_DIR
 #define PL_RUFFLE_DIR ""
@@ -132,19 +134,19 @@ class TServer {
     std::error_code ec;
     FServedReal = fs::canonical(FServedDir, ec).string();
     if (ec) throw EPlwsError(FServedDir + ": " + ec.message());
-    FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (FListen < 0) throw EPlwsError(std::string("cannot make a socket: ") + std::strerror(errno));
+    FListen.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!FListen) throw EPlwsError(std::string("cannot make a socket: ") + std::strerror(errno));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = 0;  // any free port
     socklen_t len = sizeof a;
-    if (bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(FListen, 64) != 0 ||
-        getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    if (bind(FListen.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(FListen.Get(), 64) != 0 ||
+        getsockname(FListen.Get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
       throw EPlwsError(std::string("cannot listen on 127.0.0.1: ") + std::strerror(errno));
     FPort = ntohs(a.sin_port);
     FHost = "127.0.0.1:" + std::to_string(FPort);
-    if (pipe2(FWake, O_CLOEXEC) != 0) throw EPlwsError(std::string("pipe: ") + std::strerror(errno));
+    if (!OpenPipe(FWake, O_CLOEXEC)) throw EPlwsError(std::string("pipe: ") + std::strerror(errno));
     FThread = std::thread([this] {
       try {
         AcceptLoop();
@@ -157,17 +159,13 @@ class TServer {
   void Stop() {
     if (FThread.joinable()) {
       FStopping = true;
-      (void)!write(FWake[1], "x", 1);
+      (void)!write(FWake[1].Get(), "x", 1);
       FThread.join();
-      for (auto& c : FConnections) shutdown(c->Fd, SHUT_RDWR);
-      for (auto& c : FConnections) {
-        c->Thread.join();
-        close(c->Fd);
-      }
+      for (auto& c : FConnections) shutdown(c->Fd.Get(), SHUT_RDWR);
+      for (auto& c : FConnections) c->Thread.join();
       FConnections.clear();
     }
-    for (int* fd : {&FListen, &FWake[0], &FWake[1]})
-      if (*fd >= 0) close(std::exchange(*fd, -1));
+    for (TUniqueFd* fd : {&FListen, &FWake[0], &FWake[1]}) fd->Reset();
   }
 
   int Port() const { return FPort; }
@@ -175,7 +173,7 @@ class TServer {
 
  private:
   struct TConnection {
-    int Fd = -1;
+    TUniqueFd Fd;
     std::thread Thread;
     std::atomic<bool> Done{false};
   };
@@ -184,7 +182,7 @@ class TServer {
     while (!FStopping) {
       // While every slot is taken, new connections wait in the listen queue.
       const bool full = FConnections.size() >= kMaxConnections;
-      pollfd p[2] = {{FWake[0], POLLIN, 0}, {FListen, POLLIN, 0}};
+      pollfd p[2] = {{FWake[0].Get(), POLLIN, 0}, {FListen.Get(), POLLIN, 0}};
       const int r = poll(p, full ? 1 : 2, full ? 50 : 1000);
       Reap();
       std::swap(p[0], p[1]);
@@ -193,23 +191,23 @@ class TServer {
       if (!(p[0].revents & POLLIN)) continue;
       sockaddr_in peer{};
       socklen_t len = sizeof peer;
-      const int fd = accept4(FListen, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-      if (fd < 0) continue;
+      TUniqueFd fd(accept4(FListen.Get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
+      if (!fd) continue;
       char address[INET_ADDRSTRLEN] = "?";
       inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
       const std::string peerText = std::string(address) + ":" + std::to_string(ntohs(peer.sin_port));
       auto connection = std::make_unique<TConnection>();
       TConnection* c = connection.get();
-      c->Fd = fd;
+      c->Fd = std::move(fd);
       c->Thread = std::thread([this, c, peerText] {
         try {
-          Handle(c->Fd, peerText);
+          Handle(c->Fd.Get(), peerText);
         } catch (const std::exception& e) {
           FLog.Line("server: " + std::string(e.what()));
         }
         // The answer is complete: tell the client now; the descriptor is
         // closed when the thread is reaped.
-        shutdown(c->Fd, SHUT_RDWR);
+        shutdown(c->Fd.Get(), SHUT_RDWR);
         c->Done = true;
       });
       FConnections.push_back(std::move(connection));
@@ -220,7 +218,6 @@ class TServer {
     for (auto it = FConnections.begin(); it != FConnections.end();) {
       if ((*it)->Done) {
         (*it)->Thread.join();
-        close((*it)->Fd);
         it = FConnections.erase(it);
       } else {
         ++it;
@@ -247,21 +244,17 @@ class TServer {
   }
 
   int ServeFile(int Fd, const std::string& Path, bool HeadOnly) {
-    const int file = open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (file < 0) return Plain(Fd, 404, HeadOnly);
+    const TUniqueFd file(open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!file) return Plain(Fd, 404, HeadOnly);
     struct stat st {};
-    if (fstat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
-      close(file);
-      return Plain(Fd, 404, HeadOnly);
-    }
+    if (fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return Plain(Fd, 404, HeadOnly);
     Respond(Fd, 200, MimeTypeFor(Path), "", HeadOnly, static_cast<size_t>(st.st_size));
     if (!HeadOnly) {
       char buf[65536];
       ssize_t n;
-      while ((n = read(file, buf, sizeof buf)) > 0)
+      while ((n = read(file.Get(), buf, sizeof buf)) > 0)
         if (!SendAll(Fd, buf, static_cast<size_t>(n))) break;
     }
-    close(file);
     return 200;
   }
 
@@ -366,8 +359,8 @@ class TServer {
   std::string FServedReal, FHost;
   TEventQueue& FEvents;
   TLog& FLog;
-  int FListen = -1;
-  int FWake[2] = {-1, -1};
+  TUniqueFd FListen;
+  TUniqueFd FWake[2];
   int FPort = 0;
   std::atomic<bool> FStopping{false};
   std::thread FThread;
@@ -395,11 +388,10 @@ class TBrowser {
     std::vector<char*> envp;
     for (auto& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
-    const int log = open(LogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    int toBrowser[2] = {-1, -1}, fromBrowser[2] = {-1, -1};
-    if (log < 0 || null < 0 ||
-        (DevToolsPipe && (pipe2(toBrowser, O_CLOEXEC) != 0 || pipe2(fromBrowser, O_CLOEXEC) != 0)))
+    const TUniqueFd log(open(LogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    const TUniqueFd null(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    TUniqueFd toBrowser[2], fromBrowser[2];
+    if (!log || !null || (DevToolsPipe && (!OpenPipe(toBrowser, O_CLOEXEC) || !OpenPipe(fromBrowser, O_CLOEXEC))))
       throw EPlwsError(std::string("cannot prepare the browser's files: ") + std::strerror(errno));
     FPid = fork();
     if (FPid == 0) {
@@ -409,28 +401,23 @@ class TBrowser {
       dfl.sa_handler = SIG_DFL;
       sigaction(SIGPIPE, &dfl, nullptr);
       if (DevToolsPipe) {
-        // The DevTools pipe is fds 3 (commands in) and 4 (answers out).
-        const int in = fcntl(toBrowser[0], F_DUPFD, 10), out = fcntl(fromBrowser[1], F_DUPFD, 10);
+        // The DevTools pipe is fds 3 (commands in) and 4 (answers out),
+        // through copies above them that close themselves at the exec.
+        const int in = fcntl(toBrowser[0].Get(), F_DUPFD_CLOEXEC, 10);
+        const int out = fcntl(fromBrowser[1].Get(), F_DUPFD_CLOEXEC, 10);
         dup2(in, 3);
         dup2(out, 4);
-        close(in);
-        close(out);
       }
-      dup2(null, 0);
-      dup2(log, 1);
-      dup2(log, 2);
+      dup2(null.Get(), 0);
+      dup2(log.Get(), 1);
+      dup2(log.Get(), 2);
       execve(Exe.c_str(), argv.data(), envp.data());
       _exit(127);
     }
     const int forkError = errno;
-    close(log);
-    close(null);
-    if (DevToolsPipe) {
-      close(toBrowser[0]);
-      close(fromBrowser[1]);
-      FToBrowser = toBrowser[1];
-      FFromBrowser = fromBrowser[0];
-    }
+    // The child's ends (and its log and input) go when this returns.
+    FToBrowser = std::move(toBrowser[1]);
+    FFromBrowser = std::move(fromBrowser[0]);
     if (FPid < 0) throw EPlwsError(std::string("cannot start the browser: ") + std::strerror(forkError));
   }
 
@@ -467,17 +454,17 @@ class TBrowser {
 
   int Status() const { return FStatus; }
   pid_t Pid() const { return FPid; }
-  int ToBrowser() const { return FToBrowser; }
-  int FromBrowser() const { return FFromBrowser; }
+  int ToBrowser() const { return FToBrowser.Get(); }
+  int FromBrowser() const { return FFromBrowser.Get(); }
 
  private:
   void CloseDevTools() {
-    if (FToBrowser >= 0) close(std::exchange(FToBrowser, -1));
-    if (FFromBrowser >= 0) close(std::exchange(FFromBrowser, -1));
+    FToBrowser.Reset();
+    FFromBrowser.Reset();
   }
   pid_t FPid = -1;
   int FStatus = 0;
-  int FToBrowser = -1, FFromBrowser = -1;
+  TUniqueFd FToBrowser, FFromBrowser;
 };
 
 // The browser's DevTools protocol over its pipe: NUL-terminated JSON.
@@ -544,11 +531,10 @@ constexpr char kPrivatePrefix[] = "plws-play-";
 
 // The start time of process Pid as /proc gives it, or empty when it is gone.
 std::string ProcessStartTime(pid_t Pid) {
-  std::FILE* f = std::fopen(("/proc/" + std::to_string(Pid) + "/stat").c_str(), "rb");
+  const TUniqueCFile f(std::fopen(("/proc/" + std::to_string(Pid) + "/stat").c_str(), "rb"));
   if (!f) return "";
   char buf[1024];
-  const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-  std::fclose(f);
+  const size_t n = std::fread(buf, 1, sizeof buf - 1, f.Get());
   const std::string stat(buf, n);
   // The command name in parentheses may hold blanks and parentheses; the
   // fields after the last ")" are plain: state is the first, start time
@@ -622,11 +608,6 @@ class TPrivateFolder {
   std::string FPath;
 };
 
-struct TItemsGuard {
-  TItemTypes Items;
-  ~TItemsGuard() { FreeExeItems(Items); }
-};
-
 // Reads the package, refusing one that is missing, damaged or corrupt.
 void ReadPackage(const std::string& File, TItemTypes& Items) {
   std::unique_ptr<TFileReadStream> stream;
@@ -655,11 +636,11 @@ void ReadPackage(const std::string& File, TItemTypes& Items) {
 
 bool WritePlanned(const TPlannedFile& F, const uint8_t* Data, size_t Size) {
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (F.ReplaceExisting ? O_TRUNC : O_EXCL);
-  const int fd = open(F.Path.c_str(), flags, 0600);
-  if (fd < 0) return false;
+  TUniqueFd fd(open(F.Path.c_str(), flags, 0600));
+  if (!fd) return false;
   bool ok = true;
   while (Size && ok) {
-    const ssize_t n = write(fd, Data, Size);
+    const ssize_t n = write(fd.Get(), Data, Size);
     if (n < 0 && errno == EINTR) continue;
     ok = n > 0;
     if (ok) {
@@ -667,7 +648,7 @@ bool WritePlanned(const TPlannedFile& F, const uint8_t* Data, size_t Size) {
       Size -= static_cast<size_t>(n);
     }
   }
-  return close(fd) == 0 && ok;
+  return fd.Close() && ok;
 }
 
 std::string UrlOf(const std::string& Path, const std::string& Root) {
@@ -686,9 +667,9 @@ std::string UrlOf(const std::string& Path, const std::string& Root) {
 std::string WriteStartPage(const std::string& Path, const std::string& Url) {
   const std::string page = "<!DOCTYPE html><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"0;url=" +
                            Url + "\"><script>location.replace(" + JsonString(Url) + ")</script>\n";
-  const int fd = open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  const bool ok = fd >= 0 && write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size());
-  if ((fd >= 0 && close(fd) != 0) || !ok) throw EPlwsError(Path + ": cannot write: " + std::strerror(errno));
+  TUniqueFd fd(open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  const bool ok = fd && write(fd.Get(), page.data(), page.size()) == static_cast<ssize_t>(page.size());
+  if (!fd.Close() || !ok) throw EPlwsError(Path + ": cannot write: " + std::strerror(errno));
   std::string url = "file://";
   size_t start = 1;
   while (start <= Path.size()) {
@@ -719,13 +700,12 @@ std::string BrowserExe() {
 // The X screen's size from xdpyinfo, so the kiosk window covers it even
 // without a window manager; 0x0 when it cannot be learnt.
 std::pair<int, int> ScreenSize() {
-  FILE* p = popen("xdpyinfo 2>/dev/null", "r");
+  const TUniqueProcessPipe p(popen("xdpyinfo 2>/dev/null", "r"));
   if (!p) return {0, 0};
   char line[512];
   int w = 0, h = 0;
-  while (std::fgets(line, sizeof line, p))
+  while (std::fgets(line, sizeof line, p.Get()))
     if (std::sscanf(line, " dimensions: %dx%d", &w, &h) == 2) break;
-  pclose(p);
   return {w, h};
 }
 
@@ -736,13 +716,12 @@ std::string FormatSeconds(double Seconds) {
 }
 
 std::string LogTail(const std::string& Path) {
-  std::FILE* f = std::fopen(Path.c_str(), "rb");
+  const TUniqueCFile f(std::fopen(Path.c_str(), "rb"));
   if (!f) return "";
   std::string text;
   char buf[4096];
   size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  std::fclose(f);
+  while ((n = std::fread(buf, 1, sizeof buf, f.Get())) > 0) text.append(buf, n);
   if (text.size() > 1500) text = "..." + text.substr(text.size() - 1500);
   return text;
 }
@@ -757,9 +736,9 @@ class TPlayRun {
     // Before anything else: a killed run's folder holds a copy of a movie.
     RemoveAbandonedPrivateFolders(PrivateFolderBase(), FLog);
     if (PrivateFolderBase() != "/tmp") RemoveAbandonedPrivateFolders("/tmp", FLog);
-    TItemsGuard items;
-    ReadPackage(O.File, items.Items);
-    const TPlayerSettings settings = DecodeSettings(items.Items);
+    TOwnedItems items;
+    ReadPackage(O.File, items);
+    const TPlayerSettings settings = DecodeSettings(items);
     if (!settings.Movie) throw EPlwsError(O.File + ": the package has no movie (no \"FlashSwf\" item)");
     const TItemBlock movie = settings.Movie->Block;
     if (!LooksLikeSwf(movie.Data, movie.Size)) throw EPlwsError(O.File + ": the \"FlashSwf\" item is not a SWF movie");
@@ -955,14 +934,14 @@ class TPlayRun {
       const auto png = data ? Base64Decode(data->StringValue) : std::nullopt;
       if (!png) throw EPlwsError("the browser sent no picture");
       {
-        const int fd = open(O.Screenshot.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        bool ok = fd >= 0;
+        TUniqueFd fd(open(O.Screenshot.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        bool ok = static_cast<bool>(fd);
         for (size_t done = 0; ok && done < png->size();) {
-          const ssize_t n = write(fd, png->data() + done, png->size() - done);
+          const ssize_t n = write(fd.Get(), png->data() + done, png->size() - done);
           ok = n > 0;
           if (ok) done += static_cast<size_t>(n);
         }
-        if (fd >= 0 && close(fd) != 0) ok = false;
+        if (!fd.Close()) ok = false;
         if (!ok) throw EPlwsError(O.Screenshot + ": cannot write: " + std::strerror(errno));
       }
       FLog.Line("picture in " + O.Screenshot + " (" + std::to_string(Launch.Width) + "x" +
