@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "package/stream.h"
@@ -115,21 +116,19 @@ void TCanvas::StretchDraw(const TRect& Rect, TBitmap& Bitmap) {
 
 void TCanvas::TextOut(int X, int Y, const std::wstring& Text) {
   const HDC dc = Handle();
-  const HGDIOBJ oldFont = SelectObject(dc, Font.Handle());
+  const TSelectObject font(dc, Font.Handle());
   const int oldBk = SetBkMode(dc, TRANSPARENT);
   const COLORREF oldColor = SetTextColor(dc, ColorToRGB(Font.Color()));
   TextOutW(dc, X, Y, Text.c_str(), static_cast<int>(Text.size()));
   SetTextColor(dc, oldColor);
   SetBkMode(dc, oldBk);
-  SelectObject(dc, oldFont);
 }
 
 SIZE TCanvas::TextExtent(const std::wstring& Text) {
   const HDC dc = Handle();
-  const HGDIOBJ oldFont = SelectObject(dc, Font.Handle());
+  const TSelectObject font(dc, Font.Handle());
   SIZE size{0, 0};
   GetTextExtentPoint32W(dc, Text.c_str(), static_cast<int>(Text.size()), &size);
-  SelectObject(dc, oldFont);
   return size;
 }
 
@@ -162,18 +161,14 @@ SIZE TCanvas::SetViewportExt(int X, int Y) {
 class TBitmap::TBitmapCanvas : public TCanvas {
  public:
   TBitmapCanvas() : FDc(CreateCompatibleDC(nullptr)) { FHandle = FDc.Get(); }
-  ~TBitmapCanvas() override { Select(nullptr); }
   void Select(HBITMAP Bitmap) {
-    if (FOldBitmap) {
-      SelectObject(FDc.Get(), FOldBitmap);
-      FOldBitmap = nullptr;
-    }
-    if (Bitmap) FOldBitmap = SelectObject(FDc.Get(), Bitmap);
+    FSelection.reset();
+    if (Bitmap) FSelection.emplace(FDc.Get(), Bitmap);
   }
 
  private:
   TUniqueDC FDc;
-  HGDIOBJ FOldBitmap = nullptr;
+  std::optional<TSelectObject> FSelection;  // goes before the DC does
 };
 
 TBitmap::TBitmap() : FCanvas(std::make_unique<TBitmapCanvas>()) {}

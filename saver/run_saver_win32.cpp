@@ -5,6 +5,7 @@
 #include "framework/messages.h"
 #include "saver/modes.h"
 #include "saver/run_saver.h"
+#include "util/raii_win32.h"
 
 char GetModeLetter() {
   const auto args = SplitCommandLine(GetCommandLineA());
@@ -26,7 +27,7 @@ void RunSaverProcess() {
   // whatever program the first word of its path names.
   std::string commandLine = "\"" + std::string(path, len) + "\" /E";
 
-  PROCESS_INFORMATION pi{};
+  TProcessInformation pi;
   if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
                       &pi))
     return;
@@ -35,8 +36,6 @@ void RunSaverProcess() {
     ProcessPendingMessages();
     Sleep(100);
   }
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
 }
 
 void RunStartupCheck() {
