@@ -112,35 +112,3 @@ template <typename F>
 F ProcAddress(HMODULE Module, const char* Name) {
   return Module ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(Module, Name))) : nullptr;
 }
-
-// A COM interface pointer that releases what it holds.
-template <typename I>
-class TComPtr {
- public:
-  TComPtr() = default;
-  ~TComPtr() { Reset(); }
-  TComPtr(const TComPtr&) = delete;
-  TComPtr& operator=(const TComPtr&) = delete;
-  TComPtr(TComPtr&& Other) noexcept : FPtr(std::exchange(Other.FPtr, nullptr)) {}
-  TComPtr& operator=(TComPtr&& Other) noexcept {
-    if (this != &Other) {
-      Reset();
-      FPtr = std::exchange(Other.FPtr, nullptr);
-    }
-    return *this;
-  }
-  I* Get() const { return FPtr; }
-  I* operator->() const { return FPtr; }
-  explicit operator bool() const { return FPtr != nullptr; }
-  I** Put() {
-    Reset();
-    return &FPtr;
-  }
-  void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-  void Reset() {
-    if (FPtr) std::exchange(FPtr, nullptr)->Release();
-  }
-
- private:
-  I* FPtr = nullptr;
-};

@@ -13,11 +13,13 @@
 
 #include "flash/shockwave_flash_win32.h"
 #include "tests/support/fake_log_win32.h"
+#include "tests/support/fake_player_host_win32.h"
 #include "tests/support/message_pump_win32.h"
 #include "tests/support/process_win32.h"
 #include "tests/support/resource_counts_win32.h"
 #include "tools/fakeplayer/fake_movie.h"
 #include "tools/fakeplayer/fake_registration_win32.h"
+#include "util/raii_com_win32.h"
 
 namespace {
 
@@ -59,8 +61,7 @@ HWND CreateParent(int Width = 400, int Height = 300) {
 
 using TLiveObjectsFn = LONG(WINAPI*)();
 LONG FakeLiveObjects() {
-  HMODULE fake = GetModuleHandleA("fakeplayer_v9.dll");
-  auto fn = fake ? reinterpret_cast<TLiveObjectsFn>(reinterpret_cast<void*>(GetProcAddress(fake, "FakePlayerLiveObjects"))) : nullptr;
+  const auto fn = ProcAddress<TLiveObjectsFn>(GetModuleHandleA("fakeplayer_v9.dll"), "FakePlayerLiveObjects");
   return fn ? fn() : -1;
 }
 
@@ -70,23 +71,14 @@ std::string WriteMovie(const std::string& Dir, const std::string& Name, const st
   std::string bytes = std::string("FWS\x06", 4) + std::string(40, '\x11') + "FSCommand:" + Command + '\0' + Args +
                       '\0' + std::string(20, '\x22');
   const std::string path = Dir + Name;
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  const TUniqueFile f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
-  WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(f);
+  WriteFile(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   return path;
 }
 
-class FlashHostTest : public ::testing::Test {
+class FlashHostTest : public TFakePlayerHostTest {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
-    ASSERT_TRUE(RegisterFakePlayer(TFakePlayerVariant::V9));
-  }
-  static void TearDownTestSuite() {
-    UnregisterFakePlayer();
-    OleUninitialize();
-  }
   void SetUp() override {
     Dir = MakeTempDir("flash host ");
     Log.Path = Dir + "fake.log";
