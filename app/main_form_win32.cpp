@@ -8,6 +8,7 @@
 #include "flash/flash_utils_win32.h"
 #include "framework/form_utils_win32.h"
 #include "package/exe_adder.h"
+#include "package/raii_items.h"
 #include "saver/duplicate_win32.h"
 #include "util/file_operation_win32.h"
 #include "util/text_win32.h"
@@ -114,58 +115,52 @@ void TfrmMain::LoadSettings() {
   FExtraction = {};
   frmDialog = CreateForm<TfrmDialog>(nullptr);  // lives until the application ends
 
-  TItemTypes items;
-  try {
-    // A package that cannot be read (a corrupt stream) ends the loading
-    // before any item is applied; the caller's handler discards the error.
-    ReadExeItems(ExecutablePath(), items);
-    const TPlayerSettings s = DecodeSettings(items);
+  TOwnedItems items;
+  // A package that cannot be read (a corrupt stream) ends the loading
+  // before any item is applied; the caller's handler discards the error.
+  ReadExeItems(ExecutablePath(), items);
+  const TPlayerSettings s = DecodeSettings(items);
 
-    FGUID = s.GUID;
-    // Claimed before anything is written. The first copy of the package
-    // knows that whatever of the package lies in the temporary directory is
-    // left over; a later copy keeps the name alive too while it runs, so a
-    // third copy never takes its files for leftovers.
-    bool first = false;
-    if (!FGUID.empty() && !FMutex) first = JoinInstanceMutex(FMutex, FGUID);
-    FLoop = s.Loop;
-    FMenu = s.Menu;
-    FMenuFull = s.MenuFull;
-    FQuality = s.Quality;
-    FFlashVars = s.FlashVars;
-    FBackColor = s.BackColor;
-    FPreviewSleep = s.PreviewSleep;
-    FPosition = s.Position;
+  FGUID = s.GUID;
+  // Claimed before anything is written. The first copy of the package
+  // knows that whatever of the package lies in the temporary directory is
+  // left over; a later copy keeps the name alive too while it runs, so a
+  // third copy never takes its files for leftovers.
+  bool first = false;
+  if (!FGUID.empty() && !FMutex) first = JoinInstanceMutex(FMutex, FGUID);
+  FLoop = s.Loop;
+  FMenu = s.Menu;
+  FMenuFull = s.MenuFull;
+  FQuality = s.Quality;
+  FFlashVars = s.FlashVars;
+  FBackColor = s.BackColor;
+  FPreviewSleep = s.PreviewSleep;
+  FPosition = s.Position;
 
-    if (ScreenSaver) {
-      if (s.StopByMouse) ScreenSaver->SetTerminateOnMouseMove(*s.StopByMouse);
-      if (s.StopByKey) ScreenSaver->SetTerminateOnKeyDown(*s.StopByKey);
-      if (s.ShowMouseCursor) ScreenSaver->SetShowMouseCursor(*s.ShowMouseCursor);
-    }
-
-    if (s.DialogTitle) frmDialog->SetCaption(*s.DialogTitle);
-    if (s.DialogCopyright) frmDialog->lblCopyright->SetCaption(*s.DialogCopyright);
-    frmDialog->lblCopyright->SetURL(s.DialogURL);
-    if (s.DialogCloseBtn) frmDialog->btnClose->SetVisible(*s.DialogCloseBtn);
-    if (s.DialogImage && s.DialogImage->Data) {
-      try {
-        frmDialog->imgImage->LoadFromBytes(s.DialogImage->Data, static_cast<size_t>(s.DialogImage->Size));
-      } catch (...) {
-        // Bytes that are no bitmap leave the dialog without a picture; the
-        // rest of the package still applies.
-      }
-    }
-
-    // The mutex speaks for the folder only when both carry the same name.
-    const bool leftoversAreOurs = first && s.Movie && s.Movie->GUID == FGUID;
-    FExtraction = ExtractPackageFiles(s, GetTempFilePath(""), leftoversAreOurs);
-    FScale = s.Scale;
-    FRequiredVersion = s.RequiredVersion;
-  } catch (...) {
-    FreeExeItems(items);
-    throw;
+  if (ScreenSaver) {
+    if (s.StopByMouse) ScreenSaver->SetTerminateOnMouseMove(*s.StopByMouse);
+    if (s.StopByKey) ScreenSaver->SetTerminateOnKeyDown(*s.StopByKey);
+    if (s.ShowMouseCursor) ScreenSaver->SetShowMouseCursor(*s.ShowMouseCursor);
   }
-  FreeExeItems(items);
+
+  if (s.DialogTitle) frmDialog->SetCaption(*s.DialogTitle);
+  if (s.DialogCopyright) frmDialog->lblCopyright->SetCaption(*s.DialogCopyright);
+  frmDialog->lblCopyright->SetURL(s.DialogURL);
+  if (s.DialogCloseBtn) frmDialog->btnClose->SetVisible(*s.DialogCloseBtn);
+  if (s.DialogImage && s.DialogImage->Data) {
+    try {
+      frmDialog->imgImage->LoadFromBytes(s.DialogImage->Data, static_cast<size_t>(s.DialogImage->Size));
+    } catch (...) {
+      // Bytes that are no bitmap leave the dialog without a picture; the
+      // rest of the package still applies.
+    }
+  }
+
+  // The mutex speaks for the folder only when both carry the same name.
+  const bool leftoversAreOurs = first && s.Movie && s.Movie->GUID == FGUID;
+  FExtraction = ExtractPackageFiles(s, GetTempFilePath(""), leftoversAreOurs);
+  FScale = s.Scale;
+  FRequiredVersion = s.RequiredVersion;
 }
 
 TShockwaveFlashEx& TfrmMain::CreateFlashControl() {

@@ -65,7 +65,7 @@ class TfrmMain : public TForm {
   bool FNeedLoad = false;
   // The package's mutex, held while the form lives: by the first copy of
   // the package and by every copy that started while one was alive.
-  TUniqueHandle FMutex;
+  TUniqueMutex FMutex;
   // CleanupPlayback has begun: the movie's commands are no longer heard.
   bool FPlaybackEnded = false;
 };

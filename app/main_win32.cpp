@@ -7,6 +7,7 @@
 #include "saver/screen_saver_win32.h"
 #include "saver/thread_timer.h"
 #include "util/file_operation_win32.h"
+#include "util/raii_com_win32.h"
 
 namespace {
 

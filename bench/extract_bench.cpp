@@ -11,6 +11,7 @@
 
 #include "bench/bench_suite.h"
 #include "package/exe_adder.h"
+#include "package/raii_items.h"
 
 namespace fs = std::filesystem;
 
@@ -41,25 +42,18 @@ std::string Text(const TItemType& Item) {
 // Reads the package and writes the movie under "FlashSwfName" and each need
 // file under its "FlashNeedFileName<i>", as the settings loader does.
 void ReadAndExtract(const std::string& Path, const std::string& Dir) {
-  TItemTypes items;
+  TOwnedItems items;
   ReadExeItems(Path, items);
   std::map<std::string, const TItemType*> byName;
   for (const auto& item : items) byName[item.Name] = &item;
-  try {
-    const TItemType* movie = byName.at("FlashSwf");
-    WritePlainFile(Dir + "/" + Text(*byName.at("FlashSwfName")), movie->Data, static_cast<size_t>(movie->Size));
-    for (int i = 0;; ++i) {
-      const auto name = byName.find("FlashNeedFileName" + std::to_string(i));
-      const auto data = byName.find("FlashNeedFileData" + std::to_string(i));
-      if (name == byName.end() || data == byName.end()) break;
-      WritePlainFile(Dir + "/" + Text(*name->second), data->second->Data,
-                     static_cast<size_t>(data->second->Size));
-    }
-  } catch (...) {
-    FreeExeItems(items);
-    throw;
+  const TItemType* movie = byName.at("FlashSwf");
+  WritePlainFile(Dir + "/" + Text(*byName.at("FlashSwfName")), movie->Data, static_cast<size_t>(movie->Size));
+  for (int i = 0;; ++i) {
+    const auto name = byName.find("FlashNeedFileName" + std::to_string(i));
+    const auto data = byName.find("FlashNeedFileData" + std::to_string(i));
+    if (name == byName.end() || data == byName.end()) break;
+    WritePlainFile(Dir + "/" + Text(*name->second), data->second->Data, static_cast<size_t>(data->second->Size));
   }
-  FreeExeItems(items);
 }
 
 void ReaderCase(benchmark::State& State, const TBenchPackage& Package, const std::string& Dir, int Files) {

@@ -15,23 +15,24 @@
 #include "bench/alloc_counter.h"
 #include "bench/bench_suite.h"
 #include "package/exe_adder.h"
+#include "package/raii_items.h"
+#include "util/raii_posix.h"
 
 int64_t IterationsFor(size_t PlainBytes) {
   return std::max<int64_t>(1, static_cast<int64_t>((size_t{64} << 20) / std::max<size_t>(PlainBytes, 1)));
 }
 
 uint8_t* ReadAt(const std::string& Path, int64_t Offset, int32_t Length) {
-  const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error(Path + ": " + std::strerror(errno));
+  const TUniqueFd fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) throw std::runtime_error(Path + ": " + std::strerror(errno));
   auto* block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(Length)));
   int64_t done = 0;
   while (block && done < Length) {
-    const ssize_t got = ::pread(fd, block + done, static_cast<size_t>(Length - done), Offset + done);
+    const ssize_t got = ::pread(fd.Get(), block + done, static_cast<size_t>(Length - done), Offset + done);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += got;
   }
-  ::close(fd);
   if (done != Length) {
     std::free(block);
     throw std::runtime_error(Path + ": short read");
@@ -51,17 +52,16 @@ uint8_t* InflateExact(const uint8_t* In, int32_t Stored, int32_t Plain) {
 }
 
 void WritePlainFile(const std::string& Path, const void* Data, size_t Size) {
-  const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::runtime_error(Path + ": " + std::strerror(errno));
+  const TUniqueFd fd(::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd) throw std::runtime_error(Path + ": " + std::strerror(errno));
   size_t done = 0;
   const auto* p = static_cast<const char*>(Data);
   while (done < Size) {
-    const ssize_t put = ::write(fd, p + done, Size - done);
+    const ssize_t put = ::write(fd.Get(), p + done, Size - done);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) break;
     done += put;
   }
-  ::close(fd);
   if (done != Size) throw std::runtime_error(Path + ": short write");
 }
 
@@ -83,13 +83,12 @@ void ReaderCase(benchmark::State& State, const TBenchPackage& Package) {
   for (auto _ : State) {
     const int64_t start = AllocStats().Live;
     ResetAllocPeak();
-    TItemTypes items;
+    TOwnedItems items;
     ReadExeItems(Package.Path, items);
     int64_t inflated = 0;
     for (const auto& item : items) inflated += item.Size;
     extra = AllocStats().Peak - start - inflated;
     if (items.empty() || items.back().Size != movie.Plain) State.SkipWithError("movie not read back");
-    FreeExeItems(items);
   }
   SetFigures(State, movie, extra);
 }

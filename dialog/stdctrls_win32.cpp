@@ -30,15 +30,15 @@ UINT TLabel::DrawFlags() const { return DT_LEFT | DT_TOP | DT_EXPANDTABS | (FSho
 void TLabel::AdjustBounds() {
   if (!FAutoSize || Loading()) return;
   // Measured on a screen DC: the label may have no window yet.
-  const HDC dc = GetDC(nullptr);
-  if (!dc) return;
-  const HGDIOBJ old = SelectObject(dc, Font().Handle());
   RECT r{0, 0, 0, 0};
-  // An empty text still takes one line's height, as a label does.
-  const std::wstring text = CaptionW().empty() ? std::wstring(L" ") : CaptionW();
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DrawFlags() | DT_CALCRECT);
-  SelectObject(dc, old);
-  ReleaseDC(nullptr, dc);
+  {
+    const TWindowDC screen(nullptr);
+    if (!screen) return;
+    const TSelectObject font(screen.Get(), Font().Handle());
+    // An empty text still takes one line's height, as a label does.
+    const std::wstring text = CaptionW().empty() ? std::wstring(L" ") : CaptionW();
+    DrawTextW(screen.Get(), text.c_str(), static_cast<int>(text.size()), &r, DrawFlags() | DT_CALCRECT);
+  }
   SetBounds(Left(), Top(), r.right - r.left, r.bottom - r.top);
 }
 
@@ -55,11 +55,10 @@ void TLabel::FontChanged() {
 void TLabel::Paint() {
   const HDC dc = Canvas().Handle();
   RECT r{0, 0, Width(), Height()};
-  const HGDIOBJ old = SelectObject(dc, Font().Handle());
+  const TSelectObject font(dc, Font().Handle());
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, ColorToRGB(Font().Color()));
   DrawTextW(dc, CaptionW().c_str(), static_cast<int>(CaptionW().size()), &r, DrawFlags());
-  SelectObject(dc, old);
 }
 
 // ---- TButton ----

@@ -4,7 +4,7 @@
 #include <ole2.h>
 
 #include "flash/shockwave_flash_win32.h"
-#include "util/raii_win32.h"
+#include "util/raii_com_win32.h"
 #include "util/utils.h"
 #include "util/utils_win32.h"
 

@@ -3,11 +3,12 @@
 #include <commctrl.h>
 #include <olectl.h>
 
-#include <atomic>
 #include <cstdio>
 
+#include "util/com_object_win32.h"
+
 const CLSID CLSID_ShockwaveFlash = {0xD27CDB6E, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-const IID IID_IShockwaveFlash = {0xD27CDB6C, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const IID IID_IShockwaveFlash = __uuidof(IShockwaveFlash);
 const IID DIID_DShockwaveFlashEvents = {0xD27CDB6D, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
 namespace {
@@ -34,12 +35,10 @@ std::wstring ArgumentText(const VARIANT& Arg) {
   if (V_VT(&Arg) == VT_BSTR) return V_BSTR(&Arg) ? std::wstring(V_BSTR(&Arg), SysStringLen(V_BSTR(&Arg))) : L"";
   if (V_VT(&Arg) == (VT_BSTR | VT_BYREF))
     return V_BSTRREF(&Arg) && *V_BSTRREF(&Arg) ? std::wstring(*V_BSTRREF(&Arg), SysStringLen(*V_BSTRREF(&Arg))) : L"";
-  VARIANT text;
-  VariantInit(&text);
+  TVariant text;
   std::wstring result;
-  if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(&Arg), 0, VT_BSTR)) && V_BSTR(&text))
-    result.assign(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
-  VariantClear(&text);
+  if (SUCCEEDED(VariantChangeType(text.Get(), const_cast<VARIANT*>(&Arg), 0, VT_BSTR)) && V_BSTR(text.Get()))
+    result.assign(V_BSTR(text.Get()), SysStringLen(V_BSTR(text.Get())));
   return result;
 }
 
@@ -52,31 +51,23 @@ EOleError::EOleError(HRESULT Code, const std::string& What) : std::runtime_error
 // One object answers for all three: they share IUnknown and IOleWindow, and
 // the control only ever needs the parent window and the bounds from them.
 
-class TFlashSite final : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
+class TFlashSite final : public TComObject<IOleClientSite, IOleInPlaceSite, IOleInPlaceFrame> {
  public:
   explicit TFlashSite(TShockwaveFlash* Owner) : FOwner(Owner) {}
   // The wrapper is going away: answer without it from now on.
   void Detach() { FOwner = nullptr; }
 
   STDMETHODIMP QueryInterface(REFIID Riid, void** Out) override {
-    if (!Out) return E_POINTER;
-    *Out = nullptr;
-    if (IsEqualIID(Riid, IID_IUnknown) || IsEqualIID(Riid, IID_IOleClientSite))
-      *Out = static_cast<IOleClientSite*>(this);
-    else if (IsEqualIID(Riid, IID_IOleInPlaceSite) || IsEqualIID(Riid, IID_IOleWindow))
-      *Out = static_cast<IOleInPlaceSite*>(this);
-    else if (IsEqualIID(Riid, IID_IOleInPlaceFrame) || IsEqualIID(Riid, IID_IOleInPlaceUIWindow))
-      *Out = static_cast<IOleInPlaceFrame*>(this);
-    else
-      return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++FRefs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG n = --FRefs;
-    if (n == 0) delete this;
-    return n;
+    IOleClientSite* const client = this;
+    IOleInPlaceSite* const site = this;
+    IOleInPlaceFrame* const frame = this;
+    return AnswerQueryInterface(Riid, Out,
+                                {{IID_IUnknown, client},
+                                 {IID_IOleClientSite, client},
+                                 {IID_IOleInPlaceSite, site},
+                                 {IID_IOleWindow, site},
+                                 {IID_IOleInPlaceFrame, frame},
+                                 {IID_IOleInPlaceUIWindow, frame}});
   }
 
   // IOleClientSite
@@ -141,33 +132,19 @@ class TFlashSite final : public IOleClientSite, public IOleInPlaceSite, public I
   STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
 
  private:
-  std::atomic<ULONG> FRefs{1};
   TShockwaveFlash* FOwner;
 };
 
 // ---- event sink ---------------------------------------------------------------------
 
-class TFlashEventSink final : public IDispatch {
+class TFlashEventSink final : public TComObject<IDispatch> {
  public:
   explicit TFlashEventSink(TShockwaveFlash* Owner) : FOwner(Owner) {}
   void Detach() { FOwner = nullptr; }
 
   // The control asks for its event interface, not only IDispatch.
   STDMETHODIMP QueryInterface(REFIID Riid, void** Out) override {
-    if (!Out) return E_POINTER;
-    *Out = nullptr;
-    if (!IsEqualIID(Riid, IID_IUnknown) && !IsEqualIID(Riid, IID_IDispatch) &&
-        !IsEqualIID(Riid, DIID_DShockwaveFlashEvents))
-      return E_NOINTERFACE;
-    *Out = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++FRefs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG n = --FRefs;
-    if (n == 0) delete this;
-    return n;
+    return AnswerQueryInterface(Riid, Out, {{IID_IUnknown, this}, {IID_IDispatch, this}, {DIID_DShockwaveFlashEvents, this}});
   }
   STDMETHODIMP GetTypeInfoCount(UINT* Count) override {
     if (!Count) return E_POINTER;
@@ -195,7 +172,6 @@ class TFlashEventSink final : public IDispatch {
   }
 
  private:
-  std::atomic<ULONG> FRefs{1};
   TShockwaveFlash* FOwner;
 };
 
@@ -206,20 +182,20 @@ TShockwaveFlash::TShockwaveFlash(HWND Parent) {
     HRESULT hr = CoCreateInstance(CLSID_ShockwaveFlash, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                                   FOleObject.PutVoid());
     if (FAILED(hr) || !FOleObject) throw EOleError(FAILED(hr) ? hr : E_NOINTERFACE, "Creating the Flash control");
-    FSite = new TFlashSite(this);
-    hr = FOleObject->SetClientSite(FSite);
+    FSite = TComPtr<TFlashSite>(new TFlashSite(this));
+    hr = FOleObject->SetClientSite(FSite.Get());
     if (FAILED(hr)) throw EOleError(hr, "SetClientSite");
-    hr = FOleObject->QueryInterface(IID_IDispatch, FDispatch.PutVoid());
-    if (FAILED(hr) || !FDispatch) throw EOleError(FAILED(hr) ? hr : E_NOINTERFACE, "QueryInterface(IDispatch)");
+    hr = QueryInterfaceTo(FOleObject.Get(), FDispatch);
+    if (FAILED(hr)) throw EOleError(hr, "QueryInterface(IDispatch)");
 
     // Without an event connection the control still plays; it just cannot
     // tell us about FSCommands.
     TComPtr<IConnectionPointContainer> container;
-    if (SUCCEEDED(FOleObject->QueryInterface(IID_IConnectionPointContainer, container.PutVoid())) && container &&
+    if (SUCCEEDED(QueryInterfaceTo(FOleObject.Get(), container)) &&
         SUCCEEDED(container->FindConnectionPoint(DIID_DShockwaveFlashEvents, FConnectionPoint.Put())) &&
         FConnectionPoint) {
-      FSink = new TFlashEventSink(this);
-      if (FAILED(FConnectionPoint->Advise(FSink, &FAdviseCookie))) {
+      FSink = TComPtr<TFlashEventSink>(new TFlashEventSink(this));
+      if (FAILED(FConnectionPoint->Advise(FSink.Get(), &FAdviseCookie))) {
         FAdviseCookie = 0;
         FConnectionPoint.Reset();
       }
@@ -257,13 +233,11 @@ void TShockwaveFlash::Teardown() {
   FOleObject.Reset();
   if (FSink) {
     FSink->Detach();
-    FSink->Release();
-    FSink = nullptr;
+    FSink.Reset();
   }
   if (FSite) {
     FSite->Detach();
-    FSite->Release();
-    FSite = nullptr;
+    FSite.Reset();
   }
   FPendingCommands.clear();
 }
@@ -289,10 +263,10 @@ void TShockwaveFlash::Activate() {
   if (FActive || !FParent || !FOleObject) return;
   if (FAlignClient) GetClientRect(FParent, &FBounds);
   RECT bounds = FBounds;
-  const HRESULT hr = FOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, FSite, 0, FParent, &bounds);
+  const HRESULT hr = FOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, FSite.Get(), 0, FParent, &bounds);
   if (FAILED(hr)) throw EOleError(hr, "In-place activation of the Flash control");
   FActive = true;
-  if (SUCCEEDED(FOleObject->QueryInterface(IID_IOleInPlaceObject, FInPlaceObject.PutVoid())) && FInPlaceObject) {
+  if (SUCCEEDED(QueryInterfaceTo(FOleObject.Get(), FInPlaceObject))) {
     HWND wnd = nullptr;
     if (SUCCEEDED(FInPlaceObject->GetWindow(&wnd))) FControlWnd = wnd;
   }
@@ -435,47 +409,33 @@ void TShockwaveFlash::PutProperty(DISPID Id, VARIANT& Value, const char* Name) {
   if (!FDispatch) throw EOleError(E_UNEXPECTED, Name);
   DISPID named = DISPID_PROPERTYPUT;
   DISPPARAMS params{&Value, &named, 1, 1};
-  EXCEPINFO excep{};
+  TExcepInfo excep;
   UINT argError = 0;
   const HRESULT hr =
       FDispatch->Invoke(Id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, &excep, &argError);
-  if (hr == DISP_E_EXCEPTION) {
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
-  }
   if (FAILED(hr)) throw EOleError(hr, std::string("Setting ") + Name);
 }
 
 void TShockwaveFlash::PutBool(DISPID Id, bool Value, const char* Name) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_BOOL;
-  V_BOOL(&v) = Value ? VARIANT_TRUE : VARIANT_FALSE;
-  PutProperty(Id, v, Name);
+  TVariant v;
+  V_VT(v.Get()) = VT_BOOL;
+  V_BOOL(v.Get()) = Value ? VARIANT_TRUE : VARIANT_FALSE;
+  PutProperty(Id, *v.Get(), Name);
 }
 
 void TShockwaveFlash::PutInt(DISPID Id, int Value, const char* Name) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_I4;
-  V_I4(&v) = Value;
-  PutProperty(Id, v, Name);
+  TVariant v;
+  V_VT(v.Get()) = VT_I4;
+  V_I4(v.Get()) = Value;
+  PutProperty(Id, *v.Get(), Name);
 }
 
 void TShockwaveFlash::PutText(DISPID Id, const std::wstring& Value, const char* Name) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_BSTR;
-  V_BSTR(&v) = SysAllocStringLen(Value.data(), static_cast<UINT>(Value.size()));
-  if (!V_BSTR(&v)) throw EOleError(E_OUTOFMEMORY, Name);
-  try {
-    PutProperty(Id, v, Name);
-  } catch (...) {
-    VariantClear(&v);
-    throw;
-  }
-  VariantClear(&v);
+  TVariant v;
+  V_BSTR(v.Get()) = SysAllocStringLen(Value.data(), static_cast<UINT>(Value.size()));
+  if (!V_BSTR(v.Get())) throw EOleError(E_OUTOFMEMORY, Name);
+  V_VT(v.Get()) = VT_BSTR;
+  PutProperty(Id, *v.Get(), Name);
 }
 
 void TShockwaveFlash::SetLoop(bool Value) { PutBool(DISPID_FLASH_LOOP, Value, "Loop"); }
@@ -492,9 +452,9 @@ void TShockwaveFlash::SetScale(const std::wstring& Value) { PutText(DISPID_FLASH
 // is only touched on an object that answered QueryInterface for it.
 void TShockwaveFlash::CallSlot(int Slot, const char* Name) {
   if (!FOleObject) throw EOleError(E_UNEXPECTED, Name);
-  TComPtr<IUnknown> dual;
-  HRESULT hr = FOleObject->QueryInterface(IID_IShockwaveFlash, dual.PutVoid());
-  if (FAILED(hr) || !dual) throw EOleError(FAILED(hr) ? hr : E_NOINTERFACE, std::string(Name) + ": IShockwaveFlash");
+  TComPtr<IShockwaveFlash> dual;
+  HRESULT hr = QueryInterfaceTo(FOleObject.Get(), dual);
+  if (FAILED(hr)) throw EOleError(hr, std::string(Name) + ": IShockwaveFlash");
   using TMethod = HRESULT(STDMETHODCALLTYPE*)(IUnknown*);
   const TMethod* table = *reinterpret_cast<TMethod* const*>(dual.Get());
   hr = table[Slot](dual.Get());

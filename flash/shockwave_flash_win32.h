@@ -13,7 +13,7 @@
 #include <string>
 #include <utility>
 
-#include "util/raii_win32.h"
+#include "util/raii_com_win32.h"
 
 // A COM call the control refused. Callers guard each put and method call.
 class EOleError : public std::runtime_error {
@@ -33,6 +33,11 @@ struct TFlashMessage {
   LPARAM LParam = 0;
   LRESULT Result = 0;
 };
+
+// The control's default dual interface, reached only through its method
+// table by position (QueryInterface for it through this type).
+struct IShockwaveFlash : public IDispatch {};
+__CRT_UUID_DECL(IShockwaveFlash, 0xD27CDB6C, 0xAE6D, 0x11CF, 0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00)
 
 // The control's identifiers: class, default dual interface, event interface.
 extern const CLSID CLSID_ShockwaveFlash;
@@ -147,7 +152,7 @@ class TShockwaveFlash {
   TComPtr<IDispatch> FDispatch;
   TComPtr<IConnectionPoint> FConnectionPoint;
   DWORD FAdviseCookie = 0;
-  TFlashSite* FSite = nullptr;        // one reference held
-  TFlashEventSink* FSink = nullptr;   // one reference held
+  TComPtr<TFlashSite> FSite;
+  TComPtr<TFlashEventSink> FSink;
   std::deque<std::pair<std::wstring, std::wstring>> FPendingCommands;
 };

@@ -1,6 +1,7 @@
 #include "framework/controls_win32.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
 #include "util/text_win32.h"
@@ -14,9 +15,8 @@ class TControlCanvas : public TCanvas {
   ~TControlCanvas() override { FreeHandle(); }
 
   void FreeHandle() {
-    if (FHandle && FAcquired) ReleaseDC(FWindow, FHandle);
+    FWindowDc.reset();
     FHandle = nullptr;
-    FAcquired = false;
   }
   void UsePaintDc(HDC Dc) {
     FreeHandle();
@@ -25,15 +25,12 @@ class TControlCanvas : public TCanvas {
 
  protected:
   void CreateHandle() override {
-    FWindow = FControl.Handle();
-    FHandle = GetDC(FWindow);
-    FAcquired = FHandle != nullptr;
+    FHandle = FWindowDc.emplace(FControl.Handle()).Get();
   }
 
  private:
   TControl& FControl;
-  HWND FWindow = nullptr;
-  bool FAcquired = false;
+  std::optional<TWindowDC> FWindowDc;  // none while the paint DC is in use
 };
 
 namespace {
@@ -273,19 +270,12 @@ void TControl::WndProc(TMessage& Message) {
       break;
     case WM_PAINT:
       if (!FDefWndProc) {
-        PAINTSTRUCT ps;
-        const HDC dc = BeginPaint(FHandle, &ps);
+        const TPaintScope paint(FHandle);
         Canvas();
-        FCanvas->UsePaintDc(dc);
-        try {
-          Paint();
-        } catch (...) {
-          FCanvas->UsePaintDc(nullptr);
-          EndPaint(FHandle, &ps);
-          throw;
-        }
-        FCanvas->UsePaintDc(nullptr);
-        EndPaint(FHandle, &ps);
+        FCanvas->UsePaintDc(paint.Dc());
+        // The canvas lets go of the paint DC before EndPaint, also when Paint throws.
+        const TScopeExit leavePaintDc([this] { FCanvas->UsePaintDc(nullptr); });
+        Paint();
         Message.Result = 0;
         return;
       }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
 #include "framework/component.h"
 
@@ -131,18 +132,14 @@ SIZE TCanvas::SetWindowExt(int X, int Y) {
 class TBitmap::TBitmapCanvas : public TCanvas {
  public:
   TBitmapCanvas() : FDc(CreateCompatibleDC(nullptr)) { FHandle = FDc.Get(); }
-  ~TBitmapCanvas() override { Select(nullptr); }
   void Select(HBITMAP Bitmap) {
-    if (FOldBitmap) {
-      SelectObject(FDc.Get(), FOldBitmap);
-      FOldBitmap = nullptr;
-    }
-    if (Bitmap) FOldBitmap = SelectObject(FDc.Get(), Bitmap);
+    FSelection.reset();
+    if (Bitmap) FSelection.emplace(FDc.Get(), Bitmap);
   }
 
  private:
   TUniqueDC FDc;
-  HGDIOBJ FOldBitmap = nullptr;
+  std::optional<TSelectObject> FSelection;  // goes before the DC does
 };
 
 TBitmap::TBitmap() : FCanvas(std::make_unique<TBitmapCanvas>()) {}

@@ -21,16 +21,13 @@ TMessageTimer::TMessageTimer(TComponent* AOwner) : TComponent(AOwner) {
     if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
       throw EInvalidOperation("cannot register the timer window class");
   }
-  FWindow = CreateWindowExW(0, L"PlMessageTimer", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+  FWindow.Reset(CreateWindowExW(0, L"PlMessageTimer", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr));
   if (!FWindow) throw EInvalidOperation("cannot create the timer window");
-  SetWindowLongPtrW(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(FWindow.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
-TMessageTimer::~TMessageTimer() {
-  KillTimer(FWindow, kTimerId);
-  SetWindowLongPtrW(FWindow, GWLP_USERDATA, 0);
-  DestroyWindow(FWindow);
-}
+// The window, and the timer with it, goes with the member.
+TMessageTimer::~TMessageTimer() = default;
 
 LRESULT CALLBACK TMessageTimer::TimerWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
   if (Msg == WM_TIMER && WParam == kTimerId) {
@@ -47,8 +44,8 @@ LRESULT CALLBACK TMessageTimer::TimerWindowProc(HWND Wnd, UINT Msg, WPARAM WPara
 }
 
 void TMessageTimer::UpdateTimer() {
-  KillTimer(FWindow, kTimerId);
-  if (FEnabled && FInterval != 0 && FOnTimer) SetTimer(FWindow, kTimerId, FInterval, nullptr);
+  KillTimer(FWindow.Get(), kTimerId);
+  if (FEnabled && FInterval != 0 && FOnTimer) SetTimer(FWindow.Get(), kTimerId, FInterval, nullptr);
 }
 
 void TMessageTimer::SetEnabled(bool Value) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "framework/component.h"
+#include "util/raii_win32.h"
 
 class TMessageTimer : public TComponent {
  public:
@@ -31,7 +32,7 @@ class TMessageTimer : public TComponent {
   static LRESULT CALLBACK TimerWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept;
   void UpdateTimer();
 
-  HWND FWindow = nullptr;
+  TUniqueWindow FWindow;
   bool FEnabled = true;
   uint32_t FInterval = 1000;
   TNotifyEvent FOnTimer;

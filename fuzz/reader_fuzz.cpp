@@ -14,6 +14,8 @@
 
 #include "fuzz/fuzz_support.h"
 #include "package/exe_adder.h"
+#include "package/raii_items.h"
+#include "package/raii_zlib.h"
 #include "package/stream.h"
 #include "package/zlibex.h"
 
@@ -28,20 +30,19 @@ int64_t LittleEndian(const uint8_t* P, int Bytes) {
 // The whole output of the zlib stream at the start of In, or nullopt when
 // zlib refuses it (corrupt, cut short, asking for a dictionary).
 std::optional<std::vector<uint8_t>> Inflate(const uint8_t* In, size_t Size) {
-  z_stream z{};
-  if (inflateInit(&z) != Z_OK) return std::nullopt;
-  z.next_in = const_cast<Bytef*>(In);
-  z.avail_in = static_cast<uInt>(Size);
+  TInflateStream z;
+  if (z.Init() != Z_OK) return std::nullopt;
+  z->next_in = const_cast<Bytef*>(In);
+  z->avail_in = static_cast<uInt>(Size);
   std::vector<uint8_t> out;
   int code = Z_OK;
   while (code == Z_OK) {
     uint8_t chunk[16384];
-    z.next_out = chunk;
-    z.avail_out = sizeof chunk;
-    code = inflate(&z, Z_NO_FLUSH);
-    out.insert(out.end(), chunk, chunk + (sizeof chunk - z.avail_out));
+    z->next_out = chunk;
+    z->avail_out = sizeof chunk;
+    code = inflate(z.Get(), Z_NO_FLUSH);
+    out.insert(out.end(), chunk, chunk + (sizeof chunk - z->avail_out));
   }
-  inflateEnd(&z);
   if (code != Z_STREAM_END) return std::nullopt;
   return out;
 }
@@ -94,7 +95,7 @@ bool IsEmptyEntry(const TItemType& Item) { return Item.Name.empty() && !Item.Dat
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TMemoryStream stream(std::vector<uint8_t>(Data, Data + Size));
-  TItemTypes items;
+  TOwnedItems items;
   std::optional<std::string> error;
   try {
     ReadExeItems(stream, items);
@@ -129,6 +130,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     FUZZ_CHECK(item.Size == 0 || std::memcmp(item.Data, e.Bytes->data(), e.Bytes->size()) == 0,
                "the block holds the stored (or inflated) bytes");
   }
-  FreeExeItems(items);
   return 0;
 }

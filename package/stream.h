@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "util/raii.h"
+
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
 // A read that could not deliver every byte it was asked for, or a seek outside
@@ -74,11 +76,21 @@ class THandleStream : public TStream {
   TFileHandle FHandle;
 };
 
+// How a file a stream opened is closed: by the platform's owner of file
+// handles (package/stream_win32.cpp, stream_posix.cpp).
+struct TOpenedFileTraits {
+  using Type = TFileHandle;
+  static Type Invalid();
+  static void Close(Type Handle);
+};
+
 // Read-only stream over one existing file. On Windows the file is opened
 // sharing reading and writing, because the running executable reads its own
 // image, which the loader keeps open. Throws EFOpenError when it cannot open.
 class TFileReadStream : public THandleStream {
  public:
   explicit TFileReadStream(const std::string& FileName);
-  ~TFileReadStream() override;
+
+ private:
+  TUniqueAny<TOpenedFileTraits> FFile;
 };

@@ -8,6 +8,10 @@
 #include <cstring>
 
 #include "package/stream.h"
+#include "util/raii_posix.h"
+
+TFileHandle TOpenedFileTraits::Invalid() { return TFdTraits::Invalid(); }
+void TOpenedFileTraits::Close(TFileHandle Handle) { TFdTraits::Close(Handle); }
 
 int64_t THandleStream::Read(void* Buffer, int64_t Count) {
   int64_t done = 0;
@@ -51,16 +55,12 @@ const char* KindOf(mode_t Mode) {
 // Opened without blocking, so a FIFO named as the file is refused at once
 // instead of waiting for a writer; only regular files are read.
 TFileReadStream::TFileReadStream(const std::string& FileName)
-    : THandleStream(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
-  if (FHandle < 0) throw EFOpenError(FileName + ": cannot open: " + std::strerror(errno));
+    : THandleStream(-1), FFile(::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+  FHandle = FFile.Get();
+  if (!FFile) throw EFOpenError(FileName + ": cannot open: " + std::strerror(errno));
   struct stat st {};
-  if (::fstat(FHandle, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const std::string kind = KindOf(st.st_mode);
-    ::close(FHandle);
-    throw EFOpenError(FileName + ": " + kind + ", not a file to read");
-  }
+  if (::fstat(FHandle, &st) != 0 || !S_ISREG(st.st_mode))
+    throw EFOpenError(FileName + ": " + KindOf(st.st_mode) + ", not a file to read");
   // Reads of a regular file never block; the flag is dropped all the same.
   ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
 }
-
-TFileReadStream::~TFileReadStream() { ::close(FHandle); }

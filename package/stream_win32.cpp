@@ -7,6 +7,9 @@
 #include "package/stream.h"
 #include "util/raii_win32.h"
 
+TFileHandle TOpenedFileTraits::Invalid() { return TFileHandleTraits::Invalid(); }
+void TOpenedFileTraits::Close(TFileHandle Handle) { TFileHandleTraits::Close(Handle); }
+
 int64_t THandleStream::Read(void* Buffer, int64_t Count) {
   int64_t done = 0;
   auto* p = static_cast<char*>(Buffer);
@@ -37,12 +40,11 @@ int64_t THandleStream::Size() {
 
 // Only files on disk are read: a pipe or a device named as the file is
 // refused instead of waited on. (A directory cannot be opened this way.)
-TFileReadStream::TFileReadStream(const std::string& FileName) : THandleStream(INVALID_HANDLE_VALUE) {
-  TUniqueFile file(CreateFileA(FileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) throw EFOpenError(FileName + ": cannot open (error " + std::to_string(GetLastError()) + ")");
-  if (GetFileType(file.Get()) != FILE_TYPE_DISK) throw EFOpenError(FileName + ": not a file to read");
-  FHandle = file.Release();
+TFileReadStream::TFileReadStream(const std::string& FileName)
+    : THandleStream(INVALID_HANDLE_VALUE),
+      FFile(CreateFileA(FileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr)) {
+  FHandle = FFile.Get();
+  if (!FFile) throw EFOpenError(FileName + ": cannot open (error " + std::to_string(GetLastError()) + ")");
+  if (GetFileType(FHandle) != FILE_TYPE_DISK) throw EFOpenError(FileName + ": not a file to read");
 }
-
-TFileReadStream::~TFileReadStream() { CloseHandle(FHandle); }

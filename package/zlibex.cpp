@@ -7,6 +7,8 @@
 #include <memory>
 #include <new>
 
+#include "package/raii_zlib.h"
+
 const char* ZLibErrorText(int Code) {
   switch (Code) {
     case Z_ERRNO: return "file error";
@@ -40,32 +42,24 @@ constexpr int kStepByStepGrowths = 4;
 // stream that still goes on after them ends in Z_MEM_ERROR, as it would when
 // the output block reached the largest size allowed. Returns the zlib result
 // that ended the count (Z_STREAM_END, or an error) and sets Rest.
-int CountRest(z_stream& Source, int64_t Limit, int64_t& Rest) {
+int CountRest(TInflateStream& Source, int64_t Limit, int64_t& Rest) {
   Rest = 0;
-  z_stream copy{};
-  int code = inflateCopy(&copy, &Source);
+  TInflateStream copy;
+  int code = copy.CopyFrom(Source);
   if (code != Z_OK) return code;
   constexpr size_t kScratch = 64 * 1024;
   std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[kScratch]);
-  if (!scratch) {
-    inflateEnd(&copy);
-    return Z_MEM_ERROR;
-  }
+  if (!scratch) return Z_MEM_ERROR;
   for (;;) {
-    copy.next_out = scratch.get();
-    copy.avail_out = static_cast<uInt>(std::min<int64_t>(kScratch, Limit - Rest));
-    const uInt room = copy.avail_out;
-    code = inflate(&copy, Z_NO_FLUSH);
-    Rest += room - copy.avail_out;
+    copy->next_out = scratch.get();
+    copy->avail_out = static_cast<uInt>(std::min<int64_t>(kScratch, Limit - Rest));
+    const uInt room = copy->avail_out;
+    code = inflate(copy.Get(), Z_NO_FLUSH);
+    Rest += room - copy->avail_out;
     if (code == Z_NEED_DICT) code = Z_STREAM_ERROR;
-    if (code < 0 || code == Z_STREAM_END) break;
-    if (Rest >= Limit) {
-      code = Z_MEM_ERROR;
-      break;
-    }
+    if (code < 0 || code == Z_STREAM_END) return code;
+    if (Rest >= Limit) return Z_MEM_ERROR;
   }
-  inflateEnd(&copy);
-  return code;
 }
 
 }  // namespace
@@ -85,30 +79,34 @@ void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, in
   if (step == 0) step = 256;
   int64_t blockSize = OutEstimate > 0 ? OutEstimate : step;
 
-  auto* block = static_cast<uint8_t*>(Blocks.Allocate(static_cast<size_t>(blockSize)));
+  // Every way out below gives the block back and ends the stream through
+  // these two owners, unless the block is handed to the caller.
+  TAllocatedBlock block(static_cast<uint8_t*>(Blocks.Allocate(static_cast<size_t>(blockSize))), {&Blocks});
   if (!block) throw std::bad_alloc();
+  // A resize that succeeds has taken over the block it was given; one that
+  // fails leaves it as it was.
+  auto resize = [&](int64_t Size) {
+    auto* resized = static_cast<uint8_t*>(Blocks.Resize(block.get(), static_cast<size_t>(Size)));
+    if (!resized) return false;
+    (void)block.release();
+    block.reset(resized);
+    return true;
+  };
   if (BlockSizes) BlockSizes->push_back(blockSize);
 
-  z_stream zs{};
-  zs.next_in = static_cast<Bytef*>(const_cast<void*>(InBuffer));
-  zs.avail_in = static_cast<uInt>(InSize);
-  zs.next_out = block;
-  zs.avail_out = static_cast<uInt>(blockSize);
+  TInflateStream zs;
+  zs->next_in = static_cast<Bytef*>(const_cast<void*>(InBuffer));
+  zs->avail_in = static_cast<uInt>(InSize);
+  zs->next_out = block.get();
+  zs->avail_out = static_cast<uInt>(blockSize);
 
-  int code = inflateInit(&zs);
-  auto fail = [&](int result) {
-    inflateEnd(&zs);
-    Blocks.Release(block);
-    throw EZDecompressionError(ZLibErrorText(result));
-  };
-  if (code < 0) {
-    Blocks.Release(block);
-    throw EZDecompressionError(ZLibErrorText(code));
-  }
+  auto fail = [](int Result) { throw EZDecompressionError(ZLibErrorText(Result)); };
+  int code = zs.Init();
+  if (code < 0) fail(code);
 
   int growths = 0;
   for (;;) {
-    code = inflate(&zs, Z_NO_FLUSH);
+    code = inflate(zs.Get(), Z_NO_FLUSH);
     if (code == Z_NEED_DICT) fail(Z_STREAM_ERROR);  // no preset dictionary is ever supplied
     if (code < 0) fail(code);
     if (code == Z_STREAM_END) break;
@@ -116,7 +114,7 @@ void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, in
     // only for want of room; it never needs room for the trailer). Grow it by
     // one step, but never past what a signed 32-bit size can describe: the
     // item size is 32-bit, and a wrapped size would under-allocate.
-    const int64_t produced = zs.next_out - block;
+    const int64_t produced = zs->next_out - block.get();
     if (blockSize >= MaxOutSize) fail(Z_MEM_ERROR);
     const int64_t firstStep = std::min(blockSize + step, MaxOutSize);
     int64_t newSize = firstStep;
@@ -134,49 +132,33 @@ void DecompressBuffer(const void* InBuffer, int32_t InSize, void*& OutBuffer, in
       if (counted != Z_STREAM_END) fail(counted);
       while (newSize < produced + rest) newSize = std::min(newSize + step, MaxOutSize);
     }
-    auto* grown = static_cast<uint8_t*>(Blocks.Resize(block, static_cast<size_t>(newSize)));
-    if (!grown) {
-      inflateEnd(&zs);
-      Blocks.Release(block);
-      throw std::bad_alloc();
-    }
-    block = grown;
+    if (!resize(newSize)) throw std::bad_alloc();
     // Every step taken is recorded, whether it took a reallocation of its own or not.
     for (int64_t size = firstStep; BlockSizes; size = std::min(size + step, MaxOutSize)) {
       BlockSizes->push_back(size);
       if (size >= newSize) break;
     }
     blockSize = newSize;
-    zs.next_out = block + produced;
-    zs.avail_out = static_cast<uInt>(blockSize - produced);
+    zs->next_out = block.get() + produced;
+    zs->avail_out = static_cast<uInt>(blockSize - produced);
   }
 
   // What was produced, counted by the output position rather than zlib's
   // total_out, which is 32 bits wide on Windows.
-  const int64_t total = zs.next_out - block;
-  code = inflateEnd(&zs);
-  if (code < 0) {
-    Blocks.Release(block);
-    throw EZDecompressionError(ZLibErrorText(code));
-  }
+  const int64_t total = zs->next_out - block.get();
+  code = zs.End();
+  if (code < 0) fail(code);
   // The block never outgrows the limit, so neither can the total; checked
   // anyway, as a size past it would wrap negative in OutSize.
-  if (total > MaxOutSize) {
-    Blocks.Release(block);
-    throw EZDecompressionError(ZLibErrorText(Z_MEM_ERROR));
-  }
+  if (total > MaxOutSize) fail(Z_MEM_ERROR);
   if (total == 0) {
-    Blocks.Release(block);
     if (BlockSizes) BlockSizes->push_back(0);
     return;
   }
   // Trim to the exact size; a failed shrink keeps the larger block.
-  if (total != blockSize) {
-    if (auto* trimmed = static_cast<uint8_t*>(Blocks.Resize(block, static_cast<size_t>(total))))
-      block = trimmed;
-  }
+  if (total != blockSize) resize(total);
   if (BlockSizes) BlockSizes->push_back(total);
-  OutBuffer = block;
+  OutBuffer = block.release();
   OutSize = static_cast<int32_t>(total);
 }
 

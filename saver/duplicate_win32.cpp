@@ -3,36 +3,24 @@
 namespace {
 
 std::string gSingleInstanceName;
-HANDLE gSingleInstanceHandle = nullptr;
+TUniqueMutex gSingleInstanceHandle;
 
 }  // namespace
 
-bool CreateInstanceMutex(HANDLE& Handle, const std::string& Name) {
-  Handle = nullptr;
-  if (HANDLE existing = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, Name.c_str())) {
-    ReleaseMutex(existing);
-    CloseHandle(existing);
-    return false;
-  }
-  HANDLE created = CreateMutexA(nullptr, FALSE, Name.c_str());
+bool CreateInstanceMutex(TUniqueMutex& Handle, const std::string& Name) {
+  Handle.Reset();
+  if (TUniqueMutex existing{OpenMutexA(MUTEX_ALL_ACCESS, FALSE, Name.c_str())}) return false;
+  TUniqueMutex created(CreateMutexA(nullptr, FALSE, Name.c_str()));
   // Two copies starting together may both miss the other in the open above;
   // the one whose create found the mutex already there is the second.
-  if (created != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-    CloseHandle(created);
-    return false;
-  }
-  Handle = created;
-  return Handle != nullptr;
+  if (created && GetLastError() == ERROR_ALREADY_EXISTS) return false;
+  Handle = std::move(created);
+  return static_cast<bool>(Handle);
 }
 
-void ReleaseInstanceMutex(HANDLE& Handle) {
-  if (Handle == nullptr) return;
-  ReleaseMutex(Handle);
-  CloseHandle(Handle);
-  Handle = nullptr;
-}
+void ReleaseInstanceMutex(TUniqueMutex& Handle) { Handle.Reset(); }
 
-bool JoinInstanceMutex(TUniqueHandle& Handle, const std::string& Name) {
+bool JoinInstanceMutex(TUniqueMutex& Handle, const std::string& Name) {
   Handle.Reset(CreateMutexA(nullptr, FALSE, Name.c_str()));
   // Read at once: the create sets it whether it opened or made the mutex.
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
@@ -41,9 +29,6 @@ bool JoinInstanceMutex(TUniqueHandle& Handle, const std::string& Name) {
 
 bool CreateSingleInstance(const std::string& Name) {
   gSingleInstanceName = Name;
-  // A handle still held would be lost (and its mutex kept alive until the
-  // process ends) by overwriting it.
-  ReleaseInstanceMutex(gSingleInstanceHandle);
   return CreateInstanceMutex(gSingleInstanceHandle, Name);
 }
 

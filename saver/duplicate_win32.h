@@ -8,20 +8,21 @@
 #include "util/raii_win32.h"
 
 // True when this copy now holds the mutex Name (used unchanged, no namespace
-// prefix); false, with Handle 0, when another copy has it or it cannot be
-// created.
-bool CreateInstanceMutex(HANDLE& Handle, const std::string& Name);
-// Gives a handle from CreateInstanceMutex back and sets it to 0; nothing for 0.
-void ReleaseInstanceMutex(HANDLE& Handle);
+// prefix); false, with Handle empty, when another copy has it or it cannot be
+// created. A mutex Handle held before is given back first.
+bool CreateInstanceMutex(TUniqueMutex& Handle, const std::string& Name);
+// Gives the mutex in Handle back and empties it; nothing for an empty one.
+void ReleaseInstanceMutex(TUniqueMutex& Handle);
 
 // Opens the mutex Name, creating it when no copy has it, and keeps it open
 // in Handle: the name then exists for as long as any copy that joined still
 // runs, also after the first one has ended. True when this call created it,
 // that is, when no other copy was alive; false when one is, and when the
 // mutex cannot be had at all (Handle empty then).
-bool JoinInstanceMutex(TUniqueHandle& Handle, const std::string& Name);
+bool JoinInstanceMutex(TUniqueMutex& Handle, const std::string& Name);
 
-// CreateInstanceMutex on one process-wide handle, remembering Name.
+// CreateInstanceMutex on one process-wide handle, remembering Name (a handle
+// still held is given back first rather than lost).
 bool CreateSingleInstance(const std::string& Name);
 void ReleaseSingleInstance();
 // The name last given to CreateSingleInstance.

@@ -5,6 +5,7 @@
 #include "saver/modes.h"
 #include "saver/run_saver.h"
 #include "util/messages.h"
+#include "util/raii_win32.h"
 #include "util/utils_win32.h"
 
 char GetModeLetter() {
@@ -26,7 +27,7 @@ void RunSaverProcess() {
   // whatever program the first word of its path names.
   std::string commandLine = "\"" + path + "\" /E";
 
-  PROCESS_INFORMATION pi{};
+  TProcessInformation pi;
   if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
                       &pi))
     return;
@@ -35,8 +36,6 @@ void RunSaverProcess() {
     ProcessPendingMessages();
     Sleep(100);
   }
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
 }
 
 void RunStartupCheck() {

@@ -41,6 +41,12 @@ bool SameTextAnsi(const std::string& A, const std::string& B) {
                         static_cast<int>(B.size())) == CSTR_EQUAL;
 }
 
+// The system's flag that a screen saver runs (its previous state is not kept).
+void SetScreenSaverRunning(bool Running) {
+  BOOL previous = FALSE;
+  SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, Running ? TRUE : FALSE, &previous, 0);
+}
+
 void ShowErrorBox(HWND Owner, const char16_t* Text) {
   MessageBoxW(Owner, reinterpret_cast<LPCWSTR>(Text), reinterpret_cast<LPCWSTR>(SaverTexts::kErrorCaption),
               MB_OK | MB_ICONERROR);
@@ -70,122 +76,125 @@ TScreenSaver::TScreenSaver(TComponent* AOwner) : TComponent(AOwner) {
   if (ActiveScreenSaver) throw EInvalidOperation("only one screen saver may exist in a process");
   if (!Application) throw EInvalidOperation("a screen saver needs the application object");
 
-  try {
-    HideApplicationWindow();
-    Application->SetShowMainForm(false);
+  // From here on each step that changes the world outside the component
+  // leaves its undo in a member, so a creation that fails half-way undoes
+  // what it did (BeforeDestruction and the members' destruction otherwise).
+  // The process-wide claim goes back in every mode, as the destructor gives it.
+  FReleaseInstance = TScopeExit(ReleaseSingleInstance);
+  HideApplicationWindow();
+  Application->SetShowMainForm(false);
 
-    // The system's password flag: any failure (no key, no value, a value
-    // longer than 4 bytes) means no password.
-    FUsePassword = false;
-    {
-      TUniqueHKey key;
-      if (RegOpenKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, KEY_QUERY_VALUE, key.Put()) ==
-          ERROR_SUCCESS) {
-        DWORD value = 0;
-        DWORD size = sizeof value;
-        if (RegQueryValueExA(key.Get(), "ScreenSaveUsePassword", nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
-                             &size) == ERROR_SUCCESS)
-          FUsePassword = value != 0;
-      }
+  // The system's password flag: any failure (no key, no value, a value
+  // longer than 4 bytes) means no password.
+  FUsePassword = false;
+  {
+    TUniqueHKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, KEY_QUERY_VALUE, key.Put()) ==
+        ERROR_SUCCESS) {
+      DWORD value = 0;
+      DWORD size = sizeof value;
+      if (RegQueryValueExA(key.Get(), "ScreenSaveUsePassword", nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                           &size) == ERROR_SUCCESS)
+        FUsePassword = value != 0;
     }
-
-    FOldWindowProc = FForm->WindowProc;
-    FMoveState = {};
-    FTerminateOnMouseMove = true;
-    FTerminateOnKeyDown = true;
-    FWidth = VirtualDesktop().Width();
-    FHeight = VirtualDesktop().Height();
-
-    // The preview parent is read whenever there is a second argument, in
-    // every mode.
-    const std::vector<std::string> args = SplitCommandLine(GetCommandLineA());
-    if (args.size() > 2) {
-      FParentWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(ParentHandleFromArg(args[2])));
-      if (!GetWindowRect(FParentWnd, &FParentRect)) FParentRect = {0, 0, 0, 0};
-    }
-    FPreviewWidth = FParentRect.right - FParentRect.left;
-    FPreviewHeight = FParentRect.bottom - FParentRect.top;
-
-    // A preview with no window to live in could never be seen or closed.
-    bool quitAtStart = false;
-    FMode = ssmNone;
-    switch (GetModeLetter()) {
-      case 'A':
-        FMode = ssmPassword;
-        ChangePassword();
-        break;
-      case 'C':
-        FMode = ssmConfig;
-        break;
-      case 'E':
-        FMode = ssmSaver;
-        SetShowMouseCursor(false);
-        break;
-      case 'P':
-        FMode = ssmPreview;
-        if (FParentWnd && IsWindow(FParentWnd)) {
-          FForm->SetParentWindow(FParentWnd);
-          FForm->HandleNeeded();
-        } else {
-          quitAtStart = true;
-        }
-        // The screen rounded down to whole multiples of the preview, so the
-        // drawing shrinks by a whole factor.
-        FWidth = FPreviewWidth == 0 ? 0 : GetSystemMetrics(SM_CXSCREEN) / FPreviewWidth * FPreviewWidth;
-        FHeight = FPreviewHeight == 0 ? 0 : GetSystemMetrics(SM_CYSCREEN) / FPreviewHeight * FPreviewHeight;
-        break;
-    }
-
-    FActive = FMode == ssmNone || FMode == ssmPreview || FMode == ssmSaver;
-    if (FActive) {
-      HideApplicationWindow();
-      if (FMode == ssmSaver) {
-        BOOL previous = FALSE;
-        SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, TRUE, &previous, 0);
-        FScreenSaverRunningSet = true;
-      }
-    }
-
-    ActiveScreenSaver = this;
-    FForm->WindowProc = [this](TMessage& Message) { FormWindowProc(Message); };
-    FWindowProcReplaced = true;
-    Application->OnIdle = [this, alive = FAlive](TComponent* Sender, bool& Done) {
-      if (*alive) ApplicationIdle(Sender, Done);
-    };
-
-    if (FMode == ssmPreview) {
-      // The preview never takes input.
-      SetWindowLongPtrW(FForm->Handle(), GWL_STYLE, WS_CHILD | WS_DISABLED);
-    } else if (FMode == ssmSaver) {
-      FHooked = true;
-      gMouseHook.Reset(SetWindowsHookExA(WH_MOUSE, MouseHookProc, nullptr, GetCurrentThreadId()));
-      gKeyboardHook.Reset(SetWindowsHookExA(WH_KEYBOARD, KeyboardHookProc, nullptr, GetCurrentThreadId()));
-    }
-
-    FVisible = true;
-    FImeWnd = ImmGetDefaultIMEWnd(FForm->Handle());
-
-    FTimer = new TMessageTimer(this);
-    FTimer->SetEnabled(false);
-    FTimer->SetInterval(kDefaultInterval);
-    FTimer->SetOnTimer([this](TComponent* Sender) { TimerTick(Sender); });
-
-    FThreadTimer = std::make_unique<TThreadTimer>(MakeWin32TimerHost(nullptr));
-    FThreadTimer->SetInterval(kThreadTimerInterval);
-    FThreadTimer->SetOnTimer([this](TThreadTimer& Sender) { ThreadTimerTick(Sender); });
-    FThreadTimer->SetPriority(TThreadPriority::Highest);
-    FThreadTimer->SetEnabled(FActive);
-
-    // A second full-screen copy ends as soon as its message loop starts.
-    if (FMode == ssmSaver && !CreateSingleInstance(kScreenSaverInstanceName)) quitAtStart = true;
-    if (quitAtStart) Application->Terminate();
-  } catch (...) {
-    // The destructor will not run: give back what was taken so far.
-    Detach();
-    ReleaseSystemState();
-    FThreadTimer.reset();
-    throw;
   }
+
+  FOldWindowProc = FForm->WindowProc;
+  FMoveState = {};
+  FTerminateOnMouseMove = true;
+  FTerminateOnKeyDown = true;
+  FWidth = VirtualDesktop().Width();
+  FHeight = VirtualDesktop().Height();
+
+  // The preview parent is read whenever there is a second argument, in
+  // every mode.
+  const std::vector<std::string> args = SplitCommandLine(GetCommandLineA());
+  if (args.size() > 2) {
+    FParentWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(ParentHandleFromArg(args[2])));
+    if (!GetWindowRect(FParentWnd, &FParentRect)) FParentRect = {0, 0, 0, 0};
+  }
+  FPreviewWidth = FParentRect.right - FParentRect.left;
+  FPreviewHeight = FParentRect.bottom - FParentRect.top;
+
+  // A preview with no window to live in could never be seen or closed.
+  bool quitAtStart = false;
+  FMode = ModeFromLetter(GetModeLetter());
+  switch (FMode) {
+    case ssmPassword:
+      ChangePassword();
+      break;
+    case ssmSaver:
+      SetShowMouseCursor(false);
+      break;
+    case ssmPreview:
+      if (FParentWnd && IsWindow(FParentWnd)) {
+        FForm->SetParentWindow(FParentWnd);
+        FForm->HandleNeeded();
+      } else {
+        quitAtStart = true;
+      }
+      // The screen rounded down to whole multiples of the preview, so the
+      // drawing shrinks by a whole factor.
+      FWidth = FPreviewWidth == 0 ? 0 : GetSystemMetrics(SM_CXSCREEN) / FPreviewWidth * FPreviewWidth;
+      FHeight = FPreviewHeight == 0 ? 0 : GetSystemMetrics(SM_CYSCREEN) / FPreviewHeight * FPreviewHeight;
+      break;
+    case ssmNone:
+    case ssmConfig:
+      break;
+  }
+
+  FActive = FMode == ssmNone || FMode == ssmPreview || FMode == ssmSaver;
+  if (FActive) {
+    HideApplicationWindow();
+    if (FMode == ssmSaver) {
+      SetScreenSaverRunning(true);
+      FEndRunning = TScopeExit([] { SetScreenSaverRunning(false); });
+    }
+  }
+
+  ActiveScreenSaver = this;
+  FUnregister = TScopeExit([this] {
+    if (ActiveScreenSaver == this) ActiveScreenSaver = nullptr;
+  });
+  FForm->WindowProc = [this](TMessage& Message) { FormWindowProc(Message); };
+  Application->OnIdle = [this, alive = FAlive](TComponent* Sender, bool& Done) {
+    if (*alive) ApplicationIdle(Sender, Done);
+  };
+  // The idle handler stays in the application; it does nothing from then on.
+  FLeaveForm = TScopeExit([this] {
+    FForm->WindowProc = FOldWindowProc;
+    *FAlive = false;
+  });
+
+  if (FMode == ssmPreview) {
+    // The preview never takes input.
+    SetWindowLongPtrW(FForm->Handle(), GWL_STYLE, WS_CHILD | WS_DISABLED);
+  } else if (FMode == ssmSaver) {
+    gMouseHook.Reset(SetWindowsHookExA(WH_MOUSE, MouseHookProc, nullptr, GetCurrentThreadId()));
+    gKeyboardHook.Reset(SetWindowsHookExA(WH_KEYBOARD, KeyboardHookProc, nullptr, GetCurrentThreadId()));
+    FUnhook = TScopeExit([] {
+      gKeyboardHook.Reset();
+      gMouseHook.Reset();
+    });
+  }
+
+  FVisible = true;
+  FImeWnd = ImmGetDefaultIMEWnd(FForm->Handle());
+
+  FTimer = new TMessageTimer(this);
+  FTimer->SetEnabled(false);
+  FTimer->SetInterval(kDefaultInterval);
+  FTimer->SetOnTimer([this](TComponent* Sender) { TimerTick(Sender); });
+
+  FThreadTimer = std::make_unique<TThreadTimer>(MakeWin32TimerHost(nullptr));
+  FThreadTimer->SetInterval(kThreadTimerInterval);
+  FThreadTimer->SetOnTimer([this](TThreadTimer& Sender) { ThreadTimerTick(Sender); });
+  FThreadTimer->SetPriority(TThreadPriority::Highest);
+  FThreadTimer->SetEnabled(FActive);
+
+  // A second full-screen copy ends as soon as its message loop starts.
+  if (FMode == ssmSaver && !CreateSingleInstance(kScreenSaverInstanceName)) quitAtStart = true;
+  if (quitAtStart) Application->Terminate();
 }
 
 void TScreenSaver::Loaded() {
@@ -209,42 +218,20 @@ void TScreenSaver::PlaceForm() {
 
 // ---- Destruction ----
 
-void TScreenSaver::Detach() {
-  if (ActiveScreenSaver == this) ActiveScreenSaver = nullptr;
-  if (FHooked) {
-    gKeyboardHook.Reset();
-    gMouseHook.Reset();
-  }
-  if (FTimer) FTimer->SetEnabled(false);
-  if (FWindowProcReplaced) {
-    FForm->WindowProc = FOldWindowProc;
-    FWindowProcReplaced = false;
-  }
-  *FAlive = false;
-}
-
-void TScreenSaver::ReleaseSystemState() {
-  if (FScreenSaverRunningSet) {
-    BOOL previous = FALSE;
-    SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, FALSE, &previous, 0);
-    FScreenSaverRunningSet = false;
-  }
-  ReleaseSingleInstance();
-}
-
 void TScreenSaver::BeforeDestruction() {
-  Detach();
+  FUnregister.Run();
+  FUnhook.Run();
+  if (FTimer) FTimer->SetEnabled(false);
+  FLeaveForm.Run();
   // Frees the drawing timer, the only owned component.
   TComponent::BeforeDestruction();
   FTimer = nullptr;
 }
 
-TScreenSaver::~TScreenSaver() {
-  ReleaseSystemState();
-  FBitmap.reset();
-  // Waits for a tick in flight and for the worker to end.
-  FThreadTimer.reset();
-}
+// The members then end the run's system state (the running flag, the
+// single-instance claim), drop the drawing surface and, last, wait for the
+// worker of the thread timer.
+TScreenSaver::~TScreenSaver() = default;
 
 // ---- Properties ----
 
@@ -473,9 +460,7 @@ void TScreenSaver::ApplicationIdle(TComponent*, bool&) {
 void TScreenSaver::ChangePassword() {
   const TPasswordServices& services = PasswordServices();
   TUniqueModule library(LoadLibraryA(services.ChangeLibrary.c_str()));
-  const auto change = library ? reinterpret_cast<TPwdChangePassword>(reinterpret_cast<void*>(
-                                    GetProcAddress(library.Get(), services.ChangeFunction.c_str())))
-                              : nullptr;
+  const auto change = ProcAddress<TPwdChangePassword>(library.Get(), services.ChangeFunction.c_str());
   const HWND wnd = FForm->Handle();
   if (!change)
     ShowErrorBox(wnd, SaverTexts::kPasswordDialogUnavailable);
@@ -516,9 +501,7 @@ void TScreenSaver::VerifyAndTerminate() {
   if (FUsePassword) {
     const TPasswordServices& services = PasswordServices();
     TUniqueModule library(LoadLibraryA(services.VerifyLibrary.c_str()));
-    const auto verify = library ? reinterpret_cast<TVerifyScreenSavePwd>(reinterpret_cast<void*>(
-                                      GetProcAddress(library.Get(), services.VerifyFunction.c_str())))
-                                : nullptr;
+    const auto verify = ProcAddress<TVerifyScreenSavePwd>(library.Get(), services.VerifyFunction.c_str());
     if (verify) {
       const bool remembered = FShowMouseCursor;
       SetShowMouseCursor(true);

@@ -43,6 +43,7 @@
 #include "saver/input_rules.h"
 #include "saver/modes.h"
 #include "saver/thread_timer.h"
+#include "util/raii.h"
 
 // The name of the mutex that lets only one full-screen saver run at a time.
 inline constexpr char kScreenSaverInstanceName[] = "9EA00A9F-18F3-4842-82F5-6677E57A79FA";
@@ -154,10 +155,6 @@ class TScreenSaver : public TComponent {
   void ClosePreview();
   // The form's window, or null when it has none (never creates it).
   HWND FormWindow() const;
-  // What BeforeDestruction undoes, also after a failed creation.
-  void Detach();
-  // What the destructor gives back to the system.
-  void ReleaseSystemState();
 
   TMessageTimer* FTimer = nullptr;  // owned as a component
   std::unique_ptr<TThreadTimer> FThreadTimer;
@@ -180,16 +177,22 @@ class TScreenSaver : public TComponent {
   int32_t FPreviewWidth = 0;
   int32_t FPreviewHeight = 0;
   HWND FImeWnd = nullptr;
-  bool FHooked = false;
   bool FVerifying = false;
   bool FDrawing = false;
   bool FBitmapNeeded = false;
   bool FTimerEnabled = false;
   bool FVisible = true;
   bool FClosingPreview = false;
-  bool FScreenSaverRunningSet = false;
-  bool FWindowProcReplaced = false;
   // Cleared at destruction: the idle handler left in the application
   // object then does nothing.
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+
+  // The undo of each change the creation made outside the component, run
+  // in the reverse order of these lines: by BeforeDestruction (the last
+  // three), by the members' destruction, or when the creation fails.
+  TScopeExit FReleaseInstance;  // the process-wide single-instance claim
+  TScopeExit FEndRunning;       // the system's screen-saver-running flag
+  TScopeExit FLeaveForm;        // the form's message handler, the idle handler
+  TScopeExit FUnhook;           // the thread hooks
+  TScopeExit FUnregister;       // the process-wide reference the hooks use
 };

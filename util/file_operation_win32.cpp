@@ -7,19 +7,13 @@
 #include <vector>
 
 #include "util/messages.h"
-#include "util/raii_win32.h"
+#include "util/raii_com_win32.h"
 #include "util/text_win32.h"
 #include "util/utils.h"
 
 namespace {
 
 std::atomic<TOwnerWindowProvider> gOwnerProvider{nullptr};
-
-// Frees an item list the shell allocated, on every way out.
-struct TItemList {
-  LPITEMIDLIST List = nullptr;
-  ~TItemList() { CoTaskMemFree(List); }
-};
 
 // What the shell is to delete for Path, or empty when nothing exists there
 // or Path names no deletable thing (a drive).
@@ -66,27 +60,19 @@ bool DeleteFolderWithoutMessages(const std::string& Path) {
 }
 
 std::string GetLongFileName(const std::string& Path) {
-  TItemList items;
+  TCoTaskMem<ITEMIDLIST> items;
   {
     TComPtr<IShellFolder> desktop;
     if (SUCCEEDED(SHGetDesktopFolder(desktop.Put())) && desktop) {
       std::wstring wide = AnsiToWide(Path);
       ULONG eaten = 0;
       ULONG attributes = 0;
-      if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, wide.data(), &eaten, &items.List, &attributes)))
-        items.List = nullptr;
+      if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, wide.data(), &eaten, items.Put(), &attributes)))
+        items.Release();
     }
   }
-  if (items.List == nullptr) return {};
+  if (!items) return {};
   char buffer[MAX_PATH] = {};
-  if (!SHGetPathFromIDListA(items.List, buffer)) return {};
+  if (!SHGetPathFromIDListA(items.Get(), buffer)) return {};
   return TrimControls(std::string(buffer, strnlen(buffer, sizeof buffer)));
-}
-
-TComApartment::TComApartment() : FResult(CoInitialize(nullptr)) {}
-
-TComApartment::~TComApartment() {
-  // Only a successful initialisation (S_OK or S_FALSE) is balanced; undoing
-  // one that failed would end an apartment someone else opened.
-  if (SUCCEEDED(FResult)) CoUninitialize();
 }

@@ -1,5 +1,5 @@
-// Shell services the player needs: silent deletion of its extraction folder,
-// the long form of a path, and COM for the GUI thread.
+// Shell services the player needs: silent deletion of its extraction folder
+// and the long form of a path.
 #pragma once
 #include <windows.h>
 
@@ -24,19 +24,3 @@ bool DeleteFolderWithoutMessages(const std::string& Path);
 // The long form of an existing path (8.3 names expanded), or empty when the
 // shell cannot resolve it. Needs COM on the calling thread.
 std::string GetLongFileName(const std::string& Path);
-
-// Holds a single-threaded COM apartment on the constructing thread for its
-// lifetime; the program entry keeps one for the whole run. Later
-// initialisations on the same thread only nest inside it.
-class TComApartment {
- public:
-  TComApartment();
-  ~TComApartment();
-  TComApartment(const TComApartment&) = delete;
-  TComApartment& operator=(const TComApartment&) = delete;
-  // The result of CoInitialize (S_OK, S_FALSE when already initialised, or an error).
-  HRESULT Result() const { return FResult; }
-
- private:
-  HRESULT FResult;
-};

@@ -6,45 +6,7 @@
 
 #include <utility>
 
-// Traits name the handle type, its "none" value and its close function.
-template <typename T, auto CloseFn>
-struct TNullHandleTraits {
-  using Type = T;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type V) { CloseFn(V); }
-};
-
-template <typename Traits>
-class TUniqueAny {
- public:
-  using T = typename Traits::Type;
-  TUniqueAny() = default;
-  explicit TUniqueAny(T Value) : FValue(Value) {}
-  ~TUniqueAny() { Reset(); }
-  TUniqueAny(const TUniqueAny&) = delete;
-  TUniqueAny& operator=(const TUniqueAny&) = delete;
-  TUniqueAny(TUniqueAny&& Other) noexcept : FValue(Other.Release()) {}
-  TUniqueAny& operator=(TUniqueAny&& Other) noexcept {
-    if (this != &Other) Reset(Other.Release());
-    return *this;
-  }
-
-  T Get() const { return FValue; }
-  explicit operator bool() const { return FValue != Traits::Invalid(); }
-  // The address to pass to a function that fills in a new value.
-  T* Put() {
-    Reset();
-    return &FValue;
-  }
-  T Release() { return std::exchange(FValue, Traits::Invalid()); }
-  void Reset(T Value = Traits::Invalid()) {
-    if (FValue != Traits::Invalid()) Traits::Close(FValue);
-    FValue = Value;
-  }
-
- private:
-  T FValue = Traits::Invalid();
-};
+#include "util/raii.h"
 
 inline void CloseHandleNoResult(HANDLE h) { ::CloseHandle(h); }
 inline void RegCloseKeyNoResult(HKEY k) { ::RegCloseKey(k); }
@@ -55,14 +17,20 @@ inline void DeleteDCNoResult(HDC dc) { ::DeleteDC(dc); }
 inline void DestroyWindowNoResult(HWND w) { ::DestroyWindow(w); }
 inline void DestroyIconNoResult(HICON i) { ::DestroyIcon(i); }
 
-struct TFileHandleTraits {
+inline void FindCloseNoResult(HANDLE h) { ::FindClose(h); }
+
+// Handles whose "none" is INVALID_HANDLE_VALUE.
+template <auto CloseFn>
+struct TInvalidHandleTraits {
   using Type = HANDLE;
   static Type Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(Type V) { ::CloseHandle(V); }
+  static void Close(Type V) { CloseFn(V); }
 };
+using TFileHandleTraits = TInvalidHandleTraits<CloseHandleNoResult>;
 
 using TUniqueHandle = TUniqueAny<TNullHandleTraits<HANDLE, CloseHandleNoResult>>;  // NULL = none: processes, threads, mutexes
 using TUniqueFile = TUniqueAny<TFileHandleTraits>;  // INVALID_HANDLE_VALUE = none: CreateFile results
+using TUniqueFind = TUniqueAny<TInvalidHandleTraits<FindCloseNoResult>>;  // FindFirstFile results
 using TUniqueHKey = TUniqueAny<TNullHandleTraits<HKEY, RegCloseKeyNoResult>>;
 using TUniqueModule = TUniqueAny<TNullHandleTraits<HMODULE, FreeLibraryNoResult>>;
 using TUniqueHook = TUniqueAny<TNullHandleTraits<HHOOK, UnhookNoResult>>;
@@ -72,34 +40,75 @@ using TUniqueDC = TUniqueAny<TNullHandleTraits<HDC, DeleteDCNoResult>>;
 using TUniqueWindow = TUniqueAny<TNullHandleTraits<HWND, DestroyWindowNoResult>>;
 using TUniqueIcon = TUniqueAny<TNullHandleTraits<HICON, DestroyIconNoResult>>;
 
-// A COM interface pointer that releases what it holds.
-template <typename I>
-class TComPtr {
+inline void ReleaseAndCloseMutexNoResult(HANDLE h) {
+  ::ReleaseMutex(h);
+  ::CloseHandle(h);
+}
+// A named mutex of this program: given back, then closed.
+using TUniqueMutex = TUniqueAny<TNullHandleTraits<HANDLE, ReleaseAndCloseMutexNoResult>>;
+
+// What CreateProcess fills in: the new process's and thread's handles are
+// closed when it goes.
+struct TProcessInformation : PROCESS_INFORMATION {
+  TProcessInformation() : PROCESS_INFORMATION{} {}
+  ~TProcessInformation() {
+    if (hThread) ::CloseHandle(hThread);
+    if (hProcess) ::CloseHandle(hProcess);
+  }
+  TProcessInformation(const TProcessInformation&) = delete;
+  TProcessInformation& operator=(const TProcessInformation&) = delete;
+};
+
+// A DC of a window's client area (GetDC; the screen for null), given back.
+class TWindowDC {
  public:
-  TComPtr() = default;
-  ~TComPtr() { Reset(); }
-  TComPtr(const TComPtr&) = delete;
-  TComPtr& operator=(const TComPtr&) = delete;
-  TComPtr(TComPtr&& Other) noexcept : FPtr(std::exchange(Other.FPtr, nullptr)) {}
-  TComPtr& operator=(TComPtr&& Other) noexcept {
-    if (this != &Other) {
-      Reset();
-      FPtr = std::exchange(Other.FPtr, nullptr);
-    }
-    return *this;
+  explicit TWindowDC(HWND Window) : FWindow(Window), FDc(::GetDC(Window)) {}
+  ~TWindowDC() {
+    if (FDc) ::ReleaseDC(FWindow, FDc);
   }
-  I* Get() const { return FPtr; }
-  I* operator->() const { return FPtr; }
-  explicit operator bool() const { return FPtr != nullptr; }
-  I** Put() {
-    Reset();
-    return &FPtr;
-  }
-  void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-  void Reset() {
-    if (FPtr) std::exchange(FPtr, nullptr)->Release();
-  }
+  TWindowDC(const TWindowDC&) = delete;
+  TWindowDC& operator=(const TWindowDC&) = delete;
+  HDC Get() const { return FDc; }
+  explicit operator bool() const { return FDc != nullptr; }
 
  private:
-  I* FPtr = nullptr;
+  HWND FWindow;
+  HDC FDc;
 };
+
+// The paint DC of one WM_PAINT (BeginPaint ... EndPaint).
+class TPaintScope {
+ public:
+  explicit TPaintScope(HWND Window) : FWindow(Window), FDc(::BeginPaint(Window, &FPaint)) {}
+  ~TPaintScope() { ::EndPaint(FWindow, &FPaint); }
+  TPaintScope(const TPaintScope&) = delete;
+  TPaintScope& operator=(const TPaintScope&) = delete;
+  HDC Dc() const { return FDc; }
+  const RECT& Area() const { return FPaint.rcPaint; }
+
+ private:
+  HWND FWindow;
+  PAINTSTRUCT FPaint{};
+  HDC FDc;
+};
+
+// An object selected into a DC; the one it replaced goes back in.
+class TSelectObject {
+ public:
+  TSelectObject(HDC Dc, HGDIOBJ Object) : FDc(Dc), FOld(::SelectObject(Dc, Object)) {}
+  ~TSelectObject() {
+    if (FOld) ::SelectObject(FDc, FOld);
+  }
+  TSelectObject(const TSelectObject&) = delete;
+  TSelectObject& operator=(const TSelectObject&) = delete;
+
+ private:
+  HDC FDc;
+  HGDIOBJ FOld;
+};
+
+// The function Name of Module as the function type F, or null.
+template <typename F>
+F ProcAddress(HMODULE Module, const char* Name) {
+  return Module ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(Module, Name))) : nullptr;
+}

@@ -21,6 +21,7 @@
 #include "tests/support/process_win32.h"
 #include "tools/fakeplayer/fake_registration_win32.h"
 #include "util/file_operation_win32.h"
+#include "util/raii_com_win32.h"
 
 namespace {
 
@@ -52,19 +53,18 @@ class Package {
 };
 
 void WriteText(const std::string& Path, const std::string& Text) {
-  HANDLE f = CreateFileA(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(f, INVALID_HANDLE_VALUE) << Path;
+  const TUniqueFile f(CreateFileA(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(f) << Path;
   DWORD written = 0;
-  WriteFile(f, Text.data(), static_cast<DWORD>(Text.size()), &written, nullptr);
-  CloseHandle(f);
+  WriteFile(f.Get(), Text.data(), static_cast<DWORD>(Text.size()), &written, nullptr);
 }
 
 // Every path below Dir (relative, folders with a trailing backslash).
 std::set<std::string> Tree(const std::string& Dir, const std::string& Prefix = "") {
   std::set<std::string> out;
   WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((Dir + "*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return out;
+  const TUniqueFind h(FindFirstFileA((Dir + "*").c_str(), &fd));
+  if (!h) return out;
   do {
     const std::string name = fd.cFileName;
     if (name == "." || name == "..") continue;
@@ -74,8 +74,7 @@ std::set<std::string> Tree(const std::string& Dir, const std::string& Prefix = "
     } else {
       out.insert(Prefix + name);
     }
-  } while (FindNextFileA(h, &fd));
-  FindClose(h);
+  } while (FindNextFileA(h.Get(), &fd));
   return out;
 }
 

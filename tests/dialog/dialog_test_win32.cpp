@@ -291,11 +291,9 @@ TEST_F(DialogTest, PictureLabelAndButtonShowAsLaidOutAndOnScreen) {
     const int labelW = label.right - label.left, labelH = label.bottom - label.top;
     SIZE text{};
     OnGui(Wnd, [&] {
-      const HDC dc = GetDC(nullptr);
-      const HGDIOBJ old = SelectObject(dc, frmDialog->lblCopyright->Font().Handle());
-      GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
-      SelectObject(dc, old);
-      ReleaseDC(nullptr, dc);
+      const TWindowDC screen(nullptr);
+      const TSelectObject font(screen.Get(), frmDialog->lblCopyright->Font().Handle());
+      GetTextExtentPoint32W(screen.Get(), caption.c_str(), static_cast<int>(caption.size()), &text);
     });
     EXPECT_EQ(labelW, text.cx);
     EXPECT_EQ(labelH, text.cy);

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "tools/fakeplayer/fake_movie.h"
+#include "util/raii_posix.h"
 
 extern char** environ;
 
@@ -30,8 +31,7 @@ int StatusToCode(int Status) {
 
 std::string TempOutputFile() {
   char name[] = "/tmp/pl-e2e-run-XXXXXX";
-  const int fd = mkstemp(name);
-  if (fd >= 0) close(fd);
+  const TUniqueFd made(mkstemp(name));  // only the name is wanted
   return name;
 }
 
@@ -128,9 +128,9 @@ void SleepMs(int Ms) { std::this_thread::sleep_for(std::chrono::milliseconds(Ms)
 
 std::vector<pid_t> ProcessesMatching(const std::string& Needle) {
   std::vector<pid_t> out;
-  DIR* proc = opendir("/proc");
+  const TUniqueDir proc(opendir("/proc"));
   if (!proc) return out;
-  while (dirent* e = readdir(proc)) {
+  while (dirent* e = readdir(proc.Get())) {
     char* end = nullptr;
     const long pid = std::strtol(e->d_name, &end, 10);
     if (*end != '\0' || pid <= 0 || pid == getpid()) continue;
@@ -139,7 +139,6 @@ std::vector<pid_t> ProcessesMatching(const std::string& Needle) {
       if (c == '\0') c = ' ';
     if (cmdline.find(Needle) != std::string::npos) out.push_back(static_cast<pid_t>(pid));
   }
-  closedir(proc);
   return out;
 }
 
@@ -200,9 +199,7 @@ int TScreen::Count(int Left, int Top, int Right, int Bottom, uint32_t Colour) co
 TScreen Screenshot(const std::string& SaveAs, const std::string& Display) {
   TScreen s;
   char name[] = "/tmp/pl-e2e-shot-XXXXXX";
-  const int fd = mkstemp(name);
-  if (fd < 0) return s;
-  close(fd);
+  if (!TUniqueFd(mkstemp(name))) return s;  // only the name is wanted
   const std::string ppm = std::string(name) + ".ppm";
   TEnv env;
   if (!Display.empty()) env["DISPLAY"] = Display;

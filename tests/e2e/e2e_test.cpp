@@ -323,6 +323,8 @@ TEST_F(SaverE2E, FullScreenRelaunchesPlaysFromTheTemporaryFolderAndAKeyEndsItCle
       "123 int 65280",
       "102 text " + TempWindows(guid + "\\movie.swf"),
       "137 text ShowAll"};
+  // The scale follows the load: wait for as many puts as are expected.
+  WaitUntil([&] { return Puts(pid, instance).size() >= expected.size(); }, 10000);
   EXPECT_EQ(Puts(pid, instance), expected) << ReadFile(Log);
 
   // The control covers the screen with the movie's background colour, once

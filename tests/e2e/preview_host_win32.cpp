@@ -24,6 +24,8 @@
 #include <string>
 #include <utility>
 
+#include "util/raii_win32.h"
+
 namespace {
 
 LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
@@ -115,9 +117,8 @@ int main(int argc, char** argv) {
   std::string cmd = "\"" + std::string(argv[1]) + "\" /p " + std::to_string(reinterpret_cast<UINT_PTR>(parent));
   STARTUPINFOA si{};
   si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
+  TProcessInformation pi;
   if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 4;
-  CloseHandle(pi.hThread);
   std::printf("parent %llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(parent)));
   std::fflush(stdout);
 
@@ -150,6 +151,5 @@ int main(int argc, char** argv) {
     std::printf("exit %lu\n", static_cast<unsigned long>(code));
   }
   std::fflush(stdout);
-  CloseHandle(pi.hProcess);
   return 0;
 }

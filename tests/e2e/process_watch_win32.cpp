@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "util/raii_win32.h"
+
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: e2e_process_watch PID [SECONDS]\n");
@@ -18,21 +20,20 @@ int main(int argc, char** argv) {
   }
   const DWORD pid = static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10));
   const DWORD ms = argc > 2 ? static_cast<DWORD>(std::atof(argv[2]) * 1000) : 60000;
-  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  const TUniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!process) {
     std::printf("gone\n");
     return 0;
   }
   std::printf("watching\n");
   std::fflush(stdout);
-  if (WaitForSingleObject(process, ms) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(process.Get(), ms) != WAIT_OBJECT_0) {
     std::printf("timeout\n");
   } else {
     DWORD code = 0;
-    GetExitCodeProcess(process, &code);
+    GetExitCodeProcess(process.Get(), &code);
     std::printf("exit %lu\n", static_cast<unsigned long>(code));
   }
   std::fflush(stdout);
-  CloseHandle(process);
   return 0;
 }

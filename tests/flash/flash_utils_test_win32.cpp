@@ -10,6 +10,7 @@
 #include "flash/shockwave_flash_win32.h"
 #include "tests/support/process_win32.h"
 #include "tools/fakeplayer/fake_registration_win32.h"
+#include "util/raii_com_win32.h"
 
 namespace {
 
@@ -18,8 +19,7 @@ using TGetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
 
 template <typename T>
 T Export(const char* Module, const char* Name) {
-  HMODULE m = GetModuleHandleA(Module);
-  return m ? reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(m, Name))) : nullptr;
+  return ProcAddress<T>(GetModuleHandleA(Module), Name);
 }
 
 LONG LiveObjects(const char* Module) {
@@ -51,12 +51,11 @@ class FlashDetectionTest : public ::testing::Test {
     ASSERT_TRUE(fake);
     auto getClassObject = Export<TGetClassObjectFn>("fakeplayer_v9.dll", "DllGetClassObject");
     ASSERT_TRUE(getClassObject);
-    IUnknown* factory = nullptr;
-    ASSERT_EQ(getClassObject(CLSID_ShockwaveFlash, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
-    ASSERT_EQ(CoRegisterClassObject(CLSID_ShockwaveFlash, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+    TComPtr<IUnknown> factory;
+    ASSERT_EQ(getClassObject(CLSID_ShockwaveFlash, IID_IClassFactory, factory.PutVoid()), S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_ShockwaveFlash, factory.Get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                     &FClassCookie),
               S_OK);
-    factory->Release();
   }
 
   DWORD FClassCookie = 0;
@@ -136,10 +135,11 @@ TEST_F(FlashDetectionTest, ControlThatCannotBeCreatedFailsWhateverItsVersion) {
 
   // A registered file that is no DLL at all.
   const std::string notDll = MakeTempDir("flash detect ") + "control.txt";
-  HANDLE f = CreateFileA(notDll.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(f, "not a dll", 9, &written, nullptr);
-  CloseHandle(f);
+  {
+    const TUniqueFile f(CreateFileA(notDll.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    WriteFile(f.Get(), "not a dll", 9, &written, nullptr);
+  }
   ASSERT_TRUE(RegisterFakePlayer(notDll));
   EXPECT_FALSE(CanCreateFlash());
   EXPECT_EQ(GetFlashVersion(), "");

@@ -19,6 +19,7 @@
 #include "tests/support/resource_counts_win32.h"
 #include "tools/fakeplayer/fake_movie.h"
 #include "tools/fakeplayer/fake_registration_win32.h"
+#include "util/raii_com_win32.h"
 #include "util/text_win32.h"
 
 namespace {
@@ -33,8 +34,7 @@ std::string Utf8(const std::wstring& Text) {
 
 using TLiveObjectsFn = LONG(WINAPI*)();
 LONG FakeLiveObjects() {
-  HMODULE fake = GetModuleHandleA("fakeplayer_v9.dll");
-  auto fn = fake ? reinterpret_cast<TLiveObjectsFn>(reinterpret_cast<void*>(GetProcAddress(fake, "FakePlayerLiveObjects"))) : nullptr;
+  const auto fn = ProcAddress<TLiveObjectsFn>(GetModuleHandleA("fakeplayer_v9.dll"), "FakePlayerLiveObjects");
   return fn ? fn() : -1;
 }
 
@@ -44,10 +44,9 @@ std::string WriteMovie(const std::string& Dir, const std::string& Name, const st
   std::string bytes = std::string("FWS\x06", 4) + std::string(40, '\x11') + "FSCommand:" + Command + '\0' + Args +
                       '\0' + std::string(20, '\x22');
   const std::string path = Dir + Name;
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  const TUniqueFile f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
-  WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(f);
+  WriteFile(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   return path;
 }
 

@@ -344,9 +344,8 @@ TEST_F(FrameworkTest, FormCanvasDrawsOnTheWindowAndGivesItsDcBack) {
   PostMessageW(form->Handle(), WM_USER, 0, 0);
   ASSERT_TRUE(PumpUntil([&] { return drawn; }));
   EXPECT_FALSE(form->Canvas().HandleAllocated());  // given back after the message
-  const HDC screen = GetDC(nullptr);
-  EXPECT_EQ(GetPixel(screen, 510, 110), RGB(255, 0, 0));
-  EXPECT_EQ(GetPixel(screen, 513, 113), RGB(255, 255, 0));
-  EXPECT_EQ(GetPixel(screen, 520, 120), RGB(0, 0, 0));  // the form's colour
-  ReleaseDC(nullptr, screen);
+  const TWindowDC screen(nullptr);
+  EXPECT_EQ(GetPixel(screen.Get(), 510, 110), RGB(255, 0, 0));
+  EXPECT_EQ(GetPixel(screen.Get(), 513, 113), RGB(255, 255, 0));
+  EXPECT_EQ(GetPixel(screen.Get(), 520, 120), RGB(0, 0, 0));  // the form's colour
 }

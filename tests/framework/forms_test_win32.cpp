@@ -255,9 +255,9 @@ TEST_F(FrameworkTest, IdleRunsAgainAtOnceWhenNotDoneAndWaitsWhenDone) {
   idles = 0;
   App->OnIdle = [&](TComponent*, bool&) { ++idles; };
   gRetrieved = 0;
-  const HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, CountRetrieved, nullptr, GetCurrentThreadId());
+  TUniqueHook hook(SetWindowsHookExW(WH_GETMESSAGE, CountRetrieved, nullptr, GetCurrentThreadId()));
   App->Run();
-  UnhookWindowsHookEx(hook);
+  hook.Reset();
   EXPECT_EQ(ticks, 10);
   EXPECT_GE(idles, 10);
   EXPECT_LE(idles, gRetrieved + 1);
@@ -371,13 +371,13 @@ TEST_F(FrameworkTest, BorderStyleSetsTheFrameAndChangesInPlace) {
 
   // Bits set by someone else stay: a preview form's exact child style.
   form->SetBorderStyle(bsDialog);
-  const HWND host = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 300, 300, nullptr, nullptr, nullptr, nullptr);
-  form->SetParentWindow(host);
+  const TUniqueWindow host(
+      CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 300, 300, nullptr, nullptr, nullptr, nullptr));
+  form->SetParentWindow(host.Get());
   SetWindowLongPtrW(wnd, GWL_STYLE, WS_CHILD | WS_DISABLED);
   form->SetBorderStyle(bsNone);
   EXPECT_EQ(style(), static_cast<DWORD>(WS_CHILD | WS_DISABLED));
   form->SetParentWindow(nullptr);
-  DestroyWindow(host);
 }
 
 TEST_F(FrameworkTest, BoundsAndClientSizeRoundTrip) {

@@ -21,9 +21,9 @@
 
 namespace {
 
-TItemTypes ReadFrom(const std::vector<uint8_t>& File) {
+TOwnedItems ReadFrom(const std::vector<uint8_t>& File) {
   TMemoryStream s(File);
-  TItemTypes items;
+  TOwnedItems items;
   ReadExeItems(s, items);
   return items;
 }
@@ -46,7 +46,6 @@ TEST(PackageReader, SmallestPackageHasTheDocumentedLayout) {
   EXPECT_EQ(package, expected);
 
   auto items = ReadFrom(WithPackage(kStub, 0, {StoredItem("Loop", std::vector<uint8_t>{1})}));
-  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].Name, "Loop");
   EXPECT_EQ(items[0].Size, 1);
@@ -59,7 +58,6 @@ TEST(PackageReader, ItemsComeBackInOrderWithDuplicatesAndPlainData) {
   auto items = ReadFrom(WithPackage(kStub, 0x33,
                                     {CompressedItem("GUID", "{X}"), StoredItem("FlashLoop", "\1"),
                                      CompressedItem("FlashSwf", movie), StoredItem("GUID", "{Y}")}));
-  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 4u);
   EXPECT_EQ(items[0].Name, "GUID");
   EXPECT_EQ(DataOf(items[0]), "{X}");
@@ -100,7 +98,6 @@ TEST(PackageReader, OnlyTheLowByteOfTheKeyUnscramblesNames) {
   const std::vector<TPackageRecord> recs = {StoredItem("FlashVars", "x"), StoredItem("ÄÖ\x01", "y")};
   auto a = ReadFrom(WithPackage(kStub, 0x00001234, recs));
   auto b = ReadFrom(WithPackage(kStub, 0x7FFF0034, recs));
-  TItemsGuard ga{a}, gb{b};
   ASSERT_EQ(a.size(), 2u);
   ASSERT_EQ(b.size(), 2u);
   EXPECT_EQ(a[0].Name, "FlashVars");
@@ -111,7 +108,6 @@ TEST(PackageReader, OnlyTheLowByteOfTheKeyUnscramblesNames) {
   auto raw = WithPackage(kStub, 0x100, {StoredItem("Name", "v")});
   EXPECT_NE(std::string(raw.begin(), raw.end()).find("Name"), std::string::npos);
   auto c = ReadFrom(raw);
-  TItemsGuard gc{c};
   EXPECT_EQ(c[0].Name, "Name");
 
   // And the stored name really is scrambled otherwise.
@@ -125,7 +121,6 @@ TEST(PackageReader, AnyNonZeroFlagMeansCompressed) {
   const auto z = Deflate(Bytes("inflated text"));
   for (uint8_t flag : {1, 2, 255}) {
     auto items = ReadFrom(WithPackage(kStub, 0, {TPackageRecord{"T", flag, z}}));
-    TItemsGuard g{items};
     ASSERT_EQ(items.size(), 1u) << int(flag);
     EXPECT_EQ(items[0].Compressed, flag);
     EXPECT_EQ(DataOf(items[0]), "inflated text") << int(flag);
@@ -138,7 +133,6 @@ TEST(PackageReader, EmptyItemsKeepTheirNamesWithoutData) {
                                      TPackageRecord{"compressed0", 1, {}},
                                      CompressedItem("inflatesToNothing", std::vector<uint8_t>{}),
                                      StoredItem("after", "a")}));
-  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 4u);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(items[i].Data, nullptr) << items[i].Name;
@@ -155,7 +149,7 @@ TEST(PackageReader, CorruptStreamRaisesDataErrorAndKeepsEarlierItems) {
   bad[bad.size() - 1] ^= 0xFF;  // wrong Adler-32
   TMemoryStream s(WithPackage(kStub, 0, {StoredItem("first", "1"), CompressedItem("second", "22"),
                                          TPackageRecord{"bad", 1, bad}, StoredItem("later", "4")}));
-  TItemTypes items;
+  TOwnedItems items;
   try {
     ReadExeItems(s, items);
     FAIL() << "no exception";
@@ -175,7 +169,6 @@ TEST(PackageReader, CorruptStreamRaisesDataErrorAndKeepsEarlierItems) {
                   static_cast<unsigned long long>(dataAt));
     EXPECT_EQ(item->Fault().Text(), expected);
   }
-  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 4u);
   EXPECT_EQ(DataOf(items[0]), "1");
   EXPECT_EQ(DataOf(items[1]), "22");
@@ -478,7 +471,7 @@ TEST(GarbledPackage, LyingCountNeverAllocatesMoreThanTheBodyHolds) {
   w.Raw(std::vector<uint8_t>(1 << 20, 'd'));
   w.Trailer();
   TMemoryStream s(w.Out);
-  TItemTypes items;
+  TOwnedItems items;
   TPackageFault fault;
 #ifdef PL_ALLOC_COUNTER
   ASSERT_TRUE(AllocCounterActive());
@@ -486,7 +479,6 @@ TEST(GarbledPackage, LyingCountNeverAllocatesMoreThanTheBodyHolds) {
   const int64_t before = AllocStats().Live;
 #endif
   ReadExeItems(s, items, &fault);
-  TItemsGuard g{items};
 #ifdef PL_ALLOC_COUNTER
   // The one record's data and little else: entries for records the count
   // claims but the body cannot hold would cost some 48 bytes for every 9
@@ -558,10 +550,9 @@ TEST(GarbledPackage, TruncatedRecordEndsTheListWithCompletedRecords) {
   const int64_t second = static_cast<int64_t>(kStub.size()) + 8 + 4 + 2 + 1 + 4 + 2;
   for (const auto& c : cases) {
     TMemoryStream s(make(c.Tail));
-    TItemTypes items;
+    TOwnedItems items;
     TPackageFault fault;
     ReadExeItems(s, items, &fault);
-    TItemsGuard g{items};
     ASSERT_EQ(items.size(), 1u) << c.What;
     EXPECT_EQ(items[0].Name, "ok") << c.What;
     EXPECT_EQ(DataOf(items[0]), "v1") << c.What;
@@ -572,10 +563,9 @@ TEST(GarbledPackage, TruncatedRecordEndsTheListWithCompletedRecords) {
 
   // A whole package leaves no fault; a file without one neither.
   TMemoryStream whole(WithPackage(kStub, 0, {StoredItem("a", "1")}));
-  TItemTypes items;
+  TOwnedItems items;
   TPackageFault fault{5, 5, "stale"};
   ReadExeItems(whole, items, &fault);
-  TItemsGuard g{items};
   EXPECT_TRUE(fault.Empty());
   TMemoryStream none(kStub);
   fault.Reason = "stale";
@@ -588,7 +578,6 @@ TEST(GarbledPackage, NegativeLengthsMeanNoData) {
   w.I32(0).I32(3).I32(-5).U8(0).I32(-1).I32(1).Raw("C").U8(1).I32(-7).I32(1).Raw("D").U8(0).I32(1).Raw("d");
   w.Trailer();
   auto items = ReadFrom(w.Out);
-  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[0].Name, "");
   EXPECT_EQ(items[0].Data, nullptr);
@@ -599,9 +588,8 @@ TEST(GarbledPackage, NegativeLengthsMeanNoData) {
 
 TEST(PackageFile, ReadsAFileOnDisk) {
   TTempFile f(WithPackage(kStub, 0x41, {CompressedItem("GUID", "{F}"), StoredItem("FlashLoop", "\1")}));
-  TItemTypes items;
+  TOwnedItems items;
   ReadExeItems(f.Path, items);
-  TItemsGuard g{items};
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(DataOf(items[0]), "{F}");
 }

@@ -7,7 +7,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,29 +27,26 @@ namespace {
 
 // The copy's job: list its own package into LogPath.
 int ReadSelf(const char* LogPath) {
-  TItemTypes items;
+  TOwnedItems items;
   int code = 0;
   try {
     ReadExeItems(ExecutablePath(), items);
   } catch (const std::exception& e) {
     code = 3;
   }
-  if (FILE* f = std::fopen(LogPath, "wb")) {
-    std::fprintf(f, "count %zu\n", items.size());
+  if (const TUniqueCFile f{std::fopen(LogPath, "wb")}) {
+    std::fprintf(f.Get(), "count %zu\n", items.size());
     for (const auto& item : items)
-      std::fprintf(f, "%s=%.*s|%d\n", item.Name.c_str(), item.Size, reinterpret_cast<const char*>(item.Data),
+      std::fprintf(f.Get(), "%s=%.*s|%d\n", item.Name.c_str(), item.Size, reinterpret_cast<const char*>(item.Data),
                    item.Compressed);
-    std::fclose(f);
   }
-  FreeExeItems(items);
   return code;
 }
 
 void WriteFile(const std::string& Path, const std::string& Text) {
-  FILE* f = std::fopen(Path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(Text.data(), 1, Text.size(), f);
-  std::fclose(f);
+  const TUniqueCFile f(std::fopen(Path.c_str(), "wb"));
+  ASSERT_TRUE(f);
+  std::fwrite(Text.data(), 1, Text.size(), f.Get());
 }
 
 std::string PlwsPath() { return ExeDir() + "..\\..\\tools\\plws\\plws.exe"; }
@@ -80,7 +80,59 @@ std::string ResourceBytes(HMODULE Module, LPCSTR Name, LPCSTR Type) {
   return data ? std::string(static_cast<const char*>(data), SizeofResource(Module, found)) : std::string();
 }
 
+// The DLLs an executable file names in its import directory, read from the
+// file itself (the loader would resolve them first). Empty for a file that
+// is no 64-bit image.
+std::vector<std::string> ImportedLibraries(const std::string& Image) {
+  auto read = [&](size_t Offset, auto& Out) {
+    if (Offset > Image.size() || Image.size() - Offset < sizeof Out) return false;
+    std::memcpy(&Out, Image.data() + Offset, sizeof Out);
+    return true;
+  };
+  IMAGE_DOS_HEADER dos{};
+  IMAGE_NT_HEADERS64 nt{};
+  if (!read(0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || !read(static_cast<size_t>(dos.e_lfanew), nt) ||
+      nt.Signature != IMAGE_NT_SIGNATURE || nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+    return {};
+  const size_t sections = static_cast<size_t>(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
+                          nt.FileHeader.SizeOfOptionalHeader;
+  // Where an address of the loaded image lies in the file.
+  auto fileOffset = [&](DWORD Rva) -> size_t {
+    for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
+      IMAGE_SECTION_HEADER section{};
+      if (!read(sections + i * sizeof section, section)) break;
+      if (Rva >= section.VirtualAddress && Rva - section.VirtualAddress < section.SizeOfRawData)
+        return Rva - section.VirtualAddress + section.PointerToRawData;
+    }
+    return Image.size();
+  };
+  std::vector<std::string> names;
+  const DWORD imports = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+  IMAGE_IMPORT_DESCRIPTOR entry{};
+  for (size_t at = fileOffset(imports); read(at, entry) && entry.Name != 0; at += sizeof entry) {
+    const size_t name = fileOffset(entry.Name);
+    if (name >= Image.size()) break;
+    names.emplace_back(Image.data() + name, strnlen(Image.data() + name, Image.size() - name));
+  }
+  return names;
+}
+
 }  // namespace
+
+TEST(SelfRead, SaverAndPlwsImportOnlyLibrariesEveryWindowsHas) {
+  // Wine's prefix has a zlib1.dll, a bare Windows none: zlib must be inside.
+  const std::set<std::string> system = {"advapi32.dll", "comctl32.dll", "gdi32.dll",  "imm32.dll",
+                                        "kernel32.dll", "msvcrt.dll",   "ole32.dll",  "oleaut32.dll",
+                                        "shell32.dll",  "user32.dll",   "version.dll"};
+  for (const std::string& program : {ExeDir() + "..\\..\\app\\saver.scr", PlwsPath()}) {
+    const std::vector<std::string> imports = ImportedLibraries(ReadTextFile(program));
+    EXPECT_FALSE(imports.empty()) << program;
+    for (std::string name : imports) {
+      std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+      EXPECT_TRUE(system.count(name)) << program << " imports " << name;
+    }
+  }
+}
 
 TEST(SelfRead, ExecutablePackedByPlwsReadsItsOwnPackage) {
   const std::string dir = MakeTempDir("self read ");
@@ -210,8 +262,7 @@ TEST(SelfRead, PackedSampleSaverKeepsItsVersionIconAndManifestAndHasNoString1) {
 
   // Behind them, what the sample is there to show: a picture the dialog can
   // read, a link, and a need file that lands where the movie looks for it.
-  TItemTypes items;
-  TItemsGuard guard{items};
+  TOwnedItems items;
   ASSERT_NO_THROW(ReadExeItems(sample, items));
   const TPlayerSettings settings = DecodeSettings(items);
   EXPECT_FALSE(settings.DialogURL.empty());

@@ -1,7 +1,7 @@
 // A second process for the single-instance tests.
 //   instance_probe NAME             claims NAME; exit 1 when it got it, 0 when
-//                                   refused with its handle 0, 2 when refused
-//                                   with a handle left over
+//                                   refused with its handle empty, 2 when
+//                                   refused with a handle left over
 //   instance_probe NAME hold EVENT  claims NAME (exit 3 when refused), sets
 //                                   the event EVENT"-ready", and holds NAME
 //                                   until EVENT"-go" is set (at most 30 s)
@@ -10,19 +10,21 @@
 #include <string>
 
 #include "saver/duplicate_win32.h"
+#include "util/raii_win32.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return 9;
-  HANDLE handle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1));
+  // Holding a mutex already: a refusal must leave nothing behind.
+  TUniqueMutex handle(CreateMutexA(nullptr, FALSE, nullptr));
   const bool got = CreateInstanceMutex(handle, argv[1]);
   if (argc >= 4 && std::string(argv[2]) == "hold") {
     if (!got) return 3;
     const std::string event = argv[3];
-    HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, (event + "-ready").c_str());
-    HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, (event + "-go").c_str());
+    const TUniqueHandle ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, (event + "-ready").c_str()));
+    const TUniqueHandle go(OpenEventA(SYNCHRONIZE, FALSE, (event + "-go").c_str()));
     if (!ready || !go) return 8;
-    SetEvent(ready);
-    WaitForSingleObject(go, 30000);
+    SetEvent(ready.Get());
+    WaitForSingleObject(go.Get(), 30000);
     ReleaseInstanceMutex(handle);
     return 1;
   }
@@ -30,5 +32,5 @@ int main(int argc, char** argv) {
     ReleaseInstanceMutex(handle);
     return 1;
   }
-  return handle == nullptr ? 0 : 2;
+  return handle ? 2 : 0;
 }

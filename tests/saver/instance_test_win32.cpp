@@ -26,12 +26,12 @@ DWORD RunProbe(const std::string& Args) {
 
 TEST(InstanceMutex, SecondProcessIsRefusedWithHandleZero) {
   const std::string name = UniqueName("first");
-  HANDLE handle = nullptr;
+  TUniqueMutex handle;
   ASSERT_TRUE(CreateInstanceMutex(handle, name));
-  EXPECT_NE(handle, nullptr);
-  EXPECT_EQ(RunProbe(name), 0u);  // refused, its handle 0
+  EXPECT_TRUE(handle);
+  EXPECT_EQ(RunProbe(name), 0u);  // refused, its handle empty
   ReleaseInstanceMutex(handle);
-  EXPECT_EQ(handle, nullptr);
+  EXPECT_FALSE(handle);
   // Released: the next copy gets it.
   EXPECT_EQ(RunProbe(name), 1u);
 }
@@ -44,9 +44,9 @@ TEST(InstanceMutex, ThisProcessIsRefusedWhileAnotherHoldsIt) {
   auto holder = std::async(std::launch::async, [&] { return RunProbe(name + " hold " + event); });
   ASSERT_EQ(WaitForSingleObject(ready.Get(), 30000), WAIT_OBJECT_0);
 
-  HANDLE handle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x1234));
+  TUniqueMutex handle(CreateMutexA(nullptr, FALSE, nullptr));
   EXPECT_FALSE(CreateInstanceMutex(handle, name));
-  EXPECT_EQ(handle, nullptr);
+  EXPECT_FALSE(handle);
   EXPECT_FALSE(CreateSingleInstance(name));
   EXPECT_EQ(SingleInstanceName(), name);
 
@@ -58,9 +58,9 @@ TEST(InstanceMutex, ThisProcessIsRefusedWhileAnotherHoldsIt) {
 }
 
 TEST(InstanceMutex, ReleasingNothingDoesNothing) {
-  HANDLE handle = nullptr;
+  TUniqueMutex handle;
   ReleaseInstanceMutex(handle);
-  EXPECT_EQ(handle, nullptr);
+  EXPECT_FALSE(handle);
   ReleaseSingleInstance();  // nothing held
 }
 
@@ -80,7 +80,7 @@ TEST(InstanceMutex, SingleInstanceHoldsOneProcessWideHandle) {
 
 TEST(InstanceMutex, EveryCopyThatJoinedKeepsTheNameAliveUntilTheLastEnds) {
   const std::string name = UniqueName("join");
-  TUniqueHandle first, second, third;
+  TUniqueMutex first, second, third;
   EXPECT_TRUE(JoinInstanceMutex(first, name));
   EXPECT_FALSE(JoinInstanceMutex(second, name));
   EXPECT_TRUE(second) << "a later copy holds the name too";

@@ -50,6 +50,7 @@
 #include "framework/forms_win32.h"
 #include "saver/screen_saver_win32.h"
 #include "tests/support/probe_log_win32.h"
+#include "util/raii_win32.h"
 
 namespace {
 
@@ -225,9 +226,7 @@ class TProbeForm : public TForm {
   }
 
   std::string PixelAt(int X, int Y) {
-    const HDC dc = GetDC(Handle());
-    const COLORREF c = GetPixel(dc, X, Y);
-    ReleaseDC(Handle(), dc);
+    const COLORREF c = GetPixel(TWindowDC(Handle()).Get(), X, Y);
     char text[16];
     std::snprintf(text, sizeof text, "%02x%02x%02x", GetRValue(c), GetGValue(c), GetBValue(c));
     return text;

@@ -434,21 +434,19 @@ class TPreviewHost {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"PlPreviewHost";
     RegisterClassW(&wc);
-    FWnd = CreateWindowExW(0, L"PlPreviewHost", L"preview", WS_POPUP | WS_VISIBLE, X, Y, W, H, nullptr, nullptr,
-                           wc.hInstance, nullptr);
+    FWnd.Reset(CreateWindowExW(0, L"PlPreviewHost", L"preview", WS_POPUP | WS_VISIBLE, X, Y, W, H, nullptr,
+                               nullptr, wc.hInstance, nullptr));
   }
   ~TPreviewHost() {
-    if (FWnd && IsWindow(FWnd)) DestroyWindow(FWnd);
+    // Already taken down with something else: nothing left to destroy.
+    if (!IsWindow(FWnd.Get())) FWnd.Release();
   }
-  HWND Wnd() const { return FWnd; }
-  void Destroy() {
-    DestroyWindow(FWnd);
-    FWnd = nullptr;
-  }
-  std::string Arg() const { return std::to_string(static_cast<int32_t>(reinterpret_cast<intptr_t>(FWnd))); }
+  HWND Wnd() const { return FWnd.Get(); }
+  void Destroy() { FWnd.Reset(); }
+  std::string Arg() const { return std::to_string(static_cast<int32_t>(reinterpret_cast<intptr_t>(FWnd.Get()))); }
 
  private:
-  HWND FWnd = nullptr;
+  TUniqueWindow FWnd;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "package/exe_adder.h"
+#include "package/raii_items.h"
 #include "package/writer.h"
 
 // The bytes of a raw zlib stream of Bytes (compressed with the default level).
@@ -21,12 +22,6 @@ std::vector<uint8_t> TinySwf();
 // Stub followed by a package.
 std::vector<uint8_t> WithPackage(const std::vector<uint8_t>& Stub, int32_t Key,
                                  const std::vector<TPackageRecord>& Records);
-
-// Frees the list whatever a test asserted.
-struct TItemsGuard {
-  TItemTypes& Items;
-  ~TItemsGuard() { FreeExeItems(Items); }
-};
 
 // A little-endian byte writer for hand-made (often garbled) packages.
 struct TByteWriter {

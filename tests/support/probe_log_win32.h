@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "util/raii.h"
+
 // The variable's value; empty when unset or longer than a probe needs.
 inline std::string ProbeEnv(const char* Name) {
   char buffer[1024];
@@ -21,8 +23,5 @@ inline std::string ProbeEnv(const char* Name) {
 inline void ProbeLog(const char* LogVariable, const std::string& Line) {
   const std::string path = ProbeEnv(LogVariable);
   if (path.empty()) return;
-  if (FILE* f = std::fopen(path.c_str(), "ab")) {
-    std::fprintf(f, "%s\n", Line.c_str());
-    std::fclose(f);
-  }
+  if (const TUniqueCFile f{std::fopen(path.c_str(), "ab")}) std::fprintf(f.Get(), "%s\n", Line.c_str());
 }

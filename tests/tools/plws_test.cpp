@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "package/exe_adder.h"
+#include "package/raii_items.h"
 #include "tests/support/package_builder.h"
 #include "tools/plws/platform.h"
 #include "tools/plws/plws.h"
@@ -193,11 +194,10 @@ TEST(PlwsTool, PackListExtractRoundTrip) {
   ASSERT_EQ(Plws("pack --stub " + d / "other.exe" + " --out " + d / "other.scr " + d / "out/manifest.plws").Status, 0);
   EXPECT_EQ(Read(d / "other.scr"), "MZ another stub, longer" + packed.substr(13));
 
-  TItemTypes items;
+  TOwnedItems items;
   ReadExeItems(d / "s.scr", items);
   ASSERT_EQ(items.size(), 6u);
   EXPECT_EQ(items[4].Name, std::string("../../evil\0name", 15));
-  FreeExeItems(items);
 }
 
 TEST(PlwsTool, ExtractAndPackRebuildPackagesOfOtherWriters) {

@@ -8,7 +8,7 @@
 
 #include "tests/support/process_win32.h"
 #include "util/file_operation_win32.h"
-#include "util/raii_win32.h"
+#include "util/raii_com_win32.h"
 
 namespace {
 

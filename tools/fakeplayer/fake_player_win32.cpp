@@ -30,6 +30,8 @@
 #include <vector>
 
 #include "tools/fakeplayer/fake_movie.h"
+#include "util/com_object_win32.h"
+#include "util/raii_com_win32.h"
 
 namespace {
 
@@ -103,12 +105,12 @@ void Log(long Instance, const std::string& Text) {
   if (path.empty()) return;
   const std::string line =
       std::to_string(GetCurrentProcessId()) + " " + std::to_string(Instance) + " " + Text + "\n";
-  HANDLE f = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return;
+  const TUniqueFile f(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return;
   DWORD written = 0;
-  WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  CloseHandle(f);
+  WriteFile(f.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 const char* MessageName(UINT Msg) {
@@ -176,26 +178,20 @@ class TConnectionPoint final : public IConnectionPoint {
   TFakeFlash* FOwner;
 };
 
-class TFakeFlash final : public IOleObject, public IOleInPlaceObject, public IConnectionPointContainer {
+class TFakeFlash final : public TComObject<IOleObject, IOleInPlaceObject, IConnectionPointContainer> {
  public:
   TFakeFlash();
-  ~TFakeFlash();
+  ~TFakeFlash() override;
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID Riid, void** Out) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return ++FRefs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG n = --FRefs;
-    if (n == 0) delete this;
-    return n;
-  }
 
   // IOleObject
   STDMETHODIMP SetClientSite(IOleClientSite* Site) override;
   STDMETHODIMP GetClientSite(IOleClientSite** Out) override {
     if (!Out) return E_POINTER;
-    *Out = FClientSite;
-    if (FClientSite) FClientSite->AddRef();
+    *Out = FClientSite.Get();
+    if (*Out) (*Out)->AddRef();
     return S_OK;
   }
   STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
@@ -241,7 +237,7 @@ class TFakeFlash final : public IOleObject, public IOleInPlaceObject, public ICo
   // IOleWindow, IOleInPlaceObject
   STDMETHODIMP GetWindow(HWND* Out) override {
     if (!Out) return E_POINTER;
-    *Out = FWnd;
+    *Out = FWnd.Get();
     return FWnd ? S_OK : E_FAIL;
   }
   STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
@@ -283,19 +279,18 @@ class TFakeFlash final : public IOleObject, public IOleInPlaceObject, public ICo
   void OnTimerTick();
   void FireFSCommand(const TFsCommand& Command);
 
-  std::atomic<ULONG> FRefs{1};
   const long FInstance;
   TDualPart FDual;
   TConnectionPoint FConnectionPoint{this};
-  IOleClientSite* FClientSite = nullptr;
-  IOleInPlaceSite* FInPlaceSite = nullptr;
-  HWND FWnd = nullptr;
+  TComPtr<IOleClientSite> FClientSite;
+  TComPtr<IOleInPlaceSite> FInPlaceSite;
+  TUniqueWindow FWnd;
   COLORREF FBackground = RGB(0, 0, 0);
   long FTimerCount = 0;
   // The command of the loaded movie and the ticks left before it fires.
   TFsCommand FPendingCommand;
   int FTicksToFire = -1;
-  std::vector<std::pair<DWORD, IDispatch*>> FSinks;
+  std::vector<std::pair<DWORD, TComPtr<IDispatch>>> FSinks;
   DWORD FNextCookie = 1;
 };
 
@@ -359,45 +354,38 @@ TFakeFlash::TFakeFlash() : FInstance(++gInstanceSerial), FDual{kDualVtbl.data(),
 }
 
 TFakeFlash::~TFakeFlash() {
-  if (FWnd) {
-    KillTimer(FWnd, 1);
-    DestroyWindow(FWnd);
-  }
-  for (auto& s : FSinks) s.second->Release();
-  if (FInPlaceSite) FInPlaceSite->Release();
-  if (FClientSite) FClientSite->Release();
+  FWnd.Reset();  // its timer goes with it
+  FSinks.clear();
+  FInPlaceSite.Reset();
+  FClientSite.Reset();
   Log(FInstance, "destroy");
   --gObjects;
 }
 
 STDMETHODIMP TFakeFlash::QueryInterface(REFIID Riid, void** Out) {
   if (!Out) return E_POINTER;
-  *Out = nullptr;
-  if (IsEqualIID(Riid, IID_IUnknown) || IsEqualIID(Riid, IID_IOleObject)) {
-    *Out = static_cast<IOleObject*>(this);
-  } else if (IsEqualIID(Riid, IID_IOleInPlaceObject) || IsEqualIID(Riid, IID_IOleWindow)) {
-    *Out = static_cast<IOleInPlaceObject*>(this);
-  } else if (IsEqualIID(Riid, IID_IConnectionPointContainer)) {
-    *Out = static_cast<IConnectionPointContainer*>(this);
-  } else if (IsEqualIID(Riid, IID_IDispatch)) {
-    *Out = &FDual;
-  } else if (IsEqualIID(Riid, kIidDual)) {
-    if (Refused(L"IShockwaveFlash")) {
-      Log(FInstance, "qi-refused IShockwaveFlash");
-      return E_NOINTERFACE;
-    }
-    *Out = &FDual;
-  } else {
+  if (IsEqualIID(Riid, kIidDual) && Refused(L"IShockwaveFlash")) {
+    *Out = nullptr;
+    Log(FInstance, "qi-refused IShockwaveFlash");
     return E_NOINTERFACE;
   }
-  AddRef();
-  return S_OK;
+  IOleObject* const object = this;
+  IOleInPlaceObject* const inPlace = this;
+  IConnectionPointContainer* const container = this;
+  // The hand-made table starts with IUnknown's three slots, as an interface does.
+  auto* const dual = reinterpret_cast<IUnknown*>(&FDual);
+  return AnswerQueryInterface(Riid, Out,
+                              {{IID_IUnknown, object},
+                               {IID_IOleObject, object},
+                               {IID_IOleInPlaceObject, inPlace},
+                               {IID_IOleWindow, inPlace},
+                               {IID_IConnectionPointContainer, container},
+                               {IID_IDispatch, dual},
+                               {kIidDual, dual}});
 }
 
 STDMETHODIMP TFakeFlash::SetClientSite(IOleClientSite* Site) {
-  if (Site) Site->AddRef();
-  if (FClientSite) FClientSite->Release();
-  FClientSite = Site;
+  FClientSite = TComPtr<IOleClientSite>::AddRefOf(Site);
   Log(FInstance, Site ? "site set" : "site clear");
   return S_OK;
 }
@@ -416,39 +404,31 @@ STDMETHODIMP TFakeFlash::DoVerb(LONG Verb, LPMSG, IOleClientSite* Site, LONG, HW
       return Verb == OLEIVERB_HIDE ? S_OK : OLEOBJ_E_NOVERBS;
     if (FWnd) return S_OK;
     if (Refused(L"activate")) return E_FAIL;
-    IOleClientSite* site = Site ? Site : FClientSite;
+    IOleClientSite* site = Site ? Site : FClientSite.Get();
     if (!site) return E_UNEXPECTED;
-    IOleInPlaceSite* inPlace = nullptr;
-    if (FAILED(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&inPlace))) || !inPlace)
-      return E_NOINTERFACE;
-    if (inPlace->CanInPlaceActivate() != S_OK) {
-      inPlace->Release();
-      return E_FAIL;
-    }
+    TComPtr<IOleInPlaceSite> inPlace;
+    if (FAILED(QueryInterfaceTo(site, inPlace))) return E_NOINTERFACE;
+    if (inPlace->CanInPlaceActivate() != S_OK) return E_FAIL;
     inPlace->OnInPlaceActivate();
     HWND parent = nullptr;
     if (FAILED(inPlace->GetWindow(&parent)) || !parent) parent = Parent;
-    IOleInPlaceFrame* frame = nullptr;
-    IOleInPlaceUIWindow* doc = nullptr;
+    TComPtr<IOleInPlaceFrame> frame;
+    TComPtr<IOleInPlaceUIWindow> doc;
     RECT pos{0, 0, 0, 0}, clip{0, 0, 0, 0};
     OLEINPLACEFRAMEINFO info{};
     info.cb = sizeof info;
-    if (SUCCEEDED(inPlace->GetWindowContext(&frame, &doc, &pos, &clip, &info))) {
-      if (frame) frame->Release();
-      if (doc) doc->Release();
-    }
+    inPlace->GetWindowContext(frame.Put(), doc.Put(), &pos, &clip, &info);
     if (PosRect) pos = *PosRect;
-    FWnd = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, pos.left, pos.top,
-                           pos.right - pos.left, pos.bottom - pos.top, parent, nullptr, gModule, nullptr);
+    FWnd.Reset(CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, pos.left, pos.top,
+                               pos.right - pos.left, pos.bottom - pos.top, parent, nullptr, gModule, nullptr));
     if (!FWnd) {
       inPlace->OnInPlaceDeactivate();
-      inPlace->Release();
       return E_FAIL;
     }
-    SetWindowLongPtrW(FWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetTimer(FWnd, 1, kTimerMs, nullptr);
-    FInPlaceSite = inPlace;
-    Log(FInstance, "activate " + Hex(reinterpret_cast<UINT_PTR>(FWnd)) + " " +
+    SetWindowLongPtrW(FWnd.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetTimer(FWnd.Get(), 1, kTimerMs, nullptr);
+    FInPlaceSite = std::move(inPlace);
+    Log(FInstance, "activate " + Hex(reinterpret_cast<UINT_PTR>(FWnd.Get())) + " " +
                        Hex(reinterpret_cast<UINT_PTR>(parent)) + " " + std::to_string(pos.left) + " " +
                        std::to_string(pos.top) + " " + std::to_string(pos.right) + " " + std::to_string(pos.bottom));
     return S_OK;
@@ -459,14 +439,13 @@ STDMETHODIMP TFakeFlash::DoVerb(LONG Verb, LPMSG, IOleClientSite* Site, LONG, HW
 
 STDMETHODIMP TFakeFlash::InPlaceDeactivate() {
   if (!FWnd) return S_OK;
-  KillTimer(FWnd, 1);
-  HWND wnd = std::exchange(FWnd, nullptr);
-  SetWindowLongPtrW(wnd, GWLP_USERDATA, 0);
-  DestroyWindow(wnd);
+  // Out of the member first: what the window's end sets off finds it gone.
+  TUniqueWindow wnd(FWnd.Release());
+  SetWindowLongPtrW(wnd.Get(), GWLP_USERDATA, 0);
+  wnd.Reset();  // its timer goes with it
   if (FInPlaceSite) {
     FInPlaceSite->OnInPlaceDeactivate();
-    FInPlaceSite->Release();
-    FInPlaceSite = nullptr;
+    FInPlaceSite.Reset();
   }
   Log(FInstance, "deactivate");
   return S_OK;
@@ -476,7 +455,7 @@ STDMETHODIMP TFakeFlash::SetObjectRects(LPCRECT Pos, LPCRECT) {
   if (!Pos) return E_POINTER;
   Log(FInstance, "rects " + std::to_string(Pos->left) + " " + std::to_string(Pos->top) + " " +
                      std::to_string(Pos->right) + " " + std::to_string(Pos->bottom));
-  if (FWnd) MoveWindow(FWnd, Pos->left, Pos->top, Pos->right - Pos->left, Pos->bottom - Pos->top, TRUE);
+  if (FWnd) MoveWindow(FWnd.Get(), Pos->left, Pos->top, Pos->right - Pos->left, Pos->bottom - Pos->top, TRUE);
   return S_OK;
 }
 
@@ -509,7 +488,7 @@ HRESULT TFakeFlash::Invoke(DISPID Id, WORD Flags, DISPPARAMS* Params, VARIANT*) 
       // Flash colours are 0xRRGGBB.
       const auto c = static_cast<unsigned>(V_I4(&v));
       FBackground = RGB((c >> 16) & 255, (c >> 8) & 255, c & 255);
-      if (FWnd) InvalidateRect(FWnd, nullptr, TRUE);
+      if (FWnd) InvalidateRect(FWnd.Get(), nullptr, TRUE);
     }
     if (Id == kDispMovie && V_VT(&v) == VT_BSTR) LoadMovie(V_BSTR(&v));
     return S_OK;
@@ -540,7 +519,7 @@ void TFakeFlash::PumpWhileStopping() {
   if (ms == 0) return;
   // Whatever the handlers do meanwhile, this object lives until the call
   // returns.
-  AddRef();
+  const auto self = TComPtr<IOleObject>::AddRefOf(this);
   Log(FInstance, "stop-pump begin");
   long handled = 0;
   bool quit = false;
@@ -561,27 +540,25 @@ void TFakeFlash::PumpWhileStopping() {
     }
   }
   Log(FInstance, "stop-pump end " + std::to_string(handled));
-  Release();
 }
 
 void TFakeFlash::LoadMovie(BSTR Path) {
   FTicksToFire = -1;
   const std::wstring path = Path ? std::wstring(Path, SysStringLen(Path)) : std::wstring();
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) {
+  const TUniqueFile f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) {
     Log(FInstance, "load-failed " + Field(Path) + " " + std::to_string(GetLastError()));
     return;
   }
   std::string data;
   LARGE_INTEGER size{};
-  if (GetFileSizeEx(f, &size) && size.QuadPart <= kMaxMovieBytes) {
+  if (GetFileSizeEx(f.Get(), &size) && size.QuadPart <= kMaxMovieBytes) {
     data.resize(static_cast<size_t>(size.QuadPart));
     DWORD got = 0;
-    if (!data.empty() && !ReadFile(f, data.data(), static_cast<DWORD>(data.size()), &got, nullptr)) got = 0;
+    if (!data.empty() && !ReadFile(f.Get(), data.data(), static_cast<DWORD>(data.size()), &got, nullptr)) got = 0;
     data.resize(got);
   }
-  CloseHandle(f);
   const auto command = FindFSCommand(data);
   Log(FInstance, "load " + Field(Path) + " " + std::to_string(data.size()) + " " +
                      (command ? "fscommand" : "none"));
@@ -604,45 +581,41 @@ void TFakeFlash::OnTimerTick() {
 // command last in the argument array as dispatch arguments go in reverse.
 void TFakeFlash::FireFSCommand(const TFsCommand& Command) {
   Log(FInstance, "fire " + EscapeLogField(Command.Command) + " " + EscapeLogField(Command.Args));
-  std::vector<IDispatch*> sinks;
-  for (auto& s : FSinks) {
-    s.second->AddRef();
-    sinks.push_back(s.second);
-  }
-  AddRef();  // a sink may drop its last reference to us
+  std::vector<TComPtr<IDispatch>> sinks;
+  for (auto& s : FSinks) sinks.push_back(TComPtr<IDispatch>::AddRefOf(s.second.Get()));
+  // A sink may drop its last reference to us.
+  const auto self = TComPtr<IOleObject>::AddRefOf(this);
   const std::wstring cmd = Wide(Command.Command), args = Wide(Command.Args);
-  for (IDispatch* sink : sinks) {
-    VARIANT argv[2];
+  for (TComPtr<IDispatch>& sink : sinks) {
+    const TBstr commandText(SysAllocStringLen(cmd.data(), static_cast<UINT>(cmd.size())));
+    const TBstr argsText(SysAllocStringLen(args.data(), static_cast<UINT>(args.size())));
+    VARIANT argv[2];  // they only borrow the texts
     VariantInit(&argv[0]);
     VariantInit(&argv[1]);
     V_VT(&argv[1]) = VT_BSTR;
-    V_BSTR(&argv[1]) = SysAllocStringLen(cmd.data(), static_cast<UINT>(cmd.size()));
+    V_BSTR(&argv[1]) = commandText.Get();
     V_VT(&argv[0]) = VT_BSTR;
-    V_BSTR(&argv[0]) = SysAllocStringLen(args.data(), static_cast<UINT>(args.size()));
+    V_BSTR(&argv[0]) = argsText.Get();
     DISPPARAMS params{argv, nullptr, 2, 0};
     const HRESULT hr =
         sink->Invoke(kDispFSCommand, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
-    VariantClear(&argv[0]);
-    VariantClear(&argv[1]);
-    sink->Release();
+    sink.Reset();
     Log(FInstance, "fired " + Hex(static_cast<unsigned long>(hr)));
   }
-  Release();
 }
 
 HRESULT TFakeFlash::AdviseSink(IUnknown* Sink, DWORD* Cookie) {
   if (!Sink || !Cookie) return E_POINTER;
   *Cookie = 0;
   // Like the real control, insist on the event interface itself.
-  IDispatch* events = nullptr;
-  if (FAILED(Sink->QueryInterface(kIidEvents, reinterpret_cast<void**>(&events))) || !events) {
+  TComPtr<IDispatch> events;
+  if (FAILED(Sink->QueryInterface(kIidEvents, events.PutVoid())) || !events) {
     Log(FInstance, "advise-refused");
     return CONNECT_E_CANNOTCONNECT;
   }
   try {
-    FSinks.emplace_back(FNextCookie, events);
+    FSinks.emplace_back(FNextCookie, std::move(events));
   } catch (...) {
-    events->Release();
     return E_OUTOFMEMORY;
   }
   *Cookie = FNextCookie++;
@@ -653,9 +626,8 @@ HRESULT TFakeFlash::AdviseSink(IUnknown* Sink, DWORD* Cookie) {
 HRESULT TFakeFlash::UnadviseSink(DWORD Cookie) {
   for (auto it = FSinks.begin(); it != FSinks.end(); ++it) {
     if (it->first == Cookie) {
-      IDispatch* sink = it->second;
+      const TComPtr<IDispatch> sink = std::move(it->second);
       FSinks.erase(it);
-      sink->Release();
       Log(FInstance, "unadvise " + std::to_string(Cookie));
       return S_OK;
     }
@@ -675,9 +647,8 @@ LRESULT CALLBACK TFakeFlash::WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARA
 
 LRESULT TFakeFlash::HandleMessage(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) {
   if (Msg == WM_TIMER) {
-    AddRef();
+    const auto self = TComPtr<IOleObject>::AddRefOf(this);  // a handler may drop the last reference
     OnTimerTick();
-    Release();
     return 0;
   }
   if (IsInputMessage(Msg)) {
@@ -689,12 +660,9 @@ LRESULT TFakeFlash::HandleMessage(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LPar
   switch (Msg) {
     case WM_ERASEBKGND: return 1;
     case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(Wnd, &ps);
-      HBRUSH brush = CreateSolidBrush(FBackground);
-      FillRect(dc, &ps.rcPaint, brush);
-      DeleteObject(brush);
-      EndPaint(Wnd, &ps);
+      const TPaintScope paint(Wnd);
+      const TUniqueGdiObject brush(CreateSolidBrush(FBackground));
+      FillRect(paint.Dc(), &paint.Area(), static_cast<HBRUSH>(brush.Get()));
       return 0;
     }
     default: return DefWindowProcW(Wnd, Msg, WParam, LParam);
@@ -704,12 +672,7 @@ LRESULT TFakeFlash::HandleMessage(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LPar
 // ---- TConnectionPoint: shares the control's reference count ------------------------
 
 STDMETHODIMP TConnectionPoint::QueryInterface(REFIID Riid, void** Out) {
-  if (!Out) return E_POINTER;
-  *Out = nullptr;
-  if (!IsEqualIID(Riid, IID_IUnknown) && !IsEqualIID(Riid, IID_IConnectionPoint)) return E_NOINTERFACE;
-  *Out = static_cast<IConnectionPoint*>(this);
-  AddRef();
-  return S_OK;
+  return AnswerQueryInterface(Riid, Out, {{IID_IUnknown, this}, {IID_IConnectionPoint, this}});
 }
 STDMETHODIMP_(ULONG) TConnectionPoint::AddRef() { return FOwner->AddRef(); }
 STDMETHODIMP_(ULONG) TConnectionPoint::Release() { return FOwner->Release(); }
@@ -727,11 +690,7 @@ STDMETHODIMP TConnectionPoint::Unadvise(DWORD Cookie) { return FOwner->UnadviseS
 class TFactory final : public IClassFactory {
  public:
   STDMETHODIMP QueryInterface(REFIID Riid, void** Out) override {
-    if (!Out) return E_POINTER;
-    *Out = nullptr;
-    if (!IsEqualIID(Riid, IID_IUnknown) && !IsEqualIID(Riid, IID_IClassFactory)) return E_NOINTERFACE;
-    *Out = static_cast<IClassFactory*>(this);
-    return S_OK;
+    return AnswerQueryInterface(Riid, Out, {{IID_IUnknown, this}, {IID_IClassFactory, this}});
   }
   // Static object: its lifetime is the module's.
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
@@ -745,10 +704,8 @@ class TFactory final : public IClassFactory {
         Log(0, "create-refused");
         return E_FAIL;
       }
-      auto* object = new TFakeFlash();
-      const HRESULT hr = object->QueryInterface(Riid, Out);
-      object->Release();
-      return hr;
+      const TComPtr<TFakeFlash> object(new TFakeFlash());
+      return object->QueryInterface(Riid, Out);
     } catch (...) {
       return E_OUTOFMEMORY;
     }

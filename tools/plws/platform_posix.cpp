@@ -13,6 +13,7 @@
 
 #include "tools/plws/platform.h"
 #include "tools/plws/plws.h"
+#include "util/raii_posix.h"
 
 bool WriteAll(int Fd, const void* Data, size_t Size) {
   const auto* p = static_cast<const char*>(Data);
@@ -30,23 +31,10 @@ namespace {
 
 std::string Why() { return std::strerror(errno); }
 
-// A descriptor that closes itself.
-struct TFd {
-  int Fd = -1;
-  explicit TFd(int F) : Fd(F) {}
-  ~TFd() {
-    if (Fd >= 0) close(Fd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  // Closes now, reporting what the close says (a write may fail only here).
-  bool Close() { return close(std::exchange(Fd, -1)) == 0; }
-};
-
 }  // namespace
 
 struct TOutputFolder::TState {
-  TFd Dir{-1};
+  TUniqueFd Dir;
 };
 
 TOutputFolder::TOutputFolder(const std::string& Path) : FPath(Path), FState(std::make_unique<TState>()) {
@@ -59,8 +47,8 @@ TOutputFolder::TOutputFolder(const std::string& Path) : FPath(Path), FState(std:
     if (ec) throw EPlwsError(Path + ": cannot create its parent folders: " + ec.message());
     mkdir(path.c_str(), 0777);
   }
-  FState->Dir.Fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (FState->Dir.Fd >= 0) return;
+  FState->Dir.Reset(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (FState->Dir) return;
   struct stat st {};
   if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
     throw EPlwsError(Path + ": a symbolic link; plws extract writes only into a folder itself");
@@ -71,45 +59,44 @@ TOutputFolder::~TOutputFolder() = default;
 
 bool TOutputFolder::Holds(const std::string& Name) const {
   struct stat st {};
-  return fstatat(FState->Dir.Fd, Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+  return fstatat(FState->Dir.Get(), Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
 }
 
 void TOutputFolder::WriteNewFile(const std::string& Name, const void* Data, size_t Size) {
   const std::string shown = FPath + "/" + Name;
   // O_EXCL: an existing file, and a link of that name wherever it points,
   // make the open fail instead of being written through.
-  TFd file(openat(FState->Dir.Fd, Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-  if (file.Fd < 0) {
+  TUniqueFd file(openat(FState->Dir.Get(), Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (!file) {
     if (errno == EEXIST)
       throw EPlwsError(shown + ": exists already; plws extract writes only new files (choose an empty folder)");
     throw EPlwsError(shown + ": cannot create: " + Why());
   }
-  if (!WriteAll(file.Fd, Data, Size) || !file.Close()) throw EPlwsError(shown + ": cannot write: " + Why());
+  if (!WriteAll(file.Get(), Data, Size) || !file.Close()) throw EPlwsError(shown + ": cannot write: " + Why());
 }
 
 void WriteOutputFile(const std::string& Path, const void* Data, size_t Size) {
   // Without O_TRUNC and without blocking: what lies there is checked before
   // anything of it changes, and a FIFO nobody reads is refused at once.
-  TFd file(open(Path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
-  if (file.Fd < 0) throw EPlwsError(Path + ": cannot create: " + Why());
+  TUniqueFd file(open(Path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
+  if (!file) throw EPlwsError(Path + ": cannot create: " + Why());
   struct stat st {};
-  if (fstat(file.Fd, &st) != 0 || !S_ISREG(st.st_mode)) throw EPlwsError(Path + ": not a regular file to write");
-  if (fcntl(file.Fd, F_SETFL, fcntl(file.Fd, F_GETFL) & ~O_NONBLOCK) != 0 || ftruncate(file.Fd, 0) != 0 ||
-      !WriteAll(file.Fd, Data, Size) || !file.Close())
+  if (fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) throw EPlwsError(Path + ": not a regular file to write");
+  if (fcntl(file.Get(), F_SETFL, fcntl(file.Get(), F_GETFL) & ~O_NONBLOCK) != 0 || ftruncate(file.Get(), 0) != 0 ||
+      !WriteAll(file.Get(), Data, Size) || !file.Close())
     throw EPlwsError(Path + ": cannot write: " + Why());
 }
 
 std::optional<std::string> ShiftJisToUtf8(const std::string& Text) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  const TUniqueIconv cd(iconv_open("UTF-8", "CP932"));
+  if (!cd) return std::nullopt;
   // A CP932 character takes at most 3 bytes of UTF-8 for each byte it had.
   std::string out(Text.size() * 3 + 4, '\0');
   char* in = const_cast<char*>(Text.data());
   size_t inLeft = Text.size();
   char* o = out.data();
   size_t outLeft = out.size();
-  const size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
-  iconv_close(cd);
+  const size_t r = iconv(cd.Get(), &in, &inLeft, &o, &outLeft);
   if (r == static_cast<size_t>(-1) || inLeft) return std::nullopt;
   out.resize(out.size() - outLeft);
   return out;

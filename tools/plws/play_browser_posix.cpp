@@ -37,13 +37,12 @@ std::string BrowserExe() {
 }
 
 std::pair<int, int> ScreenSize() {
-  FILE* p = popen("xdpyinfo 2>/dev/null", "r");
+  const TUniqueProcessPipe p(popen("xdpyinfo 2>/dev/null", "r"));
   if (!p) return {0, 0};
   char line[512];
   int w = 0, h = 0;
-  while (std::fgets(line, sizeof line, p))
+  while (std::fgets(line, sizeof line, p.Get()))
     if (std::sscanf(line, " dimensions: %dx%d", &w, &h) == 2) break;
-  pclose(p);
   return {w, h};
 }
 
@@ -60,11 +59,10 @@ void TBrowser::Start(const std::string& Exe, const std::vector<std::string>& Arg
   std::vector<char*> envp;
   for (auto& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
-  const int log = open(LogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  int toBrowser[2] = {-1, -1}, fromBrowser[2] = {-1, -1};
-  if (log < 0 || null < 0 ||
-      (DevToolsPipe && (pipe2(toBrowser, O_CLOEXEC) != 0 || pipe2(fromBrowser, O_CLOEXEC) != 0)))
+  const TUniqueFd log(open(LogPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  const TUniqueFd null(open("/dev/null", O_RDONLY | O_CLOEXEC));
+  TUniqueFd toBrowser[2], fromBrowser[2];
+  if (!log || !null || (DevToolsPipe && (!OpenPipe(toBrowser, O_CLOEXEC) || !OpenPipe(fromBrowser, O_CLOEXEC))))
     throw EPlwsError(std::string("cannot prepare the browser's files: ") + std::strerror(errno));
   FPid = fork();
   if (FPid == 0) {
@@ -74,28 +72,23 @@ void TBrowser::Start(const std::string& Exe, const std::vector<std::string>& Arg
     dfl.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &dfl, nullptr);
     if (DevToolsPipe) {
-      // The DevTools pipe is fds 3 (commands in) and 4 (answers out).
-      const int in = fcntl(toBrowser[0], F_DUPFD, 10), out = fcntl(fromBrowser[1], F_DUPFD, 10);
+      // The DevTools pipe is fds 3 (commands in) and 4 (answers out),
+      // through copies above them that close themselves at the exec.
+      const int in = fcntl(toBrowser[0].Get(), F_DUPFD_CLOEXEC, 10);
+      const int out = fcntl(fromBrowser[1].Get(), F_DUPFD_CLOEXEC, 10);
       dup2(in, 3);
       dup2(out, 4);
-      close(in);
-      close(out);
     }
-    dup2(null, 0);
-    dup2(log, 1);
-    dup2(log, 2);
+    dup2(null.Get(), 0);
+    dup2(log.Get(), 1);
+    dup2(log.Get(), 2);
     execve(Exe.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   const int forkError = errno;
-  close(log);
-  close(null);
-  if (DevToolsPipe) {
-    close(toBrowser[0]);
-    close(fromBrowser[1]);
-    FToBrowser = toBrowser[1];
-    FFromBrowser = fromBrowser[0];
-  }
+  // The child's ends (and its log and input) go when this returns.
+  FToBrowser = std::move(toBrowser[1]);
+  FFromBrowser = std::move(fromBrowser[0]);
   if (FPid < 0) throw EPlwsError(std::string("cannot start the browser: ") + std::strerror(forkError));
 }
 
@@ -128,8 +121,8 @@ void TBrowser::End() {
 }
 
 void TBrowser::CloseDevTools() {
-  if (FToBrowser >= 0) close(std::exchange(FToBrowser, -1));
-  if (FFromBrowser >= 0) close(std::exchange(FFromBrowser, -1));
+  FToBrowser.Reset();
+  FFromBrowser.Reset();
 }
 
 TJson TDevTools::Call(const std::string& Method, const std::string& Params, const std::string& Session,

@@ -29,11 +29,10 @@ constexpr char kPrivatePrefix[] = "plws-play-";
 
 // The start time of process Pid as /proc gives it, or empty when it is gone.
 std::string ProcessStartTime(pid_t Pid) {
-  std::FILE* f = std::fopen(("/proc/" + std::to_string(Pid) + "/stat").c_str(), "rb");
+  const TUniqueCFile f(std::fopen(("/proc/" + std::to_string(Pid) + "/stat").c_str(), "rb"));
   if (!f) return "";
   char buf[1024];
-  const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-  std::fclose(f);
+  const size_t n = std::fread(buf, 1, sizeof buf - 1, f.Get());
   const std::string stat(buf, n);
   // The command name in parentheses may hold blanks and parentheses; the
   // fields after the last ")" are plain: state is the first, start time
@@ -132,10 +131,10 @@ void ReadPackage(const std::string& File, TItemTypes& Items) {
 
 bool WritePlanned(const TPlannedFile& F, const uint8_t* Data, size_t Size) {
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (F.ReplaceExisting ? O_TRUNC : O_EXCL);
-  const int fd = open(F.Path.c_str(), flags, 0600);
-  if (fd < 0) return false;
-  const bool ok = WriteAll(fd, Data, Size);
-  return close(fd) == 0 && ok;
+  TUniqueFd fd(open(F.Path.c_str(), flags, 0600));
+  if (!fd) return false;
+  const bool ok = WriteAll(fd.Get(), Data, Size);
+  return fd.Close() && ok;
 }
 
 std::string UrlOf(const std::string& Path, const std::string& Root) {
@@ -145,20 +144,19 @@ std::string UrlOf(const std::string& Path, const std::string& Root) {
 std::string WriteStartPage(const std::string& Path, const std::string& Url) {
   const std::string page = "<!DOCTYPE html><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"0;url=" +
                            Url + "\"><script>location.replace(" + JsonString(Url) + ")</script>\n";
-  const int fd = open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  const bool ok = fd >= 0 && WriteAll(fd, page.data(), page.size());
-  if ((fd >= 0 && close(fd) != 0) || !ok) throw EPlwsError(Path + ": cannot write: " + std::strerror(errno));
+  TUniqueFd fd(open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  const bool ok = fd && WriteAll(fd.Get(), page.data(), page.size());
+  if (!fd.Close() || !ok) throw EPlwsError(Path + ": cannot write: " + std::strerror(errno));
   return "file://" + EncodedPath(Path.substr(1));
 }
 
 std::string LogTail(const std::string& Path) {
-  std::FILE* f = std::fopen(Path.c_str(), "rb");
+  const TUniqueCFile f(std::fopen(Path.c_str(), "rb"));
   if (!f) return "";
   std::string text;
   char buf[4096];
   size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  std::fclose(f);
+  while ((n = std::fread(buf, 1, sizeof buf, f.Get())) > 0) text.append(buf, n);
   if (text.size() > 1500) text = "..." + text.substr(text.size() - 1500);
   return text;
 }

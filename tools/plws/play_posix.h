@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "package/raii_items.h"
 #include "tools/plws/play.h"
+#include "util/raii_posix.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -93,7 +95,7 @@ class TServer {
 
  private:
   struct TConnection {
-    int Fd = -1;
+    TUniqueFd Fd;
     std::thread Thread;
     std::atomic<bool> Done{false};
   };
@@ -107,8 +109,8 @@ class TServer {
   std::string FServedReal, FHost;
   TEventQueue& FEvents;
   TLog& FLog;
-  int FListen = -1;
-  int FWake[2] = {-1, -1};
+  TUniqueFd FListen;
+  TUniqueFd FWake[2];
   int FPort = 0;
   std::atomic<bool> FStopping{false};
   std::thread FThread;
@@ -143,14 +145,14 @@ class TBrowser {
 
   int Status() const { return FStatus; }
   pid_t Pid() const { return FPid; }
-  int ToBrowser() const { return FToBrowser; }
-  int FromBrowser() const { return FFromBrowser; }
+  int ToBrowser() const { return FToBrowser.Get(); }
+  int FromBrowser() const { return FFromBrowser.Get(); }
 
  private:
   void CloseDevTools();
   pid_t FPid = -1;
   int FStatus = 0;
-  int FToBrowser = -1, FFromBrowser = -1;
+  TUniqueFd FToBrowser, FFromBrowser;
 };
 
 // The browser's DevTools protocol over its pipe: NUL-terminated JSON.
@@ -194,11 +196,6 @@ class TPrivateFolder {
 
  private:
   std::string FPath;
-};
-
-struct TItemsGuard {
-  TItemTypes Items;
-  ~TItemsGuard() { FreeExeItems(Items); }
 };
 
 // Reads the package, refusing one that is missing, damaged or corrupt.

@@ -40,9 +40,9 @@ class TPlayRun {
     // Before anything else: a killed run's folder holds a copy of a movie.
     RemoveAbandonedPrivateFolders(PrivateFolderBase(), FLog);
     if (PrivateFolderBase() != "/tmp") RemoveAbandonedPrivateFolders("/tmp", FLog);
-    TItemsGuard items;
-    ReadPackage(O.File, items.Items);
-    const TPlayerSettings settings = DecodeSettings(items.Items);
+    TOwnedItems items;
+    ReadPackage(O.File, items);
+    const TPlayerSettings settings = DecodeSettings(items);
     if (!settings.Movie) throw EPlwsError(O.File + ": the package has no movie (no \"FlashSwf\" item)");
     const TItemBlock movie = settings.Movie->Block;
     if (!LooksLikeSwf(movie.Data, movie.Size)) throw EPlwsError(O.File + ": the \"FlashSwf\" item is not a SWF movie");
@@ -238,9 +238,9 @@ class TPlayRun {
       const auto png = data ? Base64Decode(data->StringValue) : std::nullopt;
       if (!png) throw EPlwsError("the browser sent no picture");
       {
-        const int fd = open(O.Screenshot.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        bool ok = fd >= 0 && WriteAll(fd, png->data(), png->size());
-        if (fd >= 0 && close(fd) != 0) ok = false;
+        TUniqueFd fd(open(O.Screenshot.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        bool ok = fd && WriteAll(fd.Get(), png->data(), png->size());
+        if (!fd.Close()) ok = false;
         if (!ok) throw EPlwsError(O.Screenshot + ": cannot write: " + std::strerror(errno));
       }
       FLog.Line("picture in " + O.Screenshot + " (" + std::to_string(Launch.Width) + "x" +

@@ -55,21 +55,17 @@ int Plain(int Fd, int Status, bool HeadOnly) {
 
 // A regular file (never through a link) and its status.
 int ServeFile(int Fd, const std::string& Path, bool HeadOnly) {
-  const int file = open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (file < 0) return Plain(Fd, 404, HeadOnly);
+  const TUniqueFd file(open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!file) return Plain(Fd, 404, HeadOnly);
   struct stat st {};
-  if (fstat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(file);
-    return Plain(Fd, 404, HeadOnly);
-  }
+  if (fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return Plain(Fd, 404, HeadOnly);
   Respond(Fd, 200, MimeTypeFor(Path), "", HeadOnly, static_cast<size_t>(st.st_size));
   if (!HeadOnly) {
     char buf[65536];
     ssize_t n;
-    while ((n = read(file, buf, sizeof buf)) > 0)
+    while ((n = read(file.Get(), buf, sizeof buf)) > 0)
       if (!SendAll(Fd, buf, static_cast<size_t>(n))) break;
   }
-  close(file);
   return 200;
 }
 
@@ -92,19 +88,19 @@ void TServer::Start() {
   std::error_code ec;
   FServedReal = fs::canonical(FServedDir, ec).string();
   if (ec) throw EPlwsError(FServedDir + ": " + ec.message());
-  FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (FListen < 0) throw EPlwsError(std::string("cannot make a socket: ") + std::strerror(errno));
+  FListen.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!FListen) throw EPlwsError(std::string("cannot make a socket: ") + std::strerror(errno));
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   a.sin_port = 0;  // any free port
   socklen_t len = sizeof a;
-  if (bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(FListen, 64) != 0 ||
-      getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+  if (bind(FListen.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(FListen.Get(), 64) != 0 ||
+      getsockname(FListen.Get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
     throw EPlwsError(std::string("cannot listen on 127.0.0.1: ") + std::strerror(errno));
   FPort = ntohs(a.sin_port);
   FHost = "127.0.0.1:" + std::to_string(FPort);
-  if (pipe2(FWake, O_CLOEXEC) != 0) throw EPlwsError(std::string("pipe: ") + std::strerror(errno));
+  if (!OpenPipe(FWake, O_CLOEXEC)) throw EPlwsError(std::string("pipe: ") + std::strerror(errno));
   FThread = std::thread([this] {
     try {
       AcceptLoop();
@@ -117,24 +113,20 @@ void TServer::Start() {
 void TServer::Stop() {
   if (FThread.joinable()) {
     FStopping = true;
-    (void)!write(FWake[1], "x", 1);
+    (void)!write(FWake[1].Get(), "x", 1);
     FThread.join();
-    for (auto& c : FConnections) shutdown(c->Fd, SHUT_RDWR);
-    for (auto& c : FConnections) {
-      c->Thread.join();
-      close(c->Fd);
-    }
+    for (auto& c : FConnections) shutdown(c->Fd.Get(), SHUT_RDWR);
+    for (auto& c : FConnections) c->Thread.join();
     FConnections.clear();
   }
-  for (int* fd : {&FListen, &FWake[0], &FWake[1]})
-    if (*fd >= 0) close(std::exchange(*fd, -1));
+  for (TUniqueFd* fd : {&FListen, &FWake[0], &FWake[1]}) fd->Reset();
 }
 
 void TServer::AcceptLoop() {
   while (!FStopping) {
     // While every slot is taken, new connections wait in the listen queue.
     const bool full = FConnections.size() >= kMaxConnections;
-    pollfd p[2] = {{FWake[0], POLLIN, 0}, {FListen, POLLIN, 0}};
+    pollfd p[2] = {{FWake[0].Get(), POLLIN, 0}, {FListen.Get(), POLLIN, 0}};
     const int r = poll(p, full ? 1 : 2, full ? 50 : 1000);
     Reap();
     std::swap(p[0], p[1]);
@@ -143,23 +135,23 @@ void TServer::AcceptLoop() {
     if (!(p[0].revents & POLLIN)) continue;
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
-    const int fd = accept4(FListen, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+    TUniqueFd fd(accept4(FListen.Get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
+    if (!fd) continue;
     char address[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
     const std::string peerText = std::string(address) + ":" + std::to_string(ntohs(peer.sin_port));
     auto connection = std::make_unique<TConnection>();
     TConnection* c = connection.get();
-    c->Fd = fd;
+    c->Fd = std::move(fd);
     c->Thread = std::thread([this, c, peerText] {
       try {
-        Handle(c->Fd, peerText);
+        Handle(c->Fd.Get(), peerText);
       } catch (const std::exception& e) {
         FLog.Line("server: " + std::string(e.what()));
       }
       // The answer is complete: tell the client now; the descriptor is
       // closed when the thread is reaped.
-      shutdown(c->Fd, SHUT_RDWR);
+      shutdown(c->Fd.Get(), SHUT_RDWR);
       c->Done = true;
     });
     FConnections.push_back(std::move(connection));
@@ -170,7 +162,6 @@ void TServer::Reap() {
   for (auto it = FConnections.begin(); it != FConnections.end();) {
     if ((*it)->Done) {
       (*it)->Thread.join();
-      close((*it)->Fd);
       it = FConnections.erase(it);
     } else {
       ++it;

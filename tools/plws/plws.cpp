@@ -10,6 +10,7 @@
 #include "app/catalogue.h"
 #include "app/package_check.h"
 #include "package/exe_adder.h"
+#include "package/raii_items.h"
 #include "package/stream.h"
 #include "package/zlibex.h"
 #include "tools/plws/platform.h"
@@ -287,11 +288,7 @@ bool CheckFile(const std::string& File, std::ostream& Out) {
   } catch (const EFOpenError& e) {
     throw EPlwsError(e.what());
   }
-  TItemTypes items;
-  struct TRelease {
-    TItemTypes& Items;
-    ~TRelease() { FreeExeItems(Items); }
-  } release{items};
+  TOwnedItems items;
   TPackageFault fault;
   std::vector<TSettingsNote> notes;
   try {

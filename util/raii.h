@@ -1,0 +1,77 @@
+// Owning wrappers that need no operating system: the owner template the
+// platform headers (raii_win32.h, raii_posix.h) build on, C streams, and a
+// scope's undo step. Owners move but never copy.
+#pragma once
+#include <cstdio>
+#include <functional>
+#include <utility>
+
+// Traits name the handle type, its "none" value and its close function.
+template <typename T, auto CloseFn>
+struct TNullHandleTraits {
+  using Type = T;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type V) { CloseFn(V); }
+};
+
+template <typename Traits>
+class TUniqueAny {
+ public:
+  using T = typename Traits::Type;
+  TUniqueAny() = default;
+  explicit TUniqueAny(T Value) : FValue(Value) {}
+  ~TUniqueAny() { Reset(); }
+  TUniqueAny(const TUniqueAny&) = delete;
+  TUniqueAny& operator=(const TUniqueAny&) = delete;
+  TUniqueAny(TUniqueAny&& Other) noexcept : FValue(Other.Release()) {}
+  TUniqueAny& operator=(TUniqueAny&& Other) noexcept {
+    if (this != &Other) Reset(Other.Release());
+    return *this;
+  }
+
+  T Get() const { return FValue; }
+  explicit operator bool() const { return FValue != Traits::Invalid(); }
+  // The address to pass to a function that fills in a new value.
+  T* Put() {
+    Reset();
+    return &FValue;
+  }
+  T Release() { return std::exchange(FValue, Traits::Invalid()); }
+  void Reset(T Value = Traits::Invalid()) {
+    if (FValue != Traits::Invalid()) Traits::Close(FValue);
+    FValue = Value;
+  }
+
+ private:
+  T FValue = Traits::Invalid();
+};
+
+inline void FCloseNoResult(std::FILE* F) { std::fclose(F); }
+
+using TUniqueCFile = TUniqueAny<TNullHandleTraits<std::FILE*, FCloseNoResult>>;  // std::fopen results
+
+// Runs its step when the scope ends (or at Run, once): the undo of something
+// a function or an object did to the world outside it.
+class TScopeExit {
+ public:
+  TScopeExit() = default;
+  explicit TScopeExit(std::function<void()> Step) : FStep(std::move(Step)) {}
+  ~TScopeExit() { Run(); }
+  TScopeExit(const TScopeExit&) = delete;
+  TScopeExit& operator=(const TScopeExit&) = delete;
+  TScopeExit(TScopeExit&& Other) noexcept : FStep(std::exchange(Other.FStep, nullptr)) {}
+  TScopeExit& operator=(TScopeExit&& Other) noexcept {
+    if (this != &Other) {
+      Run();
+      FStep = std::exchange(Other.FStep, nullptr);
+    }
+    return *this;
+  }
+
+  void Run() {
+    if (FStep) std::exchange(FStep, nullptr)();
+  }
+
+ private:
+  std::function<void()> FStep;
+};
