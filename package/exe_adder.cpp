@@ -9,6 +9,7 @@
 
 #include "package/stream_utils.h"
 #include "package/zlibex.h"
+#include "util/raii.h"
 
 std::string XorString(const std::string& S, uint8_t Key) {
   std::string out(S);
@@ -133,18 +134,17 @@ namespace {
 // blocks are bounded by the body (Next checked the length).
 void ReadItemData(TPackageCursor& Cursor, const TRawRecord& Raw, TItemType& Item) {
   if (Raw.Length <= 0) return;
-  std::unique_ptr<uint8_t, decltype(&std::free)> block(
-      static_cast<uint8_t*>(std::malloc(static_cast<size_t>(Raw.Length))), &std::free);
+  TUniqueMalloc block(std::malloc(static_cast<size_t>(Raw.Length)));
   if (!block) throw std::bad_alloc();
-  Cursor.ReadData(block.get(), Raw.Length);
+  Cursor.ReadData(block.Get(), Raw.Length);
   if (Raw.Flag == 0) {
-    Item.Data = block.release();
+    Item.Data = static_cast<uint8_t*>(block.Release());
     Item.Size = Raw.Length;
     return;
   }
   void* out = nullptr;
   int32_t outSize = 0;
-  DecompressBuffer(block.get(), Raw.Length, out, outSize, 0);
+  DecompressBuffer(block.Get(), Raw.Length, out, outSize, 0);
   Item.Data = static_cast<uint8_t*>(out);
   Item.Size = outSize;
 }
@@ -190,12 +190,10 @@ void ReadExeItems(TStream& Stream, TItemTypes& Items, TPackageFault* Fault) {
       report({cursor.Index() - 1, raw.DataOffset, e.what()});
       return;
     }
-    try {
-      Items.push_back(std::move(item));
-    } catch (...) {
-      std::free(item.Data);  // the list could not take it: nobody else owns the block
-      throw;
-    }
+    // Owned here until the list holds it.
+    TUniqueMalloc block(item.Data);
+    Items.push_back(std::move(item));
+    block.Release();
   }
   // A record cut short ends the list with the records completed so far.
   report(cursor.Fault());

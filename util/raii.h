@@ -3,6 +3,7 @@
 // scope's undo step. Owners move but never copy.
 #pragma once
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <utility>
 
@@ -49,6 +50,10 @@ class TUniqueAny {
 inline void FCloseNoResult(std::FILE* F) { std::fclose(F); }
 
 using TUniqueCFile = TUniqueAny<TNullHandleTraits<std::FILE*, FCloseNoResult>>;  // std::fopen results
+
+inline void FreeNoResult(void* P) { std::free(P); }
+
+using TUniqueMalloc = TUniqueAny<TNullHandleTraits<void*, FreeNoResult>>;  // std::malloc blocks (DecompressBuffer's)
 
 // Runs its step when the scope ends (or at Run, once): the undo of something
 // a function or an object did to the world outside it.

@@ -1,20 +1,20 @@
 // The extracted movie's copy that stops at its last frame, for FlashLoop off.
-#include <cstdlib>
 
 #include "package/zlibex.h"
 #include "tools/plws/play.h"
+#include "util/raii.h"
 
 std::optional<std::vector<uint8_t>> SwfStopAtLastFrame(const std::vector<uint8_t>& Swf) {
   if (!LooksLikeSwf(Swf.data(), static_cast<int32_t>(Swf.size())) || Swf[0] == 'Z') return std::nullopt;
   std::vector<uint8_t> body(Swf.begin(), Swf.begin() + 8);
   if (Swf[0] == 'C') {
     try {
-      void* out = nullptr;
+      TUniqueMalloc out;
       int32_t outSize = 0;
       DecompressBuffer(Swf.data() + 8, static_cast<int32_t>(std::min<size_t>(Swf.size() - 8, INT32_MAX)),
-                       out, outSize, 0);
-      body.insert(body.end(), static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + outSize);
-      std::free(out);
+                       *out.Put(), outSize, 0);
+      const auto* plain = static_cast<const uint8_t*>(out.Get());
+      body.insert(body.end(), plain, plain + outSize);
     } catch (const EZLibError&) {
       return std::nullopt;
     }

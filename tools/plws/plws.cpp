@@ -15,6 +15,7 @@
 #include "package/zlibex.h"
 #include "tools/plws/platform.h"
 #include "tools/plws/play.h"
+#include "util/raii.h"
 
 #ifndef PL_VERSION
 #define PL_VERSION "unknown"
@@ -111,11 +112,11 @@ TRecordBytes ReadRecord(TPackageCursor& Cursor, const TRawRecord& R) {
     b.Plain = b.Stored;
   } else if (!b.Stored.empty()) {
     try {
-      void* out = nullptr;
+      TUniqueMalloc out;
       int32_t outSize = 0;
-      DecompressBuffer(b.Stored.data(), R.Length, out, outSize, 0);
-      b.Plain.assign(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + outSize);
-      std::free(out);
+      DecompressBuffer(b.Stored.data(), R.Length, *out.Put(), outSize, 0);
+      const auto* plain = static_cast<const uint8_t*>(out.Get());
+      b.Plain.assign(plain, plain + outSize);
     } catch (const EZLibError& e) {
       b.Error = e.what();
     }
