@@ -112,6 +112,8 @@ void TPackageCursor::ReadData(void* Buffer, int32_t Length) {
   if (Length > 0) FStream.ReadBuffer(Buffer, Length);
 }
 
+const uint8_t* TPackageCursor::ViewData(int32_t Length) { return Length > 0 ? FStream.View(Length) : nullptr; }
+
 void TPackageCursor::SkipData(int32_t Length) {
   if (Length > 0) FStream.Seek(Length, TSeekOrigin::soCurrent);
 }
@@ -134,17 +136,24 @@ namespace {
 // blocks are bounded by the body (Next checked the length).
 void ReadItemData(TPackageCursor& Cursor, const TRawRecord& Raw, TItemType& Item) {
   if (Raw.Length <= 0) return;
-  TUniqueMalloc block(std::malloc(static_cast<size_t>(Raw.Length)));
-  if (!block) throw std::bad_alloc();
-  Cursor.ReadData(block.Get(), Raw.Length);
-  if (Raw.Flag == 0) {
-    Item.Data = static_cast<uint8_t*>(block.Release());
-    Item.Size = Raw.Length;
-    return;
+  // A compressed item inflates from the stream's own bytes when it lends
+  // them: no block of its stored bytes, and no copy into one.
+  const uint8_t* stored = Raw.Flag != 0 ? Cursor.ViewData(Raw.Length) : nullptr;
+  TUniqueMalloc block;
+  if (!stored) {
+    block.Reset(std::malloc(static_cast<size_t>(Raw.Length)));
+    if (!block) throw std::bad_alloc();
+    Cursor.ReadData(block.Get(), Raw.Length);
+    if (Raw.Flag == 0) {
+      Item.Data = static_cast<uint8_t*>(block.Release());
+      Item.Size = Raw.Length;
+      return;
+    }
+    stored = static_cast<const uint8_t*>(block.Get());
   }
   void* out = nullptr;
   int32_t outSize = 0;
-  DecompressBuffer(block.Get(), Raw.Length, out, outSize, 0);
+  DecompressBuffer(stored, Raw.Length, out, outSize, 0);
   Item.Data = static_cast<uint8_t*>(out);
   Item.Size = outSize;
 }

@@ -94,6 +94,9 @@ class TPackageCursor {
   bool Next(TRawRecord& Record);
   // Reads the data of the record Next just returned (Length bytes).
   void ReadData(void* Buffer, int32_t Length);
+  // The same data lent in place by the stream (TStream::View), or null
+  // when it cannot lend it: ReadData then.
+  const uint8_t* ViewData(int32_t Length);
   // Skips the data of the record Next just returned.
   void SkipData(int32_t Length);
 

@@ -15,6 +15,13 @@ int64_t TMemoryStream::Read(void* Buffer, int64_t Count) {
   return n;
 }
 
+const uint8_t* TMemoryStream::View(int64_t Count) {
+  if (Count < 0 || FPosition > Size() || Count > Size() - FPosition) return nullptr;
+  const uint8_t* bytes = FBytes.data() + FPosition;
+  FPosition += Count;
+  return bytes;
+}
+
 int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
   int64_t base = 0;
   if (Origin == TSeekOrigin::soCurrent) base = FPosition;

@@ -2,6 +2,7 @@
 // in-memory stream, and a read-only stream over an operating-system file.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -37,6 +38,14 @@ class TStream {
   virtual int64_t Seek(int64_t Offset, TSeekOrigin Origin) = 0;
   virtual int64_t Size() = 0;
 
+  // Count bytes at the position, lent in place without a copy (valid while
+  // the stream lives), and the position moved past them; null, with the
+  // position unchanged, when the stream cannot lend them: Read them then.
+  virtual const uint8_t* View(int64_t Count) {
+    (void)Count;
+    return nullptr;
+  }
+
   int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
   // Reads exactly Count bytes or throws EReadError.
   void ReadBuffer(void* Buffer, int64_t Count);
@@ -50,6 +59,7 @@ class TMemoryStream : public TStream {
   int64_t Read(void* Buffer, int64_t Count) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
   int64_t Size() override { return static_cast<int64_t>(FBytes.size()); }
+  const uint8_t* View(int64_t Count) override;
   void Write(const void* Buffer, size_t Count);
   const std::vector<uint8_t>& Bytes() const { return FBytes; }
 
@@ -87,10 +97,21 @@ struct TOpenedFileTraits {
 // Read-only stream over one existing file. On Windows the file is opened
 // sharing reading and writing, because the running executable reads its own
 // image, which the loader keeps open. Throws EFOpenError when it cannot open.
+//
+// On Windows, View lends the bytes of a read-only mapping of the whole file,
+// made at the first View: a large compressed item is inflated straight from
+// the page cache instead of being copied into a block of its own first.
+// Windows refuses to shorten a file while a mapping of it exists, so a lent
+// byte never disappears. The POSIX side lends nothing: there a file shortened
+// under a mapping would end the program with SIGBUS.
 class TFileReadStream : public THandleStream {
  public:
   explicit TFileReadStream(const std::string& FileName);
+  ~TFileReadStream() override;
+  const uint8_t* View(int64_t Count) override;
 
  private:
+  struct TMapping;  // the platform's mapping and view, once tried (stream_win32.cpp)
   TUniqueAny<TOpenedFileTraits> FFile;
+  std::unique_ptr<TMapping> FMapping;
 };

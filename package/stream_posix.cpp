@@ -52,6 +52,12 @@ const char* KindOf(mode_t Mode) {
 
 }  // namespace
 
+struct TFileReadStream::TMapping {};
+
+TFileReadStream::~TFileReadStream() = default;
+
+const uint8_t* TFileReadStream::View(int64_t) { return nullptr; }
+
 // Opened without blocking, so a FIFO named as the file is refused at once
 // instead of waiting for a writer; only regular files are read.
 TFileReadStream::TFileReadStream(const std::string& FileName)

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "package/stream.h"
@@ -36,6 +38,31 @@ int64_t THandleStream::Size() {
   LARGE_INTEGER size;
   if (!GetFileSizeEx(FHandle, &size)) throw EReadError("cannot read the file size");
   return size.QuadPart;
+}
+
+struct TFileReadStream::TMapping {
+  TUniqueHandle Section;
+  TUniqueMappedView View;
+  int64_t Size = 0;
+};
+
+TFileReadStream::~TFileReadStream() = default;
+
+const uint8_t* TFileReadStream::View(int64_t Count) {
+  if (!FMapping) {
+    // An empty file cannot be mapped, and a file too large for the address
+    // space is read as before.
+    FMapping = std::make_unique<TMapping>();
+    FMapping->Size = Size();
+    FMapping->Section.Reset(CreateFileMappingW(FHandle, nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (FMapping->Section && static_cast<uint64_t>(FMapping->Size) <= SIZE_MAX)
+      FMapping->View.Reset(MapViewOfFile(FMapping->Section.Get(), FILE_MAP_READ, 0, 0, 0));
+  }
+  if (!FMapping->View || Count < 0) return nullptr;
+  const int64_t at = Position();
+  if (at > FMapping->Size || Count > FMapping->Size - at) return nullptr;
+  Seek(Count, TSeekOrigin::soCurrent);
+  return static_cast<const uint8_t*>(FMapping->View.Get()) + at;
 }
 
 // Only files on disk are read: a pipe or a device named as the file is

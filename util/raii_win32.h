@@ -18,6 +18,7 @@ inline void DestroyWindowNoResult(HWND w) { ::DestroyWindow(w); }
 inline void DestroyIconNoResult(HICON i) { ::DestroyIcon(i); }
 
 inline void FindCloseNoResult(HANDLE h) { ::FindClose(h); }
+inline void UnmapViewNoResult(void* v) { ::UnmapViewOfFile(v); }
 
 // Handles whose "none" is INVALID_HANDLE_VALUE.
 template <auto CloseFn>
@@ -39,6 +40,7 @@ using TUniqueBitmap = TUniqueAny<TNullHandleTraits<HBITMAP, DeleteObjectNoResult
 using TUniqueDC = TUniqueAny<TNullHandleTraits<HDC, DeleteDCNoResult>>;
 using TUniqueWindow = TUniqueAny<TNullHandleTraits<HWND, DestroyWindowNoResult>>;
 using TUniqueIcon = TUniqueAny<TNullHandleTraits<HICON, DestroyIconNoResult>>;
+using TUniqueMappedView = TUniqueAny<TNullHandleTraits<void*, UnmapViewNoResult>>;  // MapViewOfFile results
 
 inline void ReleaseAndCloseMutexNoResult(HANDLE h) {
   ::ReleaseMutex(h);

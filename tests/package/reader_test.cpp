@@ -18,6 +18,7 @@
 #include "package/stream.h"
 #include "package/zlibex.h"
 #include "tests/support/package_builder.h"
+#include "util/raii.h"
 
 namespace {
 
@@ -211,36 +212,33 @@ TEST(Decompress, BlockStartsAtRoundedInputSizeAndEndsExact) {
     z = Deflate(Bytes(text));
   }
   ASSERT_EQ(z.size(), 46u);
-  void* out = nullptr;
+  TUniqueMalloc out;
   int32_t size = 0;
   std::vector<int64_t> blocks;
-  DecompressBuffer(z.data(), 46, out, size, 0, &blocks);
+  DecompressBuffer(z.data(), 46, *out.Put(), size, 0, &blocks);
   EXPECT_EQ(size, static_cast<int32_t>(text.size()));
-  EXPECT_EQ(std::string(static_cast<char*>(out), size), text);
+  EXPECT_EQ(std::string(static_cast<char*>(out.Get()), size), text);
   EXPECT_EQ(blocks, (std::vector<int64_t>{256, static_cast<int64_t>(text.size())}));
-  std::free(out);
 }
 
 TEST(Decompress, GrowsByTheRoundedInputSize) {
   // 3000 zero bytes compress to a few bytes: D = 256, so the block grows in 256 steps.
   auto z = Deflate(std::vector<uint8_t>(3000, 0));
   ASSERT_LE(z.size(), 256u);
-  void* out = nullptr;
+  TUniqueMalloc out;
   int32_t size = 0;
   std::vector<int64_t> blocks;
-  DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 0, &blocks);
+  DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), *out.Put(), size, 0, &blocks);
   ASSERT_EQ(size, 3000);
   ASSERT_GE(blocks.size(), 3u);
   for (size_t i = 0; i + 1 < blocks.size(); ++i) EXPECT_EQ(blocks[i], 256 * int64_t(i + 1));
   EXPECT_EQ(blocks.back(), 3000);
   EXPECT_EQ(blocks[blocks.size() - 2], 3072);
-  std::free(out);
 
   // An estimate replaces the initial size.
   blocks.clear();
-  DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 4000, &blocks);
+  DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), *out.Put(), size, 4000, &blocks);
   EXPECT_EQ(blocks, (std::vector<int64_t>{4000, 3000}));
-  std::free(out);
 }
 
 // A highly compressible item that is not all one byte, so output written to
@@ -266,13 +264,12 @@ TEST(Decompress, GrowthKeepsEveryByteAndEveryStep) {
     const auto n = static_cast<int32_t>(z.size());
     for (const int32_t estimate : {0, 1000}) {
       SCOPED_TRACE(std::to_string(plain.size()) + " bytes, estimate " + std::to_string(estimate));
-      void* out = nullptr;
+      TUniqueMalloc out;
       int32_t size = 0;
       std::vector<int64_t> blocks;
-      DecompressBuffer(z.data(), n, out, size, estimate, &blocks);
+      DecompressBuffer(z.data(), n, *out.Put(), size, estimate, &blocks);
       ASSERT_EQ(size, static_cast<int32_t>(plain.size()));
-      EXPECT_EQ(std::memcmp(out, plain.data(), plain.size()), 0);
-      std::free(out);
+      EXPECT_EQ(std::memcmp(out.Get(), plain.data(), plain.size()), 0);
       // Initial block, one entry per step up to the first that holds it all, the trim.
       std::vector<int64_t> expected{estimate > 0 ? estimate : step};
       while (expected.back() < static_cast<int64_t>(plain.size())) expected.push_back(expected.back() + step);
@@ -289,15 +286,14 @@ TEST(Decompress, GrowthKeepsEveryByteAndEveryStep) {
 TEST(Decompress, DamageFarIntoAManyStepItemReportsAsEver) {
   const auto z = Deflate(MarkedRuns(1 << 20));
   auto expectError = [](std::vector<uint8_t> In, const char* Message) {
-    void* out = nullptr;
+    TUniqueMalloc out;
     int32_t size = 0;
     try {
-      DecompressBuffer(In.data(), static_cast<int32_t>(In.size()), out, size, 0);
+      DecompressBuffer(In.data(), static_cast<int32_t>(In.size()), *out.Put(), size, 0);
       ADD_FAILURE() << "no error for " << Message;
-      std::free(out);
     } catch (const EZDecompressionError& e) {
       EXPECT_STREQ(e.what(), Message);
-      EXPECT_EQ(out, nullptr);
+      EXPECT_FALSE(out);
     }
   };
   ASSERT_GE(z.size(), 16u);
@@ -307,31 +303,29 @@ TEST(Decompress, DamageFarIntoAManyStepItemReportsAsEver) {
   expectError(std::vector<uint8_t>(z.begin(), z.end() - 6), "buffer error");  // cut inside the data
 
   // The size limit holds as well: one byte short is an error, exactly enough fits.
-  void* out = nullptr;
+  TUniqueMalloc out;
   int32_t size = 0;
   const auto n = static_cast<int32_t>(z.size());
-  EXPECT_THROW(DecompressBuffer(z.data(), n, out, size, 0, nullptr, (1 << 20) - 1), EZDecompressionError);
-  EXPECT_EQ(out, nullptr);
-  DecompressBuffer(z.data(), n, out, size, 0, nullptr, 1 << 20);
+  EXPECT_THROW(DecompressBuffer(z.data(), n, *out.Put(), size, 0, nullptr, (1 << 20) - 1), EZDecompressionError);
+  EXPECT_FALSE(out);
+  DecompressBuffer(z.data(), n, *out.Put(), size, 0, nullptr, 1 << 20);
   EXPECT_EQ(size, 1 << 20);
-  std::free(out);
 }
 
 TEST(Decompress, OutputPastTheSizeLimitIsAnErrorNotAWrap) {
   auto z = Deflate(std::vector<uint8_t>(5000, 7));
-  void* out = nullptr;
+  TUniqueMalloc out;
   int32_t size = 0;
   try {
-    DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 0, nullptr, 1000);
+    DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), *out.Put(), size, 0, nullptr, 1000);
     FAIL() << "no error";
   } catch (const EZDecompressionError& e) {
     EXPECT_STREQ(e.what(), "insufficient memory");
   }
-  EXPECT_EQ(out, nullptr);
+  EXPECT_FALSE(out);
   // Exactly at the limit still fits.
-  DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 0, nullptr, 5000);
+  DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), *out.Put(), size, 0, nullptr, 5000);
   EXPECT_EQ(size, 5000);
-  std::free(out);
 }
 
 #if defined(__linux__)
@@ -425,13 +419,12 @@ TEST(Decompress, TwoGibibytesAreInsufficientMemoryOneByteLessFits) {
   // The helper's stream is sound: a small one inflates as zlib's own would.
   {
     const auto z = ZerosStream(100000);
-    void* out = nullptr;
+    TUniqueMalloc out;
     int32_t size = 0;
-    DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), out, size, 0);
+    DecompressBuffer(z.data(), static_cast<int32_t>(z.size()), *out.Put(), size, 0);
     EXPECT_EQ(size, 100000);
-    EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + size),
+    EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t*>(out.Get()), static_cast<uint8_t*>(out.Get()) + size),
               std::vector<uint8_t>(100000, 0));
-    std::free(out);
   }
   // 2^31 - 1 bytes: the largest item a signed 32-bit size holds.
   {
@@ -586,12 +579,45 @@ TEST(GarbledPackage, NegativeLengthsMeanNoData) {
   EXPECT_EQ(DataOf(items[2]), "d");
 }
 
-TEST(PackageFile, ReadsAFileOnDisk) {
-  TTempFile f(WithPackage(kStub, 0x41, {CompressedItem("GUID", "{F}"), StoredItem("FlashLoop", "\1")}));
+// A file gives what the same bytes in memory give, on both ways of reading
+// (Windows inflates from a mapping of the file; POSIX from copied blocks),
+// with a compressed item last, against the file's end, and a corrupt one.
+TEST(PackageFile, ReadsAFileOnDiskAsFromMemory) {
+  const std::string big(300000, 'm');
+  const auto file = WithPackage(kStub, 0x41,
+                                {CompressedItem("GUID", "{F}"), StoredItem("FlashLoop", "\1"), CompressedItem("FlashSwf", big)});
+  TTempFile f(file);
   TOwnedItems items;
   ReadExeItems(f.Path, items);
-  ASSERT_EQ(items.size(), 2u);
+  ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(DataOf(items[0]), "{F}");
+  EXPECT_EQ(DataOf(items[1]), "\1");
+  EXPECT_EQ(DataOf(items[2]), big);
+
+  auto bad = Deflate(Bytes(big));
+  bad[bad.size() / 2] ^= 0x55;
+  TTempFile corrupt(WithPackage(kStub, 0, {StoredItem("first", "1"), TPackageRecord{"bad", 1, bad}}));
+  std::string fromFile, fromMemory;
+  TPackageFault fileFault, memoryFault;
+  TOwnedItems fileItems;
+  try {
+    ReadExeItems(corrupt.Path, fileItems, &fileFault);
+  } catch (const EZDecompressionError& e) {
+    fromFile = e.what();
+  }
+  TMemoryStream memory(WithPackage(kStub, 0, {StoredItem("first", "1"), TPackageRecord{"bad", 1, bad}}));
+  TOwnedItems memoryItems;
+  try {
+    ReadExeItems(memory, memoryItems, &memoryFault);
+  } catch (const EZDecompressionError& e) {
+    fromMemory = e.what();
+  }
+  EXPECT_FALSE(fromFile.empty());
+  EXPECT_EQ(fromFile, fromMemory);
+  EXPECT_EQ(fileFault.Text(), memoryFault.Text());
+  ASSERT_EQ(fileItems.size(), 2u);
+  EXPECT_EQ(DataOf(fileItems[0]), "1");
+  EXPECT_EQ(fileItems[1].Data, nullptr);
 }
 
 TEST(FreeItems, ReleasesAndEmpties) {

@@ -66,3 +66,36 @@ TEST(FileStream, OnlyExistingFilesOpen) {
   s.Seek(-1, TSeekOrigin::soEnd);
   EXPECT_EQ(ReadByte(s), 'z');
 }
+
+// A lent view covers exactly the bytes asked for and moves the position past
+// them; what does not fit is refused and leaves the position alone. Files
+// lend on Windows only.
+TEST(StreamViews, LendExactlyTheBytesThatAreThere) {
+  TTempFile f(Bytes("uvwxyz"));
+  TFileReadStream file(f.Path);
+  TMemoryStream memory(Bytes("uvwxyz"));
+  for (TStream* s : {static_cast<TStream*>(&memory), static_cast<TStream*>(&file)}) {
+    s->Seek(1, TSeekOrigin::soBeginning);
+    const uint8_t* v = s->View(3);
+#ifndef _WIN32
+    if (s == &file) {
+      EXPECT_EQ(v, nullptr);
+      EXPECT_EQ(s->Position(), 1);
+      continue;
+    }
+#endif
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(v), 3), "vwx");
+    EXPECT_EQ(s->Position(), 4);
+    EXPECT_EQ(s->View(3), nullptr);
+    EXPECT_EQ(s->Position(), 4);
+    EXPECT_EQ(s->View(-1), nullptr);
+    const uint8_t* rest = s->View(2);
+    ASSERT_NE(rest, nullptr);
+    EXPECT_EQ(rest[1], 'z');
+    EXPECT_EQ(s->Position(), 6);
+  }
+  TTempFile empty(std::vector<uint8_t>{});
+  TFileReadStream none(empty.Path);
+  EXPECT_EQ(none.View(0), nullptr);  // an empty file has no mapping
+}
