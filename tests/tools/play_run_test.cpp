@@ -25,6 +25,7 @@
 #include "package/writer.h"
 #include "tests/support/package_builder.h"
 #include "tools/swfgen/swf_writer.h"
+#include "util/raii_posix.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -268,12 +269,12 @@ class PlayOnDisplay : public testing::Test {
     ASSERT_FALSE(FDisplay.empty()) << "no Xvfb display";
   }
   static void StartXvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
+    TUniqueFd fds[2];
+    if (!OpenPipe(fds, 0)) return;
     FXvfb = fork();
     if (FXvfb == 0) {
-      close(fds[0]);
-      const std::string fd = std::to_string(fds[1]);
+      fds[0].Reset();
+      const std::string fd = std::to_string(fds[1].Get());
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
@@ -284,10 +285,10 @@ class PlayOnDisplay : public testing::Test {
              "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }
-    close(fds[1]);
+    fds[1].Reset();
     char buf[32] = {};
-    const ssize_t n = read(fds[0], buf, sizeof buf - 1);
-    close(fds[0]);
+    const ssize_t n = read(fds[0].Get(), buf, sizeof buf - 1);
+    fds[0].Reset();
     const std::string display = ":" + std::to_string(std::atoi(buf));
     for (int i = 0; n > 0 && i < 50; ++i) {
       if (std::system(("xdpyinfo -display " + display + " >/dev/null 2>&1").c_str()) == 0) {
@@ -434,21 +435,17 @@ struct THttpAnswer {
 
 THttpAnswer Http(int Port, const std::string& Request) {
   THttpAnswer a;
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const TUniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(Port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return a;
-  }
-  (void)!write(fd, Request.data(), Request.size());
+  if (connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return a;
+  (void)!write(fd.Get(), Request.data(), Request.size());
   std::string all;
   char buf[4096];
   ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) all.append(buf, static_cast<size_t>(n));
-  close(fd);
+  while ((n = read(fd.Get(), buf, sizeof buf)) > 0) all.append(buf, static_cast<size_t>(n));
   const size_t end = all.find("\r\n\r\n");
   a.Head = all.substr(0, end);
   a.Body = end == std::string::npos ? "" : all.substr(end + 4);
@@ -562,15 +559,15 @@ TEST(PlayServer, ServesOnlyItsOwnFilesToItsOwnHost) {
       }
       return n;
     };
-    std::vector<int> idle;
+    std::vector<TUniqueFd> idle;
     for (int i = 0; i < 12; ++i) {
-      const int fd = socket(AF_INET, SOCK_STREAM, 0);
+      TUniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
       sockaddr_in addr{};
       addr.sin_family = AF_INET;
       addr.sin_port = htons(static_cast<uint16_t>(port));
       addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-      idle.push_back(fd);
+      ASSERT_EQ(connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+      idle.push_back(std::move(fd));
     }
     const int listening = 1, limit = 8;
     const auto deadline = std::chrono::steady_clock::now() + 5s;
@@ -578,7 +575,7 @@ TEST(PlayServer, ServesOnlyItsOwnFilesToItsOwnHost) {
     int most = 0;
     for (int i = 0; i < 25; ++i, std::this_thread::sleep_for(20ms)) most = std::max(most, sockets());
     EXPECT_EQ(most, listening + limit);
-    for (int fd : idle) close(fd);
+    idle.clear();
     EXPECT_EQ(Get(port, root).Status, 200);  // served once the idle ones are gone
   }
 
