@@ -120,7 +120,8 @@ bool TfrmDialog::PreProcessMessage(MSG& Msg) {
   const bool shift = GetKeyState(VK_SHIFT) < 0, ctrl = GetKeyState(VK_CONTROL) < 0, alt = GetKeyState(VK_MENU) < 0;
   bool press = false;
   if (Msg.message == WM_KEYDOWN && (Msg.wParam == VK_RETURN || Msg.wParam == VK_ESCAPE))
-    press = !shift && !ctrl && !alt;  // Default and Cancel of the close button
+    press = !shift && !ctrl && !alt && btnClose &&
+            (Msg.wParam == VK_RETURN ? btnClose->Default() : btnClose->Cancel());
   else if (Msg.message == WM_SYSKEYDOWN && Msg.wParam == 'C')
     press = (HIWORD(Msg.lParam) & KF_ALTDOWN) && !ctrl;  // the caption's accelerator
   if (!press || !CloseButtonUsable()) return TForm::PreProcessMessage(Msg);

@@ -27,7 +27,6 @@ class TLabel : public TControl {
   bool AutoSize() const { return FAutoSize; }
   void SetAutoSize(bool Value);
   // Off: an "&" is shown as written instead of underlining the next letter.
-  bool ShowAccelChar() const { return FShowAccelChar; }
   void SetShowAccelChar(bool Value);
 
   // With AutoSize, takes the size of the text in the label's font, keeping
@@ -56,7 +55,6 @@ class TButton : public TWinControl {
   void SetDefault(bool Value);
   bool Cancel() const { return FCancel; }
   void SetCancel(bool Value) { FCancel = Value; }
-  TModalResult ModalResult() const { return FModalResult; }
   void SetModalResult(TModalResult Value) { FModalResult = Value; }
 
   void Click() override;
@@ -77,12 +75,9 @@ class TImage : public TControl {
  public:
   explicit TImage(TComponent* AOwner);
 
-  TBitmap& Picture() { return FPicture; }
   // Reads a BMP file from memory (EInvalidGraphic for bytes that are not
   // one; the old picture stays), then resizes and redraws.
   void LoadFromBytes(const uint8_t* Data, size_t Size);
-  // After the picture was changed directly.
-  void PictureChanged();
 
   bool AutoSize() const { return FAutoSize; }
   void SetAutoSize(bool Value);
@@ -93,6 +88,9 @@ class TImage : public TControl {
   void Paint() override;
 
  private:
+  // Takes the picture's size (AutoSize) and redraws.
+  void PictureChanged();
+
   TBitmap FPicture;
   bool FAutoSize = false;
   bool FStretch = false;

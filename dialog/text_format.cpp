@@ -1,5 +1,7 @@
 #include "dialog/text_format.h"
 
+#include "util/utils.h"
+
 std::u16string FormatText(std::u16string_view Format, const std::vector<std::u16string>& Args) {
   std::u16string out;
   size_t next = 0;  // the argument a plain "%s" or "%d" takes
@@ -57,21 +59,7 @@ std::string Utf16ToUtf8(std::u16string_view Text) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;  // a lone surrogate
     }
-    if (cp < 0x80) {
-      out += char(cp);
-    } else if (cp < 0x800) {
-      out += char(0xC0 | (cp >> 6));
-      out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += char(0xE0 | (cp >> 12));
-      out += char(0x80 | ((cp >> 6) & 0x3F));
-      out += char(0x80 | (cp & 0x3F));
-    } else {
-      out += char(0xF0 | (cp >> 18));
-      out += char(0x80 | ((cp >> 12) & 0x3F));
-      out += char(0x80 | ((cp >> 6) & 0x3F));
-      out += char(0x80 | (cp & 0x3F));
-    }
+    AppendUtf8(out, cp);
   }
   return out;
 }

@@ -85,7 +85,6 @@ class TShockwaveFlash {
   void SetParentWindow(HWND Parent);
   // Bounds in the parent's client coordinates. Setting them ends alignment.
   void SetBounds(int Left, int Top, int Width, int Height);
-  RECT Bounds() const { return FBounds; }
   // Fills the parent's client area and follows it when the parent is resized.
   void AlignToParentClient();
   void Show();

@@ -119,24 +119,22 @@ TControl::~TControl() {
   // Reached without Free(): the handler chain may name components that are
   // gone already, so only this class's own handling sees the last messages.
   WindowProc = nullptr;
-  DestroyHandle();
-  if (FParent) {
-    auto& list = FParent->FControls;
-    list.erase(std::remove(list.begin(), list.end(), this), list.end());
-    FParent = nullptr;
-  }
+  LeaveParent();
   *FAlive = false;
 }
 
 void TControl::BeforeDestruction() {
   TComponent::BeforeDestruction();
   DetachChildren();
+  LeaveParent();
+}
+
+void TControl::LeaveParent() {
   DestroyHandle();
-  if (FParent) {
-    auto& list = FParent->FControls;
-    list.erase(std::remove(list.begin(), list.end(), this), list.end());
-    FParent = nullptr;
-  }
+  if (!FParent) return;
+  auto& list = FParent->FControls;
+  list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  FParent = nullptr;
 }
 
 LRESULT TControl::Perform(UINT Msg, WPARAM WParam, LPARAM LParam) {

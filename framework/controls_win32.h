@@ -193,6 +193,8 @@ class TControl : public TComponent {
   friend LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM) noexcept;
   friend class TWinControl;
   LRESULT MainWndProc(UINT Msg, WPARAM WParam, LPARAM LParam);
+  // Destroys the window and leaves the parent's list of controls.
+  void LeaveParent();
   void BindHandle(HWND Wnd);
   void UnbindHandle();
   void HandleMouse(TMessage& Message);

@@ -75,7 +75,6 @@ class TForm : public TWinControl {
   // After the window exists, the window is restyled in place (same window,
   // same size), keeping style bits others set, such as WS_CHILD and WS_DISABLED.
   void SetBorderStyle(TFormBorderStyle Value);
-  TBorderIcons BorderIcons() const { return FBorderIcons; }
   void SetBorderIcons(TBorderIcons Value);
 
   // Showing runs OnShow first, then makes the window visible (activating
@@ -88,7 +87,6 @@ class TForm : public TWinControl {
   // mrCancel); then runs OnClose (caNone keeps it open), hides it, enables
   // the other windows again and returns ModalResult.
   TModalResult ShowModal();
-  TModalResult ModalResult() const { return FModalResult; }
   void SetModalResult(TModalResult Value) { FModalResult = Value; }
   bool Modal() const { return FModal; }
 
@@ -179,7 +177,6 @@ class TApplication final : public TComponent {
   // Safe to read from any thread.
   bool Terminated() const { return FTerminated; }
 
-  bool ShowMainForm() const { return FShowMainForm; }
   void SetShowMainForm(bool Value) { FShowMainForm = Value; }
   // The first form created (until it is freed).
   TForm* MainForm() const { return FMainForm; }

@@ -20,7 +20,6 @@ class TMessageTimer : public TComponent {
   // Milliseconds between ticks.
   uint32_t Interval() const { return FInterval; }
   void SetInterval(uint32_t Value);
-  const TNotifyEvent& OnTimer() const { return FOnTimer; }
   void SetOnTimer(TNotifyEvent Value);
 
  protected:

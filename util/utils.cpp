@@ -69,6 +69,22 @@ std::string TrimControls(const std::string& S) {
   return S.substr(begin, end - begin);
 }
 
+void AppendUtf8(std::string& Out, uint32_t Cp) {
+  const auto put = [&Out](uint32_t Bits) { Out += static_cast<char>(Bits); };
+  if (Cp < 0x80) return put(Cp);
+  if (Cp < 0x800) {
+    put(0xC0 | Cp >> 6);
+  } else if (Cp < 0x10000) {
+    put(0xE0 | Cp >> 12);
+    put(0x80 | ((Cp >> 6) & 0x3F));
+  } else {
+    put(0xF0 | Cp >> 18);
+    put(0x80 | ((Cp >> 12) & 0x3F));
+    put(0x80 | ((Cp >> 6) & 0x3F));
+  }
+  put(0x80 | (Cp & 0x3F));
+}
+
 int HexDigitValue(char C) {
   if (C >= '0' && C <= '9') return C - '0';
   if (C >= 'a' && C <= 'f') return C - 'a' + 10;

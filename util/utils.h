@@ -8,6 +8,7 @@
 // it defaults to the system's ANSI code page (single-byte natively).
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,8 @@ std::string AnsiLowerCase(std::string S);
 
 // The value of a hexadecimal digit of either case; -1 for any other character.
 int HexDigitValue(char C);
+// Code point Cp (at most U+10FFFF) in UTF-8 at the end of Out.
+void AppendUtf8(std::string& Out, uint32_t Cp);
 // Byte as two hexadecimal digits: "0A", or "0a" when not Upper.
 std::string HexByte(unsigned char Byte, bool Upper = true);
 

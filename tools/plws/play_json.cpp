@@ -55,24 +55,6 @@ bool IsValidUtf8(const std::string& S) {
   return true;
 }
 
-void AppendUtf8(std::string& Out, uint32_t Cp) {
-  if (Cp < 0x80) {
-    Out += static_cast<char>(Cp);
-  } else if (Cp < 0x800) {
-    Out += static_cast<char>(0xC0 | Cp >> 6);
-    Out += static_cast<char>(0x80 | (Cp & 0x3F));
-  } else if (Cp < 0x10000) {
-    Out += static_cast<char>(0xE0 | Cp >> 12);
-    Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Cp & 0x3F));
-  } else {
-    Out += static_cast<char>(0xF0 | Cp >> 18);
-    Out += static_cast<char>(0x80 | ((Cp >> 12) & 0x3F));
-    Out += static_cast<char>(0x80 | ((Cp >> 6) & 0x3F));
-    Out += static_cast<char>(0x80 | (Cp & 0x3F));
-  }
-}
-
 // Reads one JSON value, recursively (at most 64 levels deep).
 class TJsonParser {
  public:
