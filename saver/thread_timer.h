@@ -54,7 +54,9 @@ class ITimerHost {
 // once, so none is lost between the worker's look at its flags and its
 // sleep. Each platform has its own: a condition variable natively, an
 // event on Windows (one kernel wait per sleep, where a condition variable of
-// the POSIX-threads layer takes two and a cancellation event).
+// the POSIX-threads layer takes two and a cancellation event), waited on
+// together with the worker's message queue, so a tick whose sleep ran out
+// knows the queue is empty without asking.
 class TWorkerSleep {
  public:
   TWorkerSleep();

@@ -130,7 +130,7 @@ void TWorkerSleep::SleepUntil(std::chrono::steady_clock::time_point Deadline) {
   if (!FState->Event)
     Sleep(std::min<DWORD>(ms, 10));
   else
-    WaitForSingleObject(FState->Event.Get(), ms);
+    WaitForEventOrMessage(FState->Event.Get(), ms);
 }
 
 void TWorkerSleep::Wake() {
