@@ -10,5 +10,6 @@
 void ProcessPendingMessages();
 
 // Waits until Event (a HANDLE) is set, a message reaches this thread's queue,
-// or Milliseconds pass.
-void WaitForEventOrMessage(void* Event, unsigned long Milliseconds);
+// or Milliseconds pass; says which ended the wait.
+enum class TWaitEnd { Event, Message, Timeout };
+TWaitEnd WaitForEventOrMessage(void* Event, unsigned long Milliseconds);

@@ -30,16 +30,14 @@ void ProcessPendingMessages() {
   }
 }
 
-void WaitForEventOrMessage(HANDLE Event, DWORD Milliseconds) {
+TWaitEnd WaitForEventOrMessage(HANDLE Event, DWORD Milliseconds) {
   // A message already seen stays "new" until the queue is looked at, so
   // watching the queue again would end every wait at once.
-  if (tQueue == TQueueState::Waiting) {
-    WaitForSingleObject(Event, Milliseconds);
-    return;
-  }
+  if (tQueue == TQueueState::Waiting)
+    return WaitForSingleObject(Event, Milliseconds) == WAIT_TIMEOUT ? TWaitEnd::Timeout : TWaitEnd::Event;
   switch (MsgWaitForMultipleObjects(1, &Event, FALSE, Milliseconds, QS_ALLINPUT)) {
-    case WAIT_TIMEOUT: tQueue = TQueueState::Quiet; break;
-    case WAIT_OBJECT_0 + 1: tQueue = TQueueState::Waiting; break;
-    default: tQueue = TQueueState::Unknown; break;
+    case WAIT_TIMEOUT: tQueue = TQueueState::Quiet; return TWaitEnd::Timeout;
+    case WAIT_OBJECT_0 + 1: tQueue = TQueueState::Waiting; return TWaitEnd::Message;
+    default: tQueue = TQueueState::Unknown; return TWaitEnd::Event;
   }
 }

@@ -192,41 +192,31 @@ TEST(GetFileVersionString, NoResourceOrNoFileGivesEmpty) {
 
 // A sleep that ran out lets the next pump skip asking the system; a message
 // that arrives at any moment is still dispatched by a later pump, and the
-// sleep after a message does not end at once over and over.
+// sleep after a message does not end for it over and over.
 TEST(WaitForEventOrMessage, NoMessageIsLeftBehind) {
   const TUniqueHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   ASSERT_TRUE(event);
   MSG msg;
   PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // this thread's queue exists
   const auto queued = [&msg] { return PeekMessageW(&msg, nullptr, WM_APP, WM_APP, PM_NOREMOVE) != 0; };
-  const auto elapsedMs = [](DWORD Since) { return GetTickCount() - Since; };
 
-  // Posted while the sleep runs: it ends the sleep, and the pump takes it.
+  // A message ends the sleep, and the pump takes it; until the pump has run,
+  // a sleep watches the event alone.
   ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP, 0, 0));
-  DWORD t0 = GetTickCount();
-  WaitForEventOrMessage(event.Get(), 5000);
-  EXPECT_LT(elapsedMs(t0), 4000u);
-  // Until the pump has run, a sleep watches the event alone and runs its time.
-  t0 = GetTickCount();
-  WaitForEventOrMessage(event.Get(), 200);
-  EXPECT_GE(elapsedMs(t0), 150u);
+  EXPECT_EQ(WaitForEventOrMessage(event.Get(), 5000), TWaitEnd::Message);
+  EXPECT_EQ(WaitForEventOrMessage(event.Get(), 20), TWaitEnd::Timeout);
   ProcessPendingMessages();
   EXPECT_FALSE(queued());
 
   // Posted after a sleep that ran out, before the pump: the pump may skip it,
-  // but the next sleep ends at once and the pump after it takes it.
-  WaitForEventOrMessage(event.Get(), 20);
+  // but the next sleep ends for it and the pump after that takes it.
+  EXPECT_EQ(WaitForEventOrMessage(event.Get(), 20), TWaitEnd::Timeout);
   ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP, 0, 0));
   ProcessPendingMessages();
-  t0 = GetTickCount();
-  WaitForEventOrMessage(event.Get(), 5000);
-  EXPECT_LT(elapsedMs(t0), 4000u);
+  EXPECT_EQ(WaitForEventOrMessage(event.Get(), 5000), TWaitEnd::Message);
   ProcessPendingMessages();
   EXPECT_FALSE(queued());
 
-  // The event ends a sleep too.
   SetEvent(event.Get());
-  t0 = GetTickCount();
-  WaitForEventOrMessage(event.Get(), 5000);
-  EXPECT_LT(elapsedMs(t0), 4000u);
+  EXPECT_EQ(WaitForEventOrMessage(event.Get(), 5000), TWaitEnd::Event);
 }
