@@ -32,6 +32,7 @@
 #include "tools/fakeplayer/fake_movie.h"
 #include "util/com_object_win32.h"
 #include "util/raii_com_win32.h"
+#include "util/text_win32.h"
 
 namespace {
 
@@ -60,23 +61,9 @@ std::wstring EnvW(const wchar_t* Name) {
   return n > 0 && n < 2048 ? std::wstring(buf, n) : std::wstring();
 }
 
-std::string Utf8(const wchar_t* Text, size_t Length) {
-  if (Length == 0) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, Text, static_cast<int>(Length), nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? n : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, Text, static_cast<int>(Length), out.data(), n, nullptr, nullptr);
-  return out;
+std::string Field(BSTR Text) {
+  return EscapeLogField(Text ? WideToText(std::wstring(Text, SysStringLen(Text)), CP_UTF8) : std::string());
 }
-
-std::wstring Wide(const std::string& Utf8Text) {
-  if (Utf8Text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, Utf8Text.data(), static_cast<int>(Utf8Text.size()), nullptr, 0);
-  std::wstring out(n > 0 ? n : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, Utf8Text.data(), static_cast<int>(Utf8Text.size()), out.data(), n);
-  return out;
-}
-
-std::string Field(BSTR Text) { return EscapeLogField(Text ? Utf8(Text, SysStringLen(Text)) : std::string()); }
 
 std::string Hex(unsigned long long V) {
   char buf[32];
@@ -501,7 +488,7 @@ HRESULT TFakeFlash::CallMethod(int Slot) {
   try {
     const char* name = Slot == 29 ? "Stop" : Slot == 33 ? "StopPlay" : Slot == 95 ? "DisableLocalSecurity" : nullptr;
     const std::string label = name ? name : "slot" + std::to_string(Slot);
-    if (name && Refused(Wide(name))) {
+    if (name && Refused(TextToWide(name, CP_UTF8))) {
       Log(FInstance, "call-refused " + label);
       return E_FAIL;
     }
@@ -585,7 +572,7 @@ void TFakeFlash::FireFSCommand(const TFsCommand& Command) {
   for (auto& s : FSinks) sinks.push_back(TComPtr<IDispatch>::AddRefOf(s.second.Get()));
   // A sink may drop its last reference to us.
   const auto self = TComPtr<IOleObject>::AddRefOf(this);
-  const std::wstring cmd = Wide(Command.Command), args = Wide(Command.Args);
+  const std::wstring cmd = TextToWide(Command.Command, CP_UTF8), args = TextToWide(Command.Args, CP_UTF8);
   for (TComPtr<IDispatch>& sink : sinks) {
     const TBstr commandText(SysAllocStringLen(cmd.data(), static_cast<UINT>(cmd.size())));
     const TBstr argsText(SysAllocStringLen(args.data(), static_cast<UINT>(args.size())));

@@ -8,6 +8,7 @@
 #include "tools/plws/platform.h"
 #include "tools/plws/plws.h"
 #include "util/raii_win32.h"
+#include "util/text_win32.h"
 
 namespace {
 
@@ -66,14 +67,7 @@ void WriteOutputFile(const std::string& Path, const void* Data, size_t Size) {
 }
 
 std::optional<std::string> ShiftJisToUtf8(const std::string& Text) {
-  if (Text.empty()) return std::string();
-  const int n = static_cast<int>(Text.size());
-  const int wide = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, Text.data(), n, nullptr, 0);
-  if (wide <= 0) return std::nullopt;
-  std::wstring w(static_cast<size_t>(wide), L'\0');
-  MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, Text.data(), n, w.data(), wide);
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, out.data(), bytes, nullptr, nullptr);
-  return out;
+  const std::wstring wide = TextToWide(Text, 932, MB_ERR_INVALID_CHARS);
+  if (wide.empty() && !Text.empty()) return std::nullopt;
+  return WideToText(wide, CP_UTF8);
 }
