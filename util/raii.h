@@ -38,9 +38,11 @@ class TUniqueAny {
     return &FValue;
   }
   T Release() { return std::exchange(FValue, Traits::Invalid()); }
+  // Out of the owner first: whatever the close sets off finds it holding
+  // the new value.
   void Reset(T Value = Traits::Invalid()) {
-    if (FValue != Traits::Invalid()) Traits::Close(FValue);
-    FValue = Value;
+    const T old = std::exchange(FValue, Value);
+    if (old != Traits::Invalid()) Traits::Close(old);
   }
 
  private:

@@ -8,43 +8,26 @@
 
 #include "util/raii_win32.h"
 
-// A COM interface pointer that releases what it holds.
 template <typename I>
-class TComPtr {
+struct TComTraits {
+  using Type = I*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type V) { V->Release(); }
+};
+
+// A COM interface pointer that releases what it holds; made from a pointer,
+// it takes over a reference the caller holds.
+template <typename I>
+class TComPtr : public TUniqueAny<TComTraits<I>> {
  public:
-  TComPtr() = default;
-  // Takes over a reference the caller holds.
-  explicit TComPtr(I* Ptr) : FPtr(Ptr) {}
-  ~TComPtr() { Reset(); }
-  TComPtr(const TComPtr&) = delete;
-  TComPtr& operator=(const TComPtr&) = delete;
-  TComPtr(TComPtr&& Other) noexcept : FPtr(std::exchange(Other.FPtr, nullptr)) {}
-  TComPtr& operator=(TComPtr&& Other) noexcept {
-    if (this != &Other) {
-      Reset();
-      FPtr = std::exchange(Other.FPtr, nullptr);
-    }
-    return *this;
-  }
-  I* Get() const { return FPtr; }
-  I* operator->() const { return FPtr; }
-  explicit operator bool() const { return FPtr != nullptr; }
-  I** Put() {
-    Reset();
-    return &FPtr;
-  }
-  void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-  void Reset() {
-    if (FPtr) std::exchange(FPtr, nullptr)->Release();
-  }
+  using TUniqueAny<TComTraits<I>>::TUniqueAny;
+  I* operator->() const { return this->Get(); }
+  void** PutVoid() { return reinterpret_cast<void**>(this->Put()); }
   // A new reference to what Ptr points at (null stays null).
   static TComPtr AddRefOf(I* Ptr) {
     if (Ptr) Ptr->AddRef();
     return TComPtr(Ptr);
   }
-
- private:
-  I* FPtr = nullptr;
 };
 
 // QueryInterface for the interface Out holds, its IID taken from that type,
