@@ -2,6 +2,7 @@
 // "表" is 0x95 0x5C, its trail byte a backslash.
 #include <gtest/gtest.h>
 
+#include "util/raii.h"
 #include "util/utils.h"
 
 namespace {
@@ -196,4 +197,35 @@ TEST(DeleteFolderSource, OneBackslashDroppedDrivesRefused) {
   EXPECT_EQ(DeletionSource("C:\\" + kHyo + "\\", kSjis), "C:\\" + kHyo);
   for (const char* refused : {"", "\\", "\\\\", "C:", "C:\\", "C:\\Temp\\*", "C:\\Temp\\a?c"})
     EXPECT_EQ(DeletionSource(refused), "") << refused;
+}
+
+// An owner closes each value once, and a close that looks back at its owner
+// (a destroyed window's handlers, a last Release) finds it already holding
+// what replaces the value.
+namespace {
+struct TProbeTraits;
+using TProbeOwner = TUniqueAny<TProbeTraits>;
+TProbeOwner* gProbeOwner = nullptr;
+std::vector<std::pair<int, int>> gProbeCloses;  // (value closed, what the owner held meanwhile)
+struct TProbeTraits {
+  using Type = int;
+  static Type Invalid() { return 0; }
+  static void Close(Type V) { gProbeCloses.emplace_back(V, gProbeOwner ? gProbeOwner->Get() : -1); }
+};
+}  // namespace
+
+TEST(Owners, CloseOnceAndSeeTheOwnerAlreadyLetGo) {
+  gProbeCloses.clear();
+  {
+    TProbeOwner owner(1);
+    gProbeOwner = &owner;
+    owner.Reset(2);
+    TProbeOwner moved(std::move(owner));  // 2 changes hands, nothing closes
+    EXPECT_FALSE(owner);
+    EXPECT_EQ(moved.Release(), 2);
+    moved.Reset(3);
+    gProbeOwner = &moved;
+  }
+  gProbeOwner = nullptr;
+  EXPECT_EQ(gProbeCloses, (std::vector<std::pair<int, int>>{{1, 2}, {3, 0}}));
 }
