@@ -79,6 +79,15 @@ void CallEvent(const F& Event, A&&... Args) {
   handler(std::forward<A>(Args)...);
 }
 
+// A property setter's first step: stores Value in Field and says whether
+// that changed it, so the setter reacts only to a change.
+template <typename T>
+bool ChangeField(T& Field, const T& Value) {
+  if (Field == Value) return false;
+  Field = Value;
+  return true;
+}
+
 // Frees Component (if any) and clears the pointer first, so nothing running
 // during the tear-down sees a half-destroyed object through it.
 template <typename T>

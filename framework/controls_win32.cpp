@@ -450,9 +450,7 @@ void TControl::FontChanged() {
 
 void TControl::SetColor(TColor Value) {
   FParentColor = false;
-  if (Value == FColor) return;
-  FColor = Value;
-  ColorChanged();
+  if (ChangeField(FColor, Value)) ColorChanged();
 }
 
 void TControl::SetParentColor(bool Value) {
@@ -461,9 +459,7 @@ void TControl::SetParentColor(bool Value) {
 }
 
 void TControl::TakeParentColor(TColor Value) {
-  if (Value == FColor) return;
-  FColor = Value;
-  ColorChanged();
+  if (ChangeField(FColor, Value)) ColorChanged();
 }
 
 void TControl::ColorChanged() { Invalidate(); }

@@ -185,15 +185,11 @@ void TForm::ApplyFrameStyle() {
 }
 
 void TForm::SetBorderStyle(TFormBorderStyle Value) {
-  if (Value == FBorderStyle) return;
-  FBorderStyle = Value;
-  ApplyFrameStyle();
+  if (ChangeField(FBorderStyle, Value)) ApplyFrameStyle();
 }
 
 void TForm::SetBorderIcons(TBorderIcons Value) {
-  if (Value == FBorderIcons) return;
-  FBorderIcons = Value;
-  ApplyFrameStyle();
+  if (ChangeField(FBorderIcons, Value)) ApplyFrameStyle();
 }
 
 void TForm::SetParentWindow(HWND Value) {

@@ -35,19 +35,13 @@ void TFont::Changed() {
 }
 
 void TFont::SetName(const std::wstring& Value) {
-  if (Value == FName) return;
-  FName = Value;
-  Changed();
+  if (ChangeField(FName, Value)) Changed();
 }
 void TFont::SetHeight(int Value) {
-  if (Value == FHeight) return;
-  FHeight = Value;
-  Changed();
+  if (ChangeField(FHeight, Value)) Changed();
 }
 void TFont::SetCharset(uint8_t Value) {
-  if (Value == FCharset) return;
-  FCharset = Value;
-  Changed();
+  if (ChangeField(FCharset, Value)) Changed();
 }
 void TFont::SetColor(TColor Value) {
   if (Value == FColor) return;
@@ -56,9 +50,7 @@ void TFont::SetColor(TColor Value) {
   CallEvent(OnChange);
 }
 void TFont::SetStyle(TFontStyles Value) {
-  if (Value == FStyle) return;
-  FStyle = Value;
-  Changed();
+  if (ChangeField(FStyle, Value)) Changed();
 }
 
 HFONT TFont::Handle() {

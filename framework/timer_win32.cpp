@@ -49,15 +49,11 @@ void TMessageTimer::UpdateTimer() {
 }
 
 void TMessageTimer::SetEnabled(bool Value) {
-  if (Value == FEnabled) return;
-  FEnabled = Value;
-  UpdateTimer();
+  if (ChangeField(FEnabled, Value)) UpdateTimer();
 }
 
 void TMessageTimer::SetInterval(uint32_t Value) {
-  if (Value == FInterval) return;
-  FInterval = Value;
-  UpdateTimer();
+  if (ChangeField(FInterval, Value)) UpdateTimer();
 }
 
 void TMessageTimer::SetOnTimer(TNotifyEvent Value) {

@@ -272,9 +272,7 @@ void TScreenSaver::SetShowMouseCursor(bool Value) {
 }
 
 void TScreenSaver::SetVisible(bool Value) {
-  if (Value == FVisible) return;
-  FVisible = Value;
-  ShowForm();
+  if (ChangeField(FVisible, Value)) ShowForm();
 }
 
 // ---- Showing ----
