@@ -78,25 +78,20 @@ LRESULT CALLBACK ControlWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LPa
   }
 }
 
-namespace {
-
-void RegisterOwnClass(const std::wstring& Name, UINT Style) {
+bool RegisterOwnWindowClass(const wchar_t* Name, WNDPROC Proc, UINT Style) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  if (GetClassInfoExW(instance, Name.c_str(), &wc)) return;
+  if (GetClassInfoExW(instance, Name, &wc)) return true;
   wc = {};
   wc.cbSize = sizeof wc;
   wc.style = Style;
-  wc.lpfnWndProc = ControlWindowProc;
+  wc.lpfnWndProc = Proc;
   wc.hInstance = instance;
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  wc.lpszClassName = Name.c_str();
-  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-    throw EInvalidOperation("cannot register the window class");
+  wc.lpszClassName = Name;
+  return RegisterClassExW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
-
-}  // namespace
 
 TControl* FindControl(HWND Wnd) {
   if (!Wnd) return nullptr;
@@ -171,7 +166,9 @@ void TControl::CreateWnd() {
   TCreateParams params;
   CreateParams(params);
   if ((params.Style & WS_CHILD) && !params.WndParent) throw EInvalidOperation("the control has no parent window");
-  if (!params.SystemClass) RegisterOwnClass(params.WinClassName, params.WindowClassStyle);
+  if (!params.SystemClass &&
+      !RegisterOwnWindowClass(params.WinClassName.c_str(), ControlWindowProc, params.WindowClassStyle))
+    throw EInvalidOperation("cannot register the window class");
 
   TControl* const previous = gCreating;
   if (!params.SystemClass) gCreating = this;

@@ -252,6 +252,10 @@ class TWinControl : public TControl {
   std::vector<TControl*> FControls;  // the children, in the order they were given this parent
 };
 
+// Registers a window class of the program's module (the arrow for its
+// pointer) unless it is there already; false when the system refuses it.
+bool RegisterOwnWindowClass(const wchar_t* Name, WNDPROC Proc, UINT Style = 0);
+
 // The control whose window this is, when the framework made it.
 TControl* FindControl(HWND Wnd);
 

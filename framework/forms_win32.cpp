@@ -328,24 +328,13 @@ HWND TApplication::Handle() {
   // Another thread (a timer's worker hiding the window) only reads it: a
   // window belongs to the thread that creates it.
   if (FHandle || GetCurrentThreadId() != FThreadId) return FHandle;
-  const HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  if (!GetClassInfoExW(instance, L"PlApplication", &wc)) {
-    wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = AppWindowProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    wc.lpszClassName = L"PlApplication";
-    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-      throw EInvalidOperation("cannot register the application window class");
-  }
+  if (!RegisterOwnWindowClass(L"PlApplication", AppWindowProc))
+    throw EInvalidOperation("cannot register the application window class");
   // A real top-level window, never shown, with no size: it owns the forms
   // and carries the title.
   FHandle = CreateWindowExW(0, L"PlApplication", AnsiToWide(FTitle).c_str(),
                             WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
-                            nullptr, nullptr, instance, nullptr);
+                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (!FHandle) throw EInvalidOperation("cannot create the application window");
   SetWindowLongPtrW(FHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   return FHandle;

@@ -9,19 +9,10 @@ constexpr UINT_PTR kTimerId = 1;
 }
 
 TMessageTimer::TMessageTimer(TComponent* AOwner) : TComponent(AOwner) {
-  const HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  if (!GetClassInfoExW(instance, L"PlMessageTimer", &wc)) {
-    wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = TimerWindowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = L"PlMessageTimer";
-    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-      throw EInvalidOperation("cannot register the timer window class");
-  }
-  FWindow.Reset(CreateWindowExW(0, L"PlMessageTimer", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr));
+  if (!RegisterOwnWindowClass(L"PlMessageTimer", TimerWindowProc))
+    throw EInvalidOperation("cannot register the timer window class");
+  FWindow.Reset(CreateWindowExW(0, L"PlMessageTimer", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleW(nullptr), nullptr));
   if (!FWindow) throw EInvalidOperation("cannot create the timer window");
   SetWindowLongPtrW(FWindow.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }

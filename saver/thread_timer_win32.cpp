@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/controls_win32.h"
 #include "util/messages.h"
 #include "util/raii_win32.h"
 
@@ -23,26 +24,6 @@ LRESULT CALLBACK SyncWindowProc(HWND Wnd, UINT Msg, WPARAM W, LPARAM L) noexcept
   return DefWindowProcW(Wnd, Msg, W, L);
 }
 
-HINSTANCE ThisModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&SyncWindowProc), &module);
-  return module;
-}
-
-void RegisterSyncWindowClass() {
-  // Registered once per process; a second registration would only fail.
-  static const bool registered = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = SyncWindowProc;
-    wc.hInstance = ThisModule();
-    wc.lpszClassName = kSyncWindowClass;
-    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-  }();
-  (void)registered;
-}
-
 int WindowsPriority(TThreadPriority Priority) {
   switch (Priority) {
     case TThreadPriority::Idle: return THREAD_PRIORITY_IDLE;
@@ -59,9 +40,10 @@ int WindowsPriority(TThreadPriority Priority) {
 class TWin32TimerHost final : public ITimerHost {
  public:
   explicit TWin32TimerHost(HWND Owner) : FOwner(Owner), FGuiThread(GetCurrentThreadId()) {
-    RegisterSyncWindowClass();
-    FSyncWindow.Reset(
-        CreateWindowExW(0, kSyncWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(), nullptr));
+    // A class the system refuses leaves no window: see Synchronize.
+    if (RegisterOwnWindowClass(kSyncWindowClass, SyncWindowProc))
+      FSyncWindow.Reset(CreateWindowExW(0, kSyncWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                        GetModuleHandleW(nullptr), nullptr));
   }
 
   void Synchronize(const std::function<void()>& Fn) override {
