@@ -426,10 +426,10 @@ STDMETHODIMP TFakeFlash::DoVerb(LONG Verb, LPMSG, IOleClientSite* Site, LONG, HW
 
 STDMETHODIMP TFakeFlash::InPlaceDeactivate() {
   if (!FWnd) return S_OK;
-  // Out of the member first: what the window's end sets off finds it gone.
-  TUniqueWindow wnd(FWnd.Release());
-  SetWindowLongPtrW(wnd.Get(), GWLP_USERDATA, 0);
-  wnd.Reset();  // its timer goes with it
+  // The window's last messages no longer reach this object, and Reset lets
+  // go of the member before it destroys the window.
+  SetWindowLongPtrW(FWnd.Get(), GWLP_USERDATA, 0);
+  FWnd.Reset();  // its timer goes with it
   if (FInPlaceSite) {
     FInPlaceSite->OnInPlaceDeactivate();
     FInPlaceSite.Reset();
