@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -263,21 +265,28 @@ TEST(PlayHeadless, PreviewFlashVarsAndNoLoop) {
 class PlayOnDisplay : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    // Other test runs may start displays at the same moment: retry until
-    // one answers.
-    for (int attempt = 0; attempt < 5 && FDisplay.empty(); ++attempt) StartXvfb();
-    ASSERT_FALSE(FDisplay.empty()) << "no Xvfb display";
+    // Other test runs may start displays at the same moment, and a busy
+    // machine starts one slowly: a few tries, each reported when all fail.
+    std::string why;
+    for (int attempt = 0; attempt < 3 && FDisplay.empty(); ++attempt) why += StartXvfb();
+    ASSERT_FALSE(FDisplay.empty()) << "no Xvfb display:\n" << why;
   }
-  static void StartXvfb() {
+  // Starts an Xvfb and keeps its display once a client gets an answer from
+  // it; otherwise stops it and returns what it and the client said.
+  static std::string StartXvfb() {
+    const std::string stem = (fs::temp_directory_path() / ("plws_play_test_xvfb_" + std::to_string(getpid()))).string();
+    const std::string serverLog = stem + ".log", clientLog = stem + ".client.log";
     TUniqueFd fds[2];
-    if (!OpenPipe(fds, 0)) return;
+    if (!OpenPipe(fds, 0)) return std::string("pipe: ") + std::strerror(errno) + "\n";
+    // Everything the child needs is made before the fork: it only calls what
+    // is safe between fork and exec.
+    const std::string fd = std::to_string(fds[1].Get());
     FXvfb = fork();
     if (FXvfb == 0) {
       fds[0].Reset();
-      const std::string fd = std::to_string(fds[1].Get());
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
+      const int log = open(serverLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(log, 1);
+      dup2(log, 2);
       // -noreset: by default the server starts over whenever its last client
       // leaves, and the pointer an xdotool call placed jumps back to the
       // middle of the screen, where the next browser window sees it move.
@@ -286,18 +295,45 @@ class PlayOnDisplay : public testing::Test {
       _exit(127);
     }
     fds[1].Reset();
-    char buf[32] = {};
-    const ssize_t n = read(fds[0].Get(), buf, sizeof buf - 1);
-    fds[0].Reset();
-    const std::string display = ":" + std::to_string(std::atoi(buf));
-    for (int i = 0; n > 0 && i < 50; ++i) {
-      if (std::system(("xdpyinfo -display " + display + " >/dev/null 2>&1").c_str()) == 0) {
-        FDisplay = display;
-        return;
-      }
-      std::this_thread::sleep_for(100ms);
+    // Xvfb writes its display number once it takes connections, or ends. It
+    // writes the number and the newline in two writes and dies when the
+    // second finds the pipe closed: read the whole line before closing.
+    std::string line;
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    for (char buf[32]; line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < until;) {
+      pollfd ready{fds[0].Get(), POLLIN, 0};
+      const ssize_t got = poll(&ready, 1, 1000) == 1 ? read(fds[0].Get(), buf, sizeof buf) : 0;
+      if (got < 0 || (got == 0 && ready.revents != 0)) break;  // failed, or Xvfb ended
+      line.append(buf, static_cast<size_t>(got));
     }
-    TearDownTestSuite();
+    fds[0].Reset();
+    const bool gotNumber = line.find('\n') != std::string::npos;
+    const std::string display = ":" + std::to_string(std::atoi(line.c_str()));
+    int status = -1;
+    const auto answerBy = std::chrono::steady_clock::now() + 20s;
+    for (; gotNumber && std::chrono::steady_clock::now() < answerBy; std::this_thread::sleep_for(100ms)) {
+      if (waitpid(FXvfb, nullptr, WNOHANG) != 0) {
+        FXvfb = -1;  // ended, and reaped
+        break;
+      }
+      status = std::system(("xdpyinfo -display " + display + " >/dev/null 2>" + clientLog).c_str());
+      if (status == 0) {
+        FDisplay = display;
+        break;
+      }
+    }
+    std::string why;
+    if (FDisplay.empty()) {
+      why = gotNumber ? "display " + display + ": xdpyinfo's last status " + std::to_string(status) +
+                            ", it said: " + ReadFile(clientLog)
+                      : std::string("Xvfb gave no display number (it ended, or 20 s went by)");
+      why += "\nXvfb said: " + ReadFile(serverLog) + "\n";
+      TearDownTestSuite();
+    }
+    std::error_code ignored;
+    fs::remove(serverLog, ignored);
+    fs::remove(clientLog, ignored);
+    return why;
   }
   static void TearDownTestSuite() {
     if (FXvfb > 0) {
