@@ -85,6 +85,7 @@ void TThreadTimer::SetOnTimer(TNotifyEvent Handler) {
 void TThreadTimer::Execute() {
   FRunning = true;
   FPriorityChanged = false;
+  FHost->WorkerStarting();
   FHost->ApplyPriority(FPriority);
   while (!FTerminated && !gTimerUnitFinalized && !gApplicationTerminating) {
     // A monotonic clock: a change of the wall clock must not stall or rush

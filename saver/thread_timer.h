@@ -40,6 +40,8 @@ class ITimerHost {
   virtual void PostTimerMessage(uint32_t Message) = 0;
   // Gives the calling (worker) thread this priority.
   virtual void ApplyPriority(TThreadPriority Priority) = 0;
+  // On the worker, once, before its first sleep.
+  virtual void WorkerStarting() {}
   // GUI side, while the destructor waits for a tick in flight: let the
   // application process its pending messages (a synchronized tick may be
   // waiting for them), then wait briefly for more.
@@ -52,11 +54,11 @@ class ITimerHost {
 // The worker's sleep: until a deadline or a wake-up call, whichever comes
 // first. A call made while the worker is not asleep ends its next sleep at
 // once, so none is lost between the worker's look at its flags and its
-// sleep. Each platform has its own: a condition variable natively, an
-// event on Windows (one kernel wait per sleep, where a condition variable of
-// the POSIX-threads layer takes two and a cancellation event), waited on
-// together with the worker's message queue, so a tick whose sleep ran out
-// knows the queue is empty without asking.
+// sleep. Each platform has its own: a condition variable of the standard
+// library natively; on Windows the system's own on a slim lock, which sleeps
+// inside the process, where an event or the POSIX-threads layer's condition
+// variable (two kernel waits and a cancellation event) asks the kernel, under
+// Wine a round trip to the wineserver per sleep.
 class TWorkerSleep {
  public:
   TWorkerSleep();
@@ -115,7 +117,8 @@ class TThreadTimer {
   TThreadPriority Priority() const { return FPriority; }
   void SetPriority(TThreadPriority Value);
   // With UseSyncronize False the handler runs on the worker thread and must
-  // be safe there.
+  // be safe there. It must not create windows there: on Windows the worker
+  // is a thread without messages (util/messages.h).
   void SetOnTimer(TNotifyEvent Handler);
 
   // Observation for diagnostics and tests: whether the worker loop runs,

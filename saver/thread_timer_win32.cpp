@@ -65,6 +65,10 @@ class TWin32TimerHost final : public ITimerHost {
     PostMessageA(FOwner, Message, 0, 0);
   }
 
+  // The worker creates no windows and its id goes to nobody: its ticks'
+  // pumps need not ask the system for messages that cannot come.
+  void WorkerStarting() override { MarkThreadWithoutMessages(); }
+
   void ApplyPriority(TThreadPriority Priority) override {
     SetThreadPriority(GetCurrentThread(), WindowsPriority(Priority));
   }
@@ -95,10 +99,10 @@ std::unique_ptr<ITimerHost> MakeWin32TimerHost(HWND Owner) { return std::make_un
 
 std::unique_ptr<ITimerHost> MakeDefaultTimerHost() { return MakeWin32TimerHost(nullptr); }
 
-// An auto-reset event: a Wake before the sleep leaves it set, so the sleep
-// ends at once, and each sleep is a single kernel wait.
 struct TWorkerSleep::TState {
-  TUniqueHandle Event{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  SRWLOCK Lock = SRWLOCK_INIT;
+  CONDITION_VARIABLE Changed = CONDITION_VARIABLE_INIT;
+  bool WakeCalled = false;  // guarded by Lock
 };
 
 TWorkerSleep::TWorkerSleep() : FState(std::make_unique<TState>()) {}
@@ -108,13 +112,17 @@ void TWorkerSleep::SleepUntil(std::chrono::steady_clock::time_point Deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
   if (left.count() <= 0) return;
   const DWORD ms = static_cast<DWORD>(std::min<int64_t>(left.count(), INFINITE - 1));
-  // Without an event, short sleeps keep a wake-up call answered within 10 ms.
-  if (!FState->Event)
-    Sleep(std::min<DWORD>(ms, 10));
-  else
-    WaitForEventOrMessage(FState->Event.Get(), ms);
+  TSrwExclusive hold(FState->Lock);
+  // One wait at most: a wake-up, the time running out and a spurious return
+  // all send the caller back to its flags and the clock.
+  if (!FState->WakeCalled) SleepConditionVariableSRW(&FState->Changed, &FState->Lock, ms, 0);
+  FState->WakeCalled = false;
 }
 
 void TWorkerSleep::Wake() {
-  if (FState->Event) SetEvent(FState->Event.Get());
+  {
+    TSrwExclusive hold(FState->Lock);
+    FState->WakeCalled = true;
+  }
+  WakeConditionVariable(&FState->Changed);
 }

@@ -3,13 +3,11 @@
 
 // Dispatches every message waiting in this thread's queue, then returns.
 // A WM_QUIT found on the way is put back, so the main loop still sees it.
-// Returns at once when this thread's last wait was a WaitForEventOrMessage
-// that ran its time out: nothing has arrived since the queue was last
-// emptied. Every other look at the queue of a thread that waits that way
-// goes through here, or that proof would not hold.
+// Returns at once on a thread marked by MarkThreadWithoutMessages.
 void ProcessPendingMessages();
 
-// Waits until Event (a HANDLE) is set, a message reaches this thread's queue,
-// or Milliseconds pass; says which ended the wait.
-enum class TWaitEnd { Event, Message, Timeout };
-TWaitEnd WaitForEventOrMessage(void* Event, unsigned long Milliseconds);
+// Marks the calling thread as one that creates no windows and whose id is
+// handed to nobody: no message can reach it, so ProcessPendingMessages need
+// not ask the system (a round trip to the window server, and a message queue
+// made for the asking). For worker threads whose code is known.
+void MarkThreadWithoutMessages();

@@ -61,6 +61,18 @@ struct TProcessInformation : PROCESS_INFORMATION {
   TProcessInformation& operator=(const TProcessInformation&) = delete;
 };
 
+// A slim reader/writer lock held exclusively for the scope.
+class TSrwExclusive {
+ public:
+  explicit TSrwExclusive(SRWLOCK& Lock) : FLock(Lock) { ::AcquireSRWLockExclusive(&FLock); }
+  ~TSrwExclusive() { ::ReleaseSRWLockExclusive(&FLock); }
+  TSrwExclusive(const TSrwExclusive&) = delete;
+  TSrwExclusive& operator=(const TSrwExclusive&) = delete;
+
+ private:
+  SRWLOCK& FLock;
+};
+
 // A DC of a window's client area (GetDC; the screen for null), given back.
 class TWindowDC {
  public:

@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "saver/thread_timer_win32.h"
 #include "tests/support/message_pump_win32.h"
+#include "util/messages.h"
 #include "util/raii_win32.h"
 
 namespace {
@@ -125,4 +127,34 @@ TEST(ThreadTimerWin32, WorkerRunsAtThePriorityAsked) {
   EXPECT_EQ(seen, THREAD_PRIORITY_HIGHEST);
   timer.SetPriority(TThreadPriority::Lowest);
   EXPECT_TRUE(PumpUntil([&] { return seen == THREAD_PRIORITY_LOWEST; }));
+}
+
+// The saver's tick pumps messages on the worker every 100 ms for hours; a
+// worker that asked the system each time would cost a wineserver round trip
+// a tick. Neither its sleep nor its pump may give it a message queue, and a
+// thread without one is refused thread messages.
+TEST(ThreadTimerWin32, TheWorkersSleepAndPumpNeverAskTheSystem) {
+  std::atomic<DWORD> worker{0};
+  std::atomic<int> ticks{0};
+  {
+    TThreadTimer timer;
+    timer.SetInterval(10);
+    timer.SetOnTimer([&](TThreadTimer&) {
+      worker = GetCurrentThreadId();
+      ProcessPendingMessages();
+      ++ticks;
+    });
+    timer.SetEnabled(true);
+    ASSERT_TRUE(PumpUntil([&] { return ticks >= 3; }));
+    EXPECT_FALSE(PostThreadMessageW(worker, WM_APP, 0, 0));
+  }
+  // A thread that has looked at its queue takes the message: the refusal
+  // above is the missing queue.
+  std::atomic<bool> posted{false};
+  std::thread([&] {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    posted = PostThreadMessageW(GetCurrentThreadId(), WM_APP, 0, 0) != 0;
+  }).join();
+  EXPECT_TRUE(posted);
 }

@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include "tests/support/process_win32.h"
-#include "util/messages.h"
 #include "util/raii_win32.h"
 #include "util/utils.h"
 #include "util/utils_win32.h"
@@ -188,35 +187,4 @@ TEST(GetFileVersionString, NoResourceOrNoFileGivesEmpty) {
   EXPECT_EQ(GetFileVersionString(""), "");
   DeleteFileA(text.c_str());
   RemoveDirectoryA(dir.c_str());
-}
-
-// A sleep that ran out lets the next pump skip asking the system; a message
-// that arrives at any moment is still dispatched by a later pump, and the
-// sleep after a message does not end for it over and over.
-TEST(WaitForEventOrMessage, NoMessageIsLeftBehind) {
-  const TUniqueHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  ASSERT_TRUE(event);
-  MSG msg;
-  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // this thread's queue exists
-  const auto queued = [&msg] { return PeekMessageW(&msg, nullptr, WM_APP, WM_APP, PM_NOREMOVE) != 0; };
-
-  // A message ends the sleep, and the pump takes it; until the pump has run,
-  // a sleep watches the event alone.
-  ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP, 0, 0));
-  EXPECT_EQ(WaitForEventOrMessage(event.Get(), 5000), TWaitEnd::Message);
-  EXPECT_EQ(WaitForEventOrMessage(event.Get(), 20), TWaitEnd::Timeout);
-  ProcessPendingMessages();
-  EXPECT_FALSE(queued());
-
-  // Posted after a sleep that ran out, before the pump: the pump may skip it,
-  // but the next sleep ends for it and the pump after that takes it.
-  EXPECT_EQ(WaitForEventOrMessage(event.Get(), 20), TWaitEnd::Timeout);
-  ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP, 0, 0));
-  ProcessPendingMessages();
-  EXPECT_EQ(WaitForEventOrMessage(event.Get(), 5000), TWaitEnd::Message);
-  ProcessPendingMessages();
-  EXPECT_FALSE(queued());
-
-  SetEvent(event.Get());
-  EXPECT_EQ(WaitForEventOrMessage(event.Get(), 5000), TWaitEnd::Event);
 }
