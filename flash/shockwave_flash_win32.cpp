@@ -295,11 +295,6 @@ void TShockwaveFlash::ApplyBounds() {
   if (FAILED(hr)) throw EOleError(hr, "SetObjectRects");
 }
 
-void TShockwaveFlash::Show() {
-  FVisible = true;
-  if (FControlWnd) ShowWindow(FControlWnd, SW_SHOWNA);
-}
-
 void TShockwaveFlash::Hide() {
   FVisible = false;
   if (FControlWnd) ShowWindow(FControlWnd, SW_HIDE);
