@@ -115,7 +115,8 @@ TEST_F(FrameworkTest, MessageTimerTicksOnTheGuiThreadWhileEnabled) {
   int onceTicks = 0;
   once->SetOnTimer([&](TComponent*) {
     ++onceTicks;
-    FreeAndNil(once);
+    once->Free();
+    once = nullptr;
   });
   EXPECT_TRUE(PumpUntil([&] { return once == nullptr; }));
   EXPECT_EQ(onceTicks, 1);
