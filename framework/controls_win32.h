@@ -52,10 +52,7 @@ class EInvalidOperation : public std::runtime_error {
 enum TCursor : int { crDefault = 0, crHandPoint = -21 };
 
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
-enum TShiftFlag : uint8_t { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32 };
-using TShiftState = uint8_t;
-using TMouseEvent =
-    std::function<void(TComponent* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
+using TMouseEvent = std::function<void(TComponent* Sender, TMouseButton Button, int X, int Y)>;
 
 // Behaviour switches of a control class.
 enum TControlStyleFlag : uint32_t {
@@ -175,8 +172,8 @@ class TControl : public TComponent {
   // Draws the control; runs on WM_PAINT with Canvas() on the paint DC, for
   // windows of the framework's own classes.
   virtual void Paint() {}
-  virtual void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
-  virtual void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
+  virtual void MouseDown(TMouseButton Button, int X, int Y);
+  virtual void MouseUp(TMouseButton Button, int X, int Y);
   virtual void MouseEnter();
   virtual void MouseLeave();
   virtual void FontChanged();
