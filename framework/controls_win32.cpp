@@ -416,11 +416,6 @@ void TControl::SetCursor(TCursor Value) {
     SendMessageW(FHandle, WM_SETCURSOR, reinterpret_cast<WPARAM>(FHandle), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
 }
 
-void TControl::SetParentFont(bool Value) {
-  FParentFont = Value;
-  if (Value && FParent) TakeParentFont(FParent->Font());
-}
-
 void TControl::TakeParentFont(const TFont& Value) {
   FTakingParentFont = true;
   FFont.Assign(Value);
@@ -436,11 +431,6 @@ void TControl::FontChanged() {
 void TControl::SetColor(TColor Value) {
   FParentColor = false;
   if (ChangeField(FColor, Value)) ColorChanged();
-}
-
-void TControl::SetParentColor(bool Value) {
-  FParentColor = Value;
-  if (Value && FParent) TakeParentColor(FParent->Color());
 }
 
 void TControl::TakeParentColor(TColor Value) {

@@ -129,12 +129,10 @@ class TControl : public TComponent {
   // ends ParentFont.
   TFont& Font() { return FFont; }
   bool ParentFont() const { return FParentFont; }
-  void SetParentFont(bool Value);
   // The background; setting it ends ParentColor.
   TColor Color() const { return FColor; }
   void SetColor(TColor Value);
   bool ParentColor() const { return FParentColor; }
-  void SetParentColor(bool Value);
 
   // The window text. ANSI texts convert through the user's code page.
   std::string Caption() const;
@@ -203,10 +201,8 @@ class TControl : public TComponent {
   bool FEnabled = true;
   TCursor FCursor = crDefault;
   TFont FFont;
-  bool FParentFont = true;
   bool FTakingParentFont = false;
   TColor FColor = clBtnFace;
-  bool FParentColor = true;
   std::wstring FCaption;
   std::unique_ptr<TControlCanvas> FCanvas;
   int FMessageDepth = 0;
@@ -219,6 +215,10 @@ class TControl : public TComponent {
  protected:
   // Forms start hidden; other controls show with their parent.
   bool FVisible = true;
+  // Forms keep their own font and colour; other controls take their parent's
+  // until they are given their own.
+  bool FParentFont = true;
+  bool FParentColor = true;
 };
 
 // A control that holds other controls.

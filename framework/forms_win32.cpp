@@ -93,8 +93,8 @@ TForm::TForm(TComponent* AOwner) : TWinControl(AOwner) {
   if (!Application) throw EInvalidOperation("a form needs the application object");
   BeginLoading();
   FVisible = false;
-  SetParentFont(false);
-  SetParentColor(false);
+  FParentFont = false;
+  FParentColor = false;
   SetBounds(0, 0, 320, 240);
   Application->AddForm(this);
 }
