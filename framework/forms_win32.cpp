@@ -155,8 +155,6 @@ void TForm::DoDestroy() {
   }
 }
 
-void TForm::DoClose(TCloseAction& Action) { CallEvent(OnClose, this, Action); }
-
 void TForm::CreateParams(TCreateParams& Params) {
   TWinControl::CreateParams(Params);
   Params.WinClassName = L"PlForm";
@@ -240,14 +238,6 @@ TModalResult TForm::ShowModal() {
     while (FModalResult == mrNone) {
       Application->HandleMessage();
       if (Application->Terminated()) FModalResult = mrCancel;
-      if (FModalResult != mrNone) {
-        TCloseAction action = caHide;
-        DoClose(action);
-        if (action == caNone && !Application->Terminated())
-          FModalResult = mrNone;
-        else if (action == caFree)
-          FReleaseAfterModal = true;
-      }
     }
   } catch (...) {
     enableOthers();
@@ -272,15 +262,10 @@ void TForm::Close() {
     FModalResult = mrCancel;
     return;
   }
-  TCloseAction action = caHide;
-  DoClose(action);
-  if (action == caNone) return;
   if (Application->MainForm() == this)
     Application->Terminate();
-  else if (action == caHide)
+  else
     Hide();
-  else if (action == caFree)
-    Release();
 }
 
 void TForm::Release() { PostMessageW(Application->Handle(), CM_RELEASE, 0, static_cast<LPARAM>(FId)); }

@@ -52,9 +52,6 @@ enum TFormBorderStyle : uint8_t {
 enum TBorderIconFlag : uint8_t { biSystemMenu = 1, biMinimize = 2, biMaximize = 4 };
 using TBorderIcons = uint8_t;  // an or-ed set of TBorderIconFlag
 
-enum TCloseAction : uint8_t { caNone, caHide, caFree };
-using TCloseEvent = std::function<void(TComponent* Sender, TCloseAction& Action)>;
-
 using TModalResult = int;
 constexpr TModalResult mrNone = 0;
 constexpr TModalResult mrOk = 1;
@@ -84,15 +81,14 @@ class TForm : public TWinControl {
 
   // Shows the form with every other window of the thread disabled and runs
   // messages until ModalResult is non-zero (or the application ends:
-  // mrCancel); then runs OnClose (caNone keeps it open), hides it, enables
-  // the other windows again and returns ModalResult.
+  // mrCancel); then hides it, enables the other windows again and returns
+  // ModalResult.
   TModalResult ShowModal();
   void SetModalResult(TModalResult Value) { FModalResult = Value; }
   bool Modal() const { return FModal; }
 
-  // A modal form gets mrCancel. Otherwise OnClose decides (default caHide):
-  // closing the application's main form ends the application; caHide hides,
-  // caFree releases, caNone keeps the form. WM_CLOSE comes here.
+  // A modal form gets mrCancel. Otherwise closing the application's main
+  // form ends the application, and any other form hides. WM_CLOSE comes here.
   void Close();
   // Frees the form from the message loop, once the current message is done.
   void Release();
@@ -104,7 +100,6 @@ class TForm : public TWinControl {
   TNotifyEvent OnCreate;
   TNotifyEvent OnShow;
   TNotifyEvent OnDestroy;
-  TCloseEvent OnClose;
 
   void BeforeDestruction() override;
 
@@ -115,7 +110,6 @@ class TForm : public TWinControl {
   virtual void DoCreate();
   virtual void DoShow();
   virtual void DoDestroy();
-  virtual void DoClose(TCloseAction& Action);
 
  private:
   friend class TApplication;
