@@ -16,10 +16,12 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/component.h"
@@ -259,3 +261,14 @@ TControl* FindControl(HWND Wnd);
 // Hands an exception caught at a window procedure or event boundary to the
 // application's exception sink (discarded when there is no application).
 void HandleApplicationException(std::exception_ptr E) noexcept;
+
+// CallEvent for an event raised where nothing above may see its exception:
+// what the handler throws goes to the application's exception sink.
+template <typename F, typename... A>
+void CallEventToSink(const F& Event, A&&... Args) noexcept {
+  try {
+    CallEvent(Event, std::forward<A>(Args)...);
+  } catch (...) {
+    HandleApplicationException(std::current_exception());
+  }
+}

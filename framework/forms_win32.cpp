@@ -116,7 +116,7 @@ void TForm::AfterConstruction() {
     if (std::find(now.begin(), now.end(), c) != now.end()) c->Loaded();
   }
   FCreating = false;
-  DoCreate();
+  CallEventToSink(OnCreate, this);
   if (FShowPending) {
     FShowPending = false;
     SetVisible(true);
@@ -124,35 +124,12 @@ void TForm::AfterConstruction() {
 }
 
 void TForm::BeforeDestruction() {
-  DoDestroy();
+  if (!FDestroyDone) {
+    FDestroyDone = true;
+    CallEventToSink(OnDestroy, this);
+  }
   TWinControl::BeforeDestruction();
   if (Application) Application->RemoveForm(this);
-}
-
-void TForm::DoCreate() {
-  try {
-    CallEvent(OnCreate, this);
-  } catch (...) {
-    HandleApplicationException(std::current_exception());
-  }
-}
-
-void TForm::DoShow() {
-  try {
-    CallEvent(OnShow, this);
-  } catch (...) {
-    HandleApplicationException(std::current_exception());
-  }
-}
-
-void TForm::DoDestroy() {
-  if (FDestroyDone) return;
-  FDestroyDone = true;
-  try {
-    CallEvent(OnDestroy, this);
-  } catch (...) {
-    HandleApplicationException(std::current_exception());
-  }
 }
 
 void TForm::CreateParams(TCreateParams& Params) {
@@ -208,7 +185,7 @@ void TForm::SetVisible(bool Value) {
   if (Value) {
     HandleNeeded();
     FVisible = true;
-    DoShow();
+    CallEventToSink(OnShow, this);
     if (FVisible && HandleAllocated()) ShowWindow(Handle(), SW_SHOW);
   } else {
     FVisible = false;
@@ -417,11 +394,7 @@ bool TApplication::ProcessMessage(MSG& Msg) {
 
 void TApplication::Idle() {
   bool done = true;
-  try {
-    CallEvent(OnIdle, this, done);
-  } catch (...) {
-    HandleException(std::current_exception());
-  }
+  CallEventToSink(OnIdle, this, done);
   // After a quit request taken inside the idle step nothing may come to
   // wake a wait, and the loop is about to end anyway.
   if (done && !FTerminated) WaitMessage();
@@ -443,11 +416,7 @@ void TApplication::Terminate() { PostQuitMessage(0); }
 void TApplication::EndSession() {
   if (FSessionEnding) return;
   FSessionEnding = true;
-  try {
-    CallEvent(OnEndSession, this);
-  } catch (...) {
-    HandleException(std::current_exception());
-  }
+  CallEventToSink(OnEndSession, this);
   Terminate();
 }
 

@@ -107,9 +107,6 @@ class TForm : public TWinControl {
   ~TForm() override;
   void CreateParams(TCreateParams& Params) override;
   void WndProc(TMessage& Message) override;
-  virtual void DoCreate();
-  virtual void DoShow();
-  virtual void DoDestroy();
 
  private:
   friend class TApplication;
