@@ -1,17 +1,8 @@
 // Controls: components with a window. Every control here owns a real child
-// (or, for forms, top-level) window; there are no windowless controls.
-//
-// Every message a control's window receives goes through the replaceable
-// handler chain:  window procedure -> WindowProc -> WndProc -> DefaultHandler.
-// WindowProc starts out calling the virtual WndProc. A component that wants
-// to see a control's messages first saves WindowProc, installs its own, and
-// calls the saved one to pass a message on; it puts the saved one back when
-// it is done. Subclasses override WndProc and end in the base WndProc, which
-// ends in DefaultHandler (DefWindowProc, or the window class's own procedure
-// for controls built on a system class).
-//
-// Exceptions never leave the window procedure: they go to the application's
-// exception sink. Everything here runs on the GUI thread.
+// (or, for forms, top-level) window; there are no windowless controls. The
+// handler chain every message goes through (window procedure -> WindowProc
+// -> WndProc -> DefaultHandler): framework/README.md. Everything here runs
+// on the GUI thread.
 #pragma once
 #include <windows.h>
 
@@ -89,7 +80,7 @@ class TControl : public TComponent {
  public:
   explicit TControl(TComponent* AOwner);
 
-  // The head of the handler chain (see the top of this file).
+  // The head of the handler chain; it starts out calling WndProc.
   TWndMethod WindowProc;
   // Sends a message straight through WindowProc, bypassing the system.
   LRESULT Perform(UINT Msg, WPARAM WParam = 0, LPARAM LParam = 0);

@@ -1,36 +1,6 @@
-// Forms and the application object.
-//
-// Building a form. A form class builds what a form resource would hold in
-// its constructor: it sets its own properties, creates its components (with
-// the form as owner) and sets theirs. CreateForm<T>(...) then finishes the
-// construction, in this order:
-//   1. Loaded() on the form, then on every component its constructor
-//      created, in creation order ("the resource has been loaded");
-//   2. OnCreate (so OnCreate sees the whole resource, components included);
-//   3. if anything asked to show the form meanwhile (during the
-//      constructor or Loaded), the form is shown now: OnShow, then visible.
-// Until step 3 a Show()/SetVisible(true) is only remembered, never applied,
-// so no form shows before its OnCreate has run. Exceptions from OnCreate,
-// OnShow and OnDestroy go to the application's exception sink; an exception
-// from a constructor or Loaded() ends CreateForm and frees the form.
-//
-//   class TfrmAbout : public TForm {
-//    public:
-//     explicit TfrmAbout(TComponent* AOwner) : TForm(AOwner) {
-//       SetName("frmAbout");
-//       SetBorderStyle(bsDialog);
-//       btnOk = new TSomeButton(this);  // owned by the form
-//       btnOk->SetParent(this);
-//       OnCreate = [this](TComponent* Sender) { FormCreate(Sender); };
-//     }
-//     ...
-//   };
-//   auto* frm = CreateForm<TfrmAbout>(Application);
-//
-// Ending a form: Free() (or its owner's end) runs OnDestroy, frees the
-// components it owns (last created first) while its window still exists,
-// then destroys the window. Release() frees it later, from the message
-// loop, so a handler of the form itself may end it.
+// Forms and the application object. How CreateForm builds a form (the
+// constructor, Loaded, OnCreate, the deferred show) and how a form ends:
+// framework/README.md.
 #pragma once
 #include <windows.h>
 

@@ -2,20 +2,9 @@
 // identifier, used only by tests inside the private Wine prefix. It offers
 // what a host of the real control touches (IOleObject, IOleInPlaceObject,
 // the dual interface with its IDispatch part, the event connection) and
-// writes one line per event to the file named by PL_FAKEPLAYER_LOG.
-//
-// Log lines: "<pid> <instance> <event> <fields...>", fields escaped with
-// EscapeLogField (fake_movie.h). See README.md beside this file.
-//
-// PL_FAKEPLAYER_REFUSE, a comma-separated list, makes the fake refuse:
-//   a decimal DISPID      the put of that property (DISP_E_EXCEPTION)
-//   Stop, StopPlay, DisableLocalSecurity   that method (E_FAIL)
-//   IShockwaveFlash       QueryInterface for the dual interface
-//   create                instance creation (E_FAIL)
-//   activate              in-place activation (E_FAIL)
-//
-// PL_FAKEPLAYER_STOP_PUMP_MS makes Stop run the thread's messages for that
-// many milliseconds before it returns.
+// writes one line per event to the file named by PL_FAKEPLAYER_LOG. The log
+// format and the environment that makes it refuse calls or pump messages in
+// Stop: README.md beside this file.
 #include <windows.h>
 #include <ole2.h>
 #include <ocidl.h>
@@ -77,9 +66,7 @@ bool Refused(const std::wstring& Token) {
   return list.find(L"," + Token + L",") != std::wstring::npos;
 }
 
-// Milliseconds that Stop spends running the calling thread's messages, as a
-// control does that tears down with a message loop of its own
-// (PL_FAKEPLAYER_STOP_PUMP_MS; 0 when unset).
+// PL_FAKEPLAYER_STOP_PUMP_MS; 0 when unset.
 DWORD StopPumpMs() {
   const std::wstring text = EnvW(L"PL_FAKEPLAYER_STOP_PUMP_MS");
   return text.empty() ? 0 : static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 10));
