@@ -54,15 +54,15 @@ void TSimpleWebLabel::MouseLeave() {
   Apply(TLabelEvent::MouseLeave);
 }
 
-void TSimpleWebLabel::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
-  TLabel::MouseDown(Button, Shift, X, Y);
+void TSimpleWebLabel::MouseDown(TMouseButton Button, int X, int Y) {
+  TLabel::MouseDown(Button, X, Y);
   if (Button != TMouseButton::mbLeft) return;
   FPressed = true;
   Apply(TLabelEvent::LeftDown);
 }
 
-void TSimpleWebLabel::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
-  TLabel::MouseUp(Button, Shift, X, Y);
+void TSimpleWebLabel::MouseUp(TMouseButton Button, int X, int Y) {
+  TLabel::MouseUp(Button, X, Y);
   if (Button != TMouseButton::mbLeft) return;
   FPressed = false;
   Apply(TLabelEvent::LeftUp);

@@ -29,8 +29,8 @@ class TSimpleWebLabel : public TLabel {
  protected:
   void MouseEnter() override;
   void MouseLeave() override;
-  void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
-  void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  void MouseDown(TMouseButton Button, int X, int Y) override;
+  void MouseUp(TMouseButton Button, int X, int Y) override;
 
  private:
   void Apply(TLabelEvent Event);

@@ -72,10 +72,7 @@ class TFlashSite final : public TComObject<IOleClientSite, IOleInPlaceSite, IOle
 
   // IOleClientSite
   STDMETHODIMP SaveObject() override { return S_OK; }
-  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** Out) override {
-    if (Out) *Out = nullptr;
-    return E_NOTIMPL;
-  }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** Out) override { return AnswerNoObject(Out); }
   STDMETHODIMP GetContainer(IOleContainer** Out) override {
     if (Out) *Out = nullptr;
     return E_NOINTERFACE;
@@ -146,15 +143,8 @@ class TFlashEventSink final : public TComObject<IDispatch> {
   STDMETHODIMP QueryInterface(REFIID Riid, void** Out) override {
     return AnswerQueryInterface(Riid, Out, {{IID_IUnknown, this}, {IID_IDispatch, this}, {DIID_DShockwaveFlashEvents, this}});
   }
-  STDMETHODIMP GetTypeInfoCount(UINT* Count) override {
-    if (!Count) return E_POINTER;
-    *Count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** Out) override {
-    if (Out) *Out = nullptr;
-    return E_NOTIMPL;
-  }
+  STDMETHODIMP GetTypeInfoCount(UINT* Count) override { return AnswerNoTypeInfo(Count); }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** Out) override { return AnswerNoObject(Out); }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
 
   // Dispatch arguments come last-first: rgvarg[1] is the command,
@@ -293,11 +283,6 @@ void TShockwaveFlash::ApplyBounds() {
   if (!FInPlaceObject) return;
   const HRESULT hr = FInPlaceObject->SetObjectRects(&FBounds, &FBounds);
   if (FAILED(hr)) throw EOleError(hr, "SetObjectRects");
-}
-
-void TShockwaveFlash::Show() {
-  FVisible = true;
-  if (FControlWnd) ShowWindow(FControlWnd, SW_SHOWNA);
 }
 
 void TShockwaveFlash::Hide() {

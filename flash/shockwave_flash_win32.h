@@ -81,13 +81,11 @@ class TShockwaveFlash {
 
   // The control's own window; null until it is active in a parent.
   HWND Handle() const { return FControlWnd; }
-  HWND ParentWindow() const { return FParent; }
   void SetParentWindow(HWND Parent);
   // Bounds in the parent's client coordinates. Setting them ends alignment.
   void SetBounds(int Left, int Top, int Width, int Height);
   // Fills the parent's client area and follows it when the parent is resized.
   void AlignToParentClient();
-  void Show();
   void Hide();
 
   // Property puts; a refused put raises EOleError.

@@ -88,16 +88,6 @@ bool ChangeField(T& Field, const T& Value) {
   return true;
 }
 
-// Frees Component (if any) and clears the pointer first, so nothing running
-// during the tear-down sees a half-destroyed object through it.
-template <typename T>
-void FreeAndNil(T*& Component) {
-  if (T* c = Component) {
-    Component = nullptr;
-    c->Free();
-  }
-}
-
 // A std::unique_ptr for components that nothing else owns.
 struct TFreeComponent {
   void operator()(TComponent* C) const {

@@ -48,17 +48,6 @@ thread_local TControl* gCreating = nullptr;
 
 LPCSTR CursorResource(TCursor Cursor) { return Cursor == crHandPoint ? IDC_HAND : IDC_ARROW; }
 
-TShiftState ShiftFromKeys(WPARAM Keys) {
-  TShiftState s = 0;
-  if (Keys & MK_SHIFT) s |= ssShift;
-  if (Keys & MK_CONTROL) s |= ssCtrl;
-  if (Keys & MK_LBUTTON) s |= ssLeft;
-  if (Keys & MK_RBUTTON) s |= ssRight;
-  if (Keys & MK_MBUTTON) s |= ssMiddle;
-  if (GetKeyState(VK_MENU) < 0) s |= ssAlt;
-  return s;
-}
-
 }  // namespace
 
 LRESULT CALLBACK ControlWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
@@ -298,7 +287,6 @@ void TControl::HandleMouse(TMessage& Message) {
   DefaultHandler(Message);
   const int x = static_cast<short>(LOWORD(Message.LParam));
   const int y = static_cast<short>(HIWORD(Message.LParam));
-  const TShiftState shift = ShiftFromKeys(Message.WParam);
   RECT client{};
   GetClientRect(FHandle, &client);
   const POINT pt{x, y};
@@ -336,7 +324,7 @@ void TControl::HandleMouse(TMessage& Message) {
   if (down) {
     if (ControlStyle & csCaptureMouse) ::SetCapture(FHandle);
     FClicked = button == TMouseButton::mbLeft && (ControlStyle & csClickEvents);
-    MouseDown(button, shift, x, y);
+    MouseDown(button, x, y);
     return;
   }
   if ((ControlStyle & csCaptureMouse) && GetCapture() == FHandle &&
@@ -350,14 +338,14 @@ void TControl::HandleMouse(TMessage& Message) {
     if (PtInRect(&client, pt)) Click();
     if (!*alive) return;
   }
-  MouseUp(button, shift, x, y);
+  MouseUp(button, x, y);
 }
 
-void TControl::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
-  CallEvent(OnMouseDown, this, Button, Shift, X, Y);
+void TControl::MouseDown(TMouseButton Button, int X, int Y) {
+  CallEvent(OnMouseDown, this, Button, X, Y);
 }
-void TControl::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
-  CallEvent(OnMouseUp, this, Button, Shift, X, Y);
+void TControl::MouseUp(TMouseButton Button, int X, int Y) {
+  CallEvent(OnMouseUp, this, Button, X, Y);
 }
 void TControl::MouseEnter() { CallEvent(OnMouseEnter, this); }
 void TControl::MouseLeave() { CallEvent(OnMouseLeave, this); }
@@ -428,11 +416,6 @@ void TControl::SetCursor(TCursor Value) {
     SendMessageW(FHandle, WM_SETCURSOR, reinterpret_cast<WPARAM>(FHandle), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
 }
 
-void TControl::SetParentFont(bool Value) {
-  FParentFont = Value;
-  if (Value && FParent) TakeParentFont(FParent->Font());
-}
-
 void TControl::TakeParentFont(const TFont& Value) {
   FTakingParentFont = true;
   FFont.Assign(Value);
@@ -448,11 +431,6 @@ void TControl::FontChanged() {
 void TControl::SetColor(TColor Value) {
   FParentColor = false;
   if (ChangeField(FColor, Value)) ColorChanged();
-}
-
-void TControl::SetParentColor(bool Value) {
-  FParentColor = Value;
-  if (Value && FParent) TakeParentColor(FParent->Color());
 }
 
 void TControl::TakeParentColor(TColor Value) {

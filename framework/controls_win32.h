@@ -1,25 +1,18 @@
 // Controls: components with a window. Every control here owns a real child
-// (or, for forms, top-level) window; there are no windowless controls.
-//
-// Every message a control's window receives goes through the replaceable
-// handler chain:  window procedure -> WindowProc -> WndProc -> DefaultHandler.
-// WindowProc starts out calling the virtual WndProc. A component that wants
-// to see a control's messages first saves WindowProc, installs its own, and
-// calls the saved one to pass a message on; it puts the saved one back when
-// it is done. Subclasses override WndProc and end in the base WndProc, which
-// ends in DefaultHandler (DefWindowProc, or the window class's own procedure
-// for controls built on a system class).
-//
-// Exceptions never leave the window procedure: they go to the application's
-// exception sink. Everything here runs on the GUI thread.
+// (or, for forms, top-level) window; there are no windowless controls. The
+// handler chain every message goes through (window procedure -> WindowProc
+// -> WndProc -> DefaultHandler): framework/README.md. Everything here runs
+// on the GUI thread.
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/component.h"
@@ -52,10 +45,7 @@ class EInvalidOperation : public std::runtime_error {
 enum TCursor : int { crDefault = 0, crHandPoint = -21 };
 
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
-enum TShiftFlag : uint8_t { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32 };
-using TShiftState = uint8_t;
-using TMouseEvent =
-    std::function<void(TComponent* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
+using TMouseEvent = std::function<void(TComponent* Sender, TMouseButton Button, int X, int Y)>;
 
 // Behaviour switches of a control class.
 enum TControlStyleFlag : uint32_t {
@@ -90,7 +80,7 @@ class TControl : public TComponent {
  public:
   explicit TControl(TComponent* AOwner);
 
-  // The head of the handler chain (see the top of this file).
+  // The head of the handler chain; it starts out calling WndProc.
   TWndMethod WindowProc;
   // Sends a message straight through WindowProc, bypassing the system.
   LRESULT Perform(UINT Msg, WPARAM WParam = 0, LPARAM LParam = 0);
@@ -132,12 +122,10 @@ class TControl : public TComponent {
   // ends ParentFont.
   TFont& Font() { return FFont; }
   bool ParentFont() const { return FParentFont; }
-  void SetParentFont(bool Value);
   // The background; setting it ends ParentColor.
   TColor Color() const { return FColor; }
   void SetColor(TColor Value);
   bool ParentColor() const { return FParentColor; }
-  void SetParentColor(bool Value);
 
   // The window text. ANSI texts convert through the user's code page.
   std::string Caption() const;
@@ -175,8 +163,8 @@ class TControl : public TComponent {
   // Draws the control; runs on WM_PAINT with Canvas() on the paint DC, for
   // windows of the framework's own classes.
   virtual void Paint() {}
-  virtual void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
-  virtual void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
+  virtual void MouseDown(TMouseButton Button, int X, int Y);
+  virtual void MouseUp(TMouseButton Button, int X, int Y);
   virtual void MouseEnter();
   virtual void MouseLeave();
   virtual void FontChanged();
@@ -206,10 +194,8 @@ class TControl : public TComponent {
   bool FEnabled = true;
   TCursor FCursor = crDefault;
   TFont FFont;
-  bool FParentFont = true;
   bool FTakingParentFont = false;
   TColor FColor = clBtnFace;
-  bool FParentColor = true;
   std::wstring FCaption;
   std::unique_ptr<TControlCanvas> FCanvas;
   int FMessageDepth = 0;
@@ -222,6 +208,10 @@ class TControl : public TComponent {
  protected:
   // Forms start hidden; other controls show with their parent.
   bool FVisible = true;
+  // Forms keep their own font and colour; other controls take their parent's
+  // until they are given their own.
+  bool FParentFont = true;
+  bool FParentColor = true;
 };
 
 // A control that holds other controls.
@@ -262,3 +252,14 @@ TControl* FindControl(HWND Wnd);
 // Hands an exception caught at a window procedure or event boundary to the
 // application's exception sink (discarded when there is no application).
 void HandleApplicationException(std::exception_ptr E) noexcept;
+
+// CallEvent for an event raised where nothing above may see its exception:
+// what the handler throws goes to the application's exception sink.
+template <typename F, typename... A>
+void CallEventToSink(const F& Event, A&&... Args) noexcept {
+  try {
+    CallEvent(Event, std::forward<A>(Args)...);
+  } catch (...) {
+    HandleApplicationException(std::current_exception());
+  }
+}

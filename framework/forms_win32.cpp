@@ -93,8 +93,8 @@ TForm::TForm(TComponent* AOwner) : TWinControl(AOwner) {
   if (!Application) throw EInvalidOperation("a form needs the application object");
   BeginLoading();
   FVisible = false;
-  SetParentFont(false);
-  SetParentColor(false);
+  FParentFont = false;
+  FParentColor = false;
   SetBounds(0, 0, 320, 240);
   Application->AddForm(this);
 }
@@ -116,7 +116,7 @@ void TForm::AfterConstruction() {
     if (std::find(now.begin(), now.end(), c) != now.end()) c->Loaded();
   }
   FCreating = false;
-  DoCreate();
+  CallEventToSink(OnCreate, this);
   if (FShowPending) {
     FShowPending = false;
     SetVisible(true);
@@ -124,38 +124,13 @@ void TForm::AfterConstruction() {
 }
 
 void TForm::BeforeDestruction() {
-  DoDestroy();
+  if (!FDestroyDone) {
+    FDestroyDone = true;
+    CallEventToSink(OnDestroy, this);
+  }
   TWinControl::BeforeDestruction();
   if (Application) Application->RemoveForm(this);
 }
-
-void TForm::DoCreate() {
-  try {
-    CallEvent(OnCreate, this);
-  } catch (...) {
-    HandleApplicationException(std::current_exception());
-  }
-}
-
-void TForm::DoShow() {
-  try {
-    CallEvent(OnShow, this);
-  } catch (...) {
-    HandleApplicationException(std::current_exception());
-  }
-}
-
-void TForm::DoDestroy() {
-  if (FDestroyDone) return;
-  FDestroyDone = true;
-  try {
-    CallEvent(OnDestroy, this);
-  } catch (...) {
-    HandleApplicationException(std::current_exception());
-  }
-}
-
-void TForm::DoClose(TCloseAction& Action) { CallEvent(OnClose, this, Action); }
 
 void TForm::CreateParams(TCreateParams& Params) {
   TWinControl::CreateParams(Params);
@@ -210,7 +185,7 @@ void TForm::SetVisible(bool Value) {
   if (Value) {
     HandleNeeded();
     FVisible = true;
-    DoShow();
+    CallEventToSink(OnShow, this);
     if (FVisible && HandleAllocated()) ShowWindow(Handle(), SW_SHOW);
   } else {
     FVisible = false;
@@ -240,14 +215,6 @@ TModalResult TForm::ShowModal() {
     while (FModalResult == mrNone) {
       Application->HandleMessage();
       if (Application->Terminated()) FModalResult = mrCancel;
-      if (FModalResult != mrNone) {
-        TCloseAction action = caHide;
-        DoClose(action);
-        if (action == caNone && !Application->Terminated())
-          FModalResult = mrNone;
-        else if (action == caFree)
-          FReleaseAfterModal = true;
-      }
     }
   } catch (...) {
     enableOthers();
@@ -272,15 +239,10 @@ void TForm::Close() {
     FModalResult = mrCancel;
     return;
   }
-  TCloseAction action = caHide;
-  DoClose(action);
-  if (action == caNone) return;
   if (Application->MainForm() == this)
     Application->Terminate();
-  else if (action == caHide)
+  else
     Hide();
-  else if (action == caFree)
-    Release();
 }
 
 void TForm::Release() { PostMessageW(Application->Handle(), CM_RELEASE, 0, static_cast<LPARAM>(FId)); }
@@ -432,11 +394,7 @@ bool TApplication::ProcessMessage(MSG& Msg) {
 
 void TApplication::Idle() {
   bool done = true;
-  try {
-    CallEvent(OnIdle, this, done);
-  } catch (...) {
-    HandleException(std::current_exception());
-  }
+  CallEventToSink(OnIdle, this, done);
   // After a quit request taken inside the idle step nothing may come to
   // wake a wait, and the loop is about to end anyway.
   if (done && !FTerminated) WaitMessage();
@@ -458,11 +416,7 @@ void TApplication::Terminate() { PostQuitMessage(0); }
 void TApplication::EndSession() {
   if (FSessionEnding) return;
   FSessionEnding = true;
-  try {
-    CallEvent(OnEndSession, this);
-  } catch (...) {
-    HandleException(std::current_exception());
-  }
+  CallEventToSink(OnEndSession, this);
   Terminate();
 }
 

@@ -1,36 +1,6 @@
-// Forms and the application object.
-//
-// Building a form. A form class builds what a form resource would hold in
-// its constructor: it sets its own properties, creates its components (with
-// the form as owner) and sets theirs. CreateForm<T>(...) then finishes the
-// construction, in this order:
-//   1. Loaded() on the form, then on every component its constructor
-//      created, in creation order ("the resource has been loaded");
-//   2. OnCreate (so OnCreate sees the whole resource, components included);
-//   3. if anything asked to show the form meanwhile (during the
-//      constructor or Loaded), the form is shown now: OnShow, then visible.
-// Until step 3 a Show()/SetVisible(true) is only remembered, never applied,
-// so no form shows before its OnCreate has run. Exceptions from OnCreate,
-// OnShow and OnDestroy go to the application's exception sink; an exception
-// from a constructor or Loaded() ends CreateForm and frees the form.
-//
-//   class TfrmAbout : public TForm {
-//    public:
-//     explicit TfrmAbout(TComponent* AOwner) : TForm(AOwner) {
-//       SetName("frmAbout");
-//       SetBorderStyle(bsDialog);
-//       btnOk = new TSomeButton(this);  // owned by the form
-//       btnOk->SetParent(this);
-//       OnCreate = [this](TComponent* Sender) { FormCreate(Sender); };
-//     }
-//     ...
-//   };
-//   auto* frm = CreateForm<TfrmAbout>(Application);
-//
-// Ending a form: Free() (or its owner's end) runs OnDestroy, frees the
-// components it owns (last created first) while its window still exists,
-// then destroys the window. Release() frees it later, from the message
-// loop, so a handler of the form itself may end it.
+// Forms and the application object. How CreateForm builds a form (the
+// constructor, Loaded, OnCreate, the deferred show) and how a form ends:
+// framework/README.md.
 #pragma once
 #include <windows.h>
 
@@ -51,9 +21,6 @@ enum TFormBorderStyle : uint8_t {
 };
 enum TBorderIconFlag : uint8_t { biSystemMenu = 1, biMinimize = 2, biMaximize = 4 };
 using TBorderIcons = uint8_t;  // an or-ed set of TBorderIconFlag
-
-enum TCloseAction : uint8_t { caNone, caHide, caFree };
-using TCloseEvent = std::function<void(TComponent* Sender, TCloseAction& Action)>;
 
 using TModalResult = int;
 constexpr TModalResult mrNone = 0;
@@ -84,15 +51,14 @@ class TForm : public TWinControl {
 
   // Shows the form with every other window of the thread disabled and runs
   // messages until ModalResult is non-zero (or the application ends:
-  // mrCancel); then runs OnClose (caNone keeps it open), hides it, enables
-  // the other windows again and returns ModalResult.
+  // mrCancel); then hides it, enables the other windows again and returns
+  // ModalResult.
   TModalResult ShowModal();
   void SetModalResult(TModalResult Value) { FModalResult = Value; }
   bool Modal() const { return FModal; }
 
-  // A modal form gets mrCancel. Otherwise OnClose decides (default caHide):
-  // closing the application's main form ends the application; caHide hides,
-  // caFree releases, caNone keeps the form. WM_CLOSE comes here.
+  // A modal form gets mrCancel. Otherwise closing the application's main
+  // form ends the application, and any other form hides. WM_CLOSE comes here.
   void Close();
   // Frees the form from the message loop, once the current message is done.
   void Release();
@@ -104,7 +70,6 @@ class TForm : public TWinControl {
   TNotifyEvent OnCreate;
   TNotifyEvent OnShow;
   TNotifyEvent OnDestroy;
-  TCloseEvent OnClose;
 
   void BeforeDestruction() override;
 
@@ -112,10 +77,6 @@ class TForm : public TWinControl {
   ~TForm() override;
   void CreateParams(TCreateParams& Params) override;
   void WndProc(TMessage& Message) override;
-  virtual void DoCreate();
-  virtual void DoShow();
-  virtual void DoDestroy();
-  virtual void DoClose(TCloseAction& Action);
 
  private:
   friend class TApplication;

@@ -77,12 +77,6 @@ HDC TCanvas::Handle() {
   return FHandle;
 }
 
-void TCanvas::FillRect(const TRect& Rect) {
-  const RECT r{Rect.Left, Rect.Top, Rect.Right, Rect.Bottom};
-  TUniqueGdiObject brush(CreateSolidBrush(ColorToRGB(BrushColor)));
-  ::FillRect(Handle(), &r, static_cast<HBRUSH>(brush.Get()));
-}
-
 void TCanvas::Draw(int X, int Y, TBitmap& Bitmap) {
   if (Bitmap.Empty()) return;
   const HDC dc = Handle();

@@ -86,9 +86,6 @@ class TCanvas {
   HDC Handle();
   bool HandleAllocated() const { return FHandle != nullptr; }
 
-  TColor BrushColor = clWhite;
-
-  void FillRect(const TRect& Rect);
   // Copies the whole bitmap with its top-left corner at (X, Y), in this
   // canvas's logical units (so a mapping mode scales it).
   void Draw(int X, int Y, TBitmap& Bitmap);

@@ -2,7 +2,6 @@
 
 namespace {
 
-std::string gSingleInstanceName;
 TUniqueMutex gSingleInstanceHandle;
 
 }  // namespace
@@ -18,8 +17,6 @@ bool CreateInstanceMutex(TUniqueMutex& Handle, const std::string& Name) {
   return static_cast<bool>(Handle);
 }
 
-void ReleaseInstanceMutex(TUniqueMutex& Handle) { Handle.Reset(); }
-
 bool JoinInstanceMutex(TUniqueMutex& Handle, const std::string& Name) {
   Handle.Reset(CreateMutexA(nullptr, FALSE, Name.c_str()));
   // Read at once: the create sets it whether it opened or made the mutex.
@@ -27,11 +24,6 @@ bool JoinInstanceMutex(TUniqueMutex& Handle, const std::string& Name) {
   return Handle && !existed;
 }
 
-bool CreateSingleInstance(const std::string& Name) {
-  gSingleInstanceName = Name;
-  return CreateInstanceMutex(gSingleInstanceHandle, Name);
-}
+bool CreateSingleInstance(const std::string& Name) { return CreateInstanceMutex(gSingleInstanceHandle, Name); }
 
-void ReleaseSingleInstance() { ReleaseInstanceMutex(gSingleInstanceHandle); }
-
-std::string SingleInstanceName() { return gSingleInstanceName; }
+void ReleaseSingleInstance() { gSingleInstanceHandle.Reset(); }

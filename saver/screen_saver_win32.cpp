@@ -520,12 +520,8 @@ void TScreenSaver::VerifyAndTerminate() {
 void TScreenSaver::Terminate() {
   FTerminating = true;
   if (FTimer) FTimer->SetEnabled(false);
-  try {
-    CallEvent(OnTerminate, this);
-  } catch (...) {
-    // The handler's failure must not keep the program running.
-    HandleApplicationException(std::current_exception());
-  }
+  // The handler's failure must not keep the program running.
+  CallEventToSink(OnTerminate, this);
   Application->ProcessMessages();
   HideApplicationWindow();
   Application->ProcessMessages();

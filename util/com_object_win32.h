@@ -28,6 +28,21 @@ inline HRESULT AnswerQueryInterface(REFIID Riid, void** Out, std::initializer_li
   return E_NOINTERFACE;
 }
 
+// The answer of a method that gives no object: *Out null (when there is an
+// Out) and E_NOTIMPL.
+template <typename T>
+HRESULT AnswerNoObject(T** Out) {
+  if (Out) *Out = nullptr;
+  return E_NOTIMPL;
+}
+
+// IDispatch::GetTypeInfoCount of an object without type information.
+inline HRESULT AnswerNoTypeInfo(UINT* Count) {
+  if (!Count) return E_POINTER;
+  *Count = 0;
+  return S_OK;
+}
+
 // Implements AddRef and Release for every interface in Interfaces. The
 // count starts at one, the creator's reference; the last Release deletes.
 template <typename... Interfaces>

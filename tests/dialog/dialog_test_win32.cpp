@@ -141,8 +141,8 @@ class DialogTest : public ::testing::Test {
     MainForm = CreateForm<TForm>(App.get());
     frmDialog = CreateForm<TfrmDialog>(nullptr);
     KeyHook.Reset(SetWindowsHookExW(WH_GETMESSAGE, CountKeyUps, nullptr, GetCurrentThreadId()));
-    frmDialog->lblCopyright->OnMouseUp = [this](TComponent*, TMouseButton, TShiftState, int, int) { ++MouseUps; };
-    frmDialog->imgImage->OnMouseUp = [this](TComponent*, TMouseButton, TShiftState, int, int) { ++MouseUps; };
+    frmDialog->lblCopyright->OnMouseUp = [this](TComponent*, TMouseButton, int, int) { ++MouseUps; };
+    frmDialog->imgImage->OnMouseUp = [this](TComponent*, TMouseButton, int, int) { ++MouseUps; };
     // Lets the input thread run code on the GUI thread.
     TWndMethod saved = frmDialog->WindowProc;
     frmDialog->WindowProc = [saved](TMessage& M) {

@@ -67,9 +67,7 @@ TEST(Component, FreedChildLeavesItsOwnerAndSiblingsMayFreeEachOther) {
   auto* root = new TLogged(nullptr, "root");
   auto* a = new TLogged(root, "a");
   auto* b = new TLogged(root, "b");
-  TComponent* c = new TLogged(root, "c");
-  FreeAndNil(c);
-  EXPECT_EQ(c, nullptr);
+  (new TLogged(root, "c"))->Free();
   EXPECT_EQ(root->ComponentCount(), 2);
   // b's destructor frees a, which the owner has not reached yet.
   b->Sibling = a;

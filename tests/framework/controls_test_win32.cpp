@@ -115,7 +115,8 @@ TEST_F(FrameworkTest, MessageTimerTicksOnTheGuiThreadWhileEnabled) {
   int onceTicks = 0;
   once->SetOnTimer([&](TComponent*) {
     ++onceTicks;
-    FreeAndNil(once);
+    once->Free();
+    once = nullptr;
   });
   EXPECT_TRUE(PumpUntil([&] { return once == nullptr; }));
   EXPECT_EQ(onceTicks, 1);
@@ -134,10 +135,10 @@ TEST_F(FrameworkTest, ControlsFollowRealMouseInput) {
   control->OnMouseEnter = [&](TComponent*) { log.push_back("enter"); };
   control->OnMouseLeave = [&](TComponent*) { log.push_back("leave"); };
   control->OnClick = [&](TComponent*) { log.push_back("click"); };
-  control->OnMouseDown = [&](TComponent*, TMouseButton B, TShiftState, int X, int Y) {
+  control->OnMouseDown = [&](TComponent*, TMouseButton B, int X, int Y) {
     log.push_back("down " + std::to_string(static_cast<int>(B)) + " " + std::to_string(X) + "," + std::to_string(Y));
   };
-  control->OnMouseUp = [&](TComponent*, TMouseButton B, TShiftState, int, int) {
+  control->OnMouseUp = [&](TComponent*, TMouseButton B, int, int) {
     log.push_back("up " + std::to_string(static_cast<int>(B)));
   };
   form->Show();
@@ -179,7 +180,7 @@ TEST_F(FrameworkTest, ControlsFollowRealMouseInput) {
   auto* silent = new TControl(form);
   silent->SetParent(form);
   silent->SetBounds(200, 40, 60, 60);
-  silent->OnMouseDown = [&](TComponent*, TMouseButton, TShiftState, int, int) { log.push_back("silent down"); };
+  silent->OnMouseDown = [&](TComponent*, TMouseButton, int, int) { log.push_back("silent down"); };
   auto tracked = [] {
     TRACKMOUSEEVENT query{sizeof query, TME_QUERY, nullptr, 0};
     return TrackMouseEvent(&query) && (query.dwFlags & TME_LEAVE) ? query.hwndTrack : nullptr;

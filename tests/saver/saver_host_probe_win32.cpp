@@ -202,11 +202,11 @@ class TProbeForm : public TForm {
     ++FTicks;
     if (HasOption("bitmap")) {
       if (TBitmap* bitmap = ScreenSaver->Bitmap()) {
-        TCanvas& canvas = bitmap->Canvas();
-        canvas.BrushColor = 0x00FF00;
-        canvas.FillRect({0, 0, bitmap->Width(), bitmap->Height()});
-        canvas.BrushColor = clRed;
-        canvas.FillRect({400, 400, 480, 480});
+        const HDC dc = bitmap->Canvas().Handle();
+        const RECT whole{0, 0, bitmap->Width(), bitmap->Height()}, square{400, 400, 480, 480};
+        const TUniqueGdiObject green(CreateSolidBrush(RGB(0, 0xFF, 0))), red(CreateSolidBrush(RGB(0xFF, 0, 0)));
+        FillRect(dc, &whole, static_cast<HBRUSH>(green.Get()));
+        FillRect(dc, &square, static_cast<HBRUSH>(red.Get()));
       }
       // What the previous tick copied onto the form.
       if (FTicks == 3) Log("pixels " + PixelAt(220, 110) + " " + PixelAt(20, 20));

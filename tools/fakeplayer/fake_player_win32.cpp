@@ -2,20 +2,9 @@
 // identifier, used only by tests inside the private Wine prefix. It offers
 // what a host of the real control touches (IOleObject, IOleInPlaceObject,
 // the dual interface with its IDispatch part, the event connection) and
-// writes one line per event to the file named by PL_FAKEPLAYER_LOG.
-//
-// Log lines: "<pid> <instance> <event> <fields...>", fields escaped with
-// EscapeLogField (fake_movie.h). See README.md beside this file.
-//
-// PL_FAKEPLAYER_REFUSE, a comma-separated list, makes the fake refuse:
-//   a decimal DISPID      the put of that property (DISP_E_EXCEPTION)
-//   Stop, StopPlay, DisableLocalSecurity   that method (E_FAIL)
-//   IShockwaveFlash       QueryInterface for the dual interface
-//   create                instance creation (E_FAIL)
-//   activate              in-place activation (E_FAIL)
-//
-// PL_FAKEPLAYER_STOP_PUMP_MS makes Stop run the thread's messages for that
-// many milliseconds before it returns.
+// writes one line per event to the file named by PL_FAKEPLAYER_LOG. The log
+// format and the environment that makes it refuse calls or pump messages in
+// Stop: README.md beside this file.
 #include <windows.h>
 #include <ole2.h>
 #include <ocidl.h>
@@ -77,9 +66,7 @@ bool Refused(const std::wstring& Token) {
   return list.find(L"," + Token + L",") != std::wstring::npos;
 }
 
-// Milliseconds that Stop spends running the calling thread's messages, as a
-// control does that tears down with a message loop of its own
-// (PL_FAKEPLAYER_STOP_PUMP_MS; 0 when unset).
+// PL_FAKEPLAYER_STOP_PUMP_MS; 0 when unset.
 DWORD StopPumpMs() {
   const std::wstring text = EnvW(L"PL_FAKEPLAYER_STOP_PUMP_MS");
   return text.empty() ? 0 : static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 10));
@@ -156,10 +143,7 @@ class TConnectionPoint final : public IConnectionPoint {
   STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** Out) override;
   STDMETHODIMP Advise(IUnknown* Sink, DWORD* Cookie) override;
   STDMETHODIMP Unadvise(DWORD Cookie) override;
-  STDMETHODIMP EnumConnections(IEnumConnections** Out) override {
-    if (Out) *Out = nullptr;
-    return E_NOTIMPL;
-  }
+  STDMETHODIMP EnumConnections(IEnumConnections** Out) override { return AnswerNoObject(Out); }
 
  private:
   TFakeFlash* FOwner;
@@ -184,11 +168,11 @@ class TFakeFlash final : public TComObject<IOleObject, IOleInPlaceObject, IConne
   STDMETHODIMP SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
   STDMETHODIMP Close(DWORD SaveOption) override;
   STDMETHODIMP SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** Out) override { return NoObject(Out); }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** Out) override { return AnswerNoObject(Out); }
   STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP GetClipboardData(DWORD, IDataObject** Out) override { return NoObject(Out); }
+  STDMETHODIMP GetClipboardData(DWORD, IDataObject** Out) override { return AnswerNoObject(Out); }
   STDMETHODIMP DoVerb(LONG Verb, LPMSG, IOleClientSite* Site, LONG, HWND Parent, LPCRECT PosRect) override;
-  STDMETHODIMP EnumVerbs(IEnumOLEVERB** Out) override { return NoObject(Out); }
+  STDMETHODIMP EnumVerbs(IEnumOLEVERB** Out) override { return AnswerNoObject(Out); }
   STDMETHODIMP Update() override { return S_OK; }
   STDMETHODIMP IsUpToDate() override { return S_OK; }
   STDMETHODIMP GetUserClassID(CLSID* Out) override {
@@ -196,7 +180,7 @@ class TFakeFlash final : public TComObject<IOleObject, IOleInPlaceObject, IConne
     *Out = kClsidFlash;
     return S_OK;
   }
-  STDMETHODIMP GetUserType(DWORD, LPOLESTR* Out) override { return NoObject(Out); }
+  STDMETHODIMP GetUserType(DWORD, LPOLESTR* Out) override { return AnswerNoObject(Out); }
   STDMETHODIMP SetExtent(DWORD, SIZEL* Size) override {
     if (!Size) return E_POINTER;
     Log(FInstance, "extent " + std::to_string(Size->cx) + " " + std::to_string(Size->cy));
@@ -212,7 +196,7 @@ class TFakeFlash final : public TComObject<IOleObject, IOleInPlaceObject, IConne
     return OLE_E_ADVISENOTSUPPORTED;
   }
   STDMETHODIMP Unadvise(DWORD) override { return OLE_E_NOCONNECTION; }
-  STDMETHODIMP EnumAdvise(IEnumSTATDATA** Out) override { return NoObject(Out); }
+  STDMETHODIMP EnumAdvise(IEnumSTATDATA** Out) override { return AnswerNoObject(Out); }
   STDMETHODIMP GetMiscStatus(DWORD, DWORD* Status) override {
     if (!Status) return E_POINTER;
     *Status = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT | OLEMISC_ACTIVATEWHENVISIBLE |
@@ -234,7 +218,7 @@ class TFakeFlash final : public TComObject<IOleObject, IOleInPlaceObject, IConne
   STDMETHODIMP ReactivateAndUndo() override { return E_NOTIMPL; }
 
   // IConnectionPointContainer
-  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** Out) override { return NoObject(Out); }
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** Out) override { return AnswerNoObject(Out); }
   STDMETHODIMP FindConnectionPoint(REFIID Riid, IConnectionPoint** Out) override {
     if (!Out) return E_POINTER;
     *Out = nullptr;
@@ -255,11 +239,6 @@ class TFakeFlash final : public TComObject<IOleObject, IOleInPlaceObject, IConne
   static LRESULT CALLBACK WindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept;
 
  private:
-  template <typename T>
-  static HRESULT NoObject(T** Out) {
-    if (Out) *Out = nullptr;
-    return E_NOTIMPL;
-  }
   LRESULT HandleMessage(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
   void LoadMovie(BSTR Path);
   void PumpWhileStopping();
@@ -290,15 +269,8 @@ HRESULT STDMETHODCALLTYPE DualQueryInterface(void* Self, REFIID Riid, void** Out
 }
 ULONG STDMETHODCALLTYPE DualAddRef(void* Self) { return OwnerOf(Self)->AddRef(); }
 ULONG STDMETHODCALLTYPE DualRelease(void* Self) { return OwnerOf(Self)->Release(); }
-HRESULT STDMETHODCALLTYPE DualGetTypeInfoCount(void*, UINT* Count) {
-  if (!Count) return E_POINTER;
-  *Count = 0;
-  return S_OK;
-}
-HRESULT STDMETHODCALLTYPE DualGetTypeInfo(void*, UINT, LCID, ITypeInfo** Out) {
-  if (Out) *Out = nullptr;
-  return E_NOTIMPL;
-}
+HRESULT STDMETHODCALLTYPE DualGetTypeInfoCount(void*, UINT* Count) { return AnswerNoTypeInfo(Count); }
+HRESULT STDMETHODCALLTYPE DualGetTypeInfo(void*, UINT, LCID, ITypeInfo** Out) { return AnswerNoObject(Out); }
 HRESULT STDMETHODCALLTYPE DualGetIDsOfNames(void*, REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE DualInvoke(void* Self, DISPID Id, REFIID, LCID, WORD Flags, DISPPARAMS* Params,
                                      VARIANT* Result, EXCEPINFO* Excep, UINT*) {

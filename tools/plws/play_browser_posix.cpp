@@ -104,7 +104,8 @@ bool TBrowser::Ended() {
   waitpid(FPid, &raw, 0);
   FStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   FPid = -1;
-  CloseDevTools();
+  FToBrowser.Reset();
+  FFromBrowser.Reset();
   return true;
 }
 
@@ -118,11 +119,6 @@ void TBrowser::End() {
     kill(FPid, SIGKILL);
     while (!Ended()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-}
-
-void TBrowser::CloseDevTools() {
-  FToBrowser.Reset();
-  FFromBrowser.Reset();
 }
 
 TJson TDevTools::Call(const std::string& Method, const std::string& Params, const std::string& Session,

@@ -11,6 +11,10 @@ namespace {
 // Decodes one UTF-8 sequence at S[I]; advances I. -1 for a bad sequence
 // (I then moves past one byte).
 int32_t NextCodePoint(const std::string& S, size_t& I) {
+  auto bad = [&I] {
+    ++I;
+    return -1;
+  };
   const auto b0 = static_cast<uint8_t>(S[I]);
   int extra = 0;
   int32_t cp = 0;
@@ -24,27 +28,17 @@ int32_t NextCodePoint(const std::string& S, size_t& I) {
   } else if (b0 >= 0xF0 && b0 <= 0xF4) {
     extra = 3, cp = b0 & 0x07;
   } else {
-    ++I;
-    return -1;
+    return bad();
   }
-  if (I + extra >= S.size()) {
-    ++I;
-    return -1;
-  }
+  if (I + extra >= S.size()) return bad();
   for (int k = 1; k <= extra; ++k) {
     const auto b = static_cast<uint8_t>(S[I + k]);
-    if ((b & 0xC0) != 0x80) {
-      ++I;
-      return -1;
-    }
+    if ((b & 0xC0) != 0x80) return bad();
     cp = cp << 6 | (b & 0x3F);
   }
   // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
   static const int32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++I;
-    return -1;
-  }
+  if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return bad();
   I += extra + 1;
   return cp;
 }

@@ -149,7 +149,6 @@ class TBrowser {
   int FromBrowser() const { return FFromBrowser.Get(); }
 
  private:
-  void CloseDevTools();
   pid_t FPid = -1;
   int FStatus = 0;
   TUniqueFd FToBrowser, FFromBrowser;

@@ -21,18 +21,9 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitBadInput = 1;
 inline constexpr int kExitUsage = 2;
 
-// A manifest describes a saver, one directive per line:
-//   # comment
-//   key <number>                   name scrambling key (default 0)
-//   stub <path>                    the bytes before the package (`pack --stub` overrides)
-//   item <name> <encoding> <storage> [<value>]
-// encoding: flag (0..255) | int32 | text (the rest of the line) | file (a
-// path) | hex (byte pairs); storage: stored | compressed[:FLAG] (deflated
-// here, stored flag FLAG, 1 by default) | zlib[:FLAG] (the value already is
-// the zlib stream, written as it is). Numbers are decimal or 0x hexadecimal,
-// with nothing after them. Names and text values take the escapes \\ \s
-// (blank) \t \n \r \xHH; the name "" is the empty name. Paths are relative
-// to the manifest.
+// A manifest describes a saver, one directive per line, in the grammar that
+// `plws --help` prints (kUsage in plws.cpp); a storage word without :FLAG
+// stores the flag 1, and a number has nothing after it.
 struct TManifest {
   int32_t Key = 0;
   std::string Stub;  // resolved path; empty when the manifest names none

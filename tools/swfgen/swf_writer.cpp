@@ -163,17 +163,22 @@ std::vector<uint8_t> DefineSquare(uint16_t Id, int32_t Side, uint32_t Color) {
   return body;
 }
 
+// An action record that carries a payload: its code, the payload's length, the payload.
+std::vector<uint8_t> ActionWithPayload(uint8_t Code, const std::vector<uint8_t>& Payload) {
+  std::vector<uint8_t> out;
+  U8(out, Code);
+  U16(out, static_cast<uint32_t>(Payload.size()));
+  Append(out, Payload);
+  return out;
+}
+
 std::vector<uint8_t> PushStrings(std::initializer_list<std::string> Values) {
   std::vector<uint8_t> payload;
   for (const auto& v : Values) {
     U8(payload, 0);  // string
     CString(payload, v);
   }
-  std::vector<uint8_t> out;
-  U8(out, kActionPush);
-  U16(out, static_cast<uint32_t>(payload.size()));
-  Append(out, payload);
-  return out;
+  return ActionWithPayload(kActionPush, payload);
 }
 
 // getURL(Url, Target) with both texts fixed: an FSCommand when Url starts
@@ -182,11 +187,7 @@ std::vector<uint8_t> StaticGetUrl(const std::string& Url, const std::string& Tar
   std::vector<uint8_t> payload;
   CString(payload, Url);
   CString(payload, Target);
-  std::vector<uint8_t> out;
-  U8(out, kActionGetUrl);
-  U16(out, static_cast<uint32_t>(payload.size()));
-  Append(out, payload);
-  return out;
+  return ActionWithPayload(kActionGetUrl, payload);
 }
 
 std::vector<uint8_t> StaticFsCommand(const std::string& Command, const std::string& Args) {
