@@ -21,6 +21,16 @@ int64_t ReadInt64(TStream& Stream) {
   return static_cast<int64_t>(v);
 }
 
+void ReadString(TStream& Stream, std::string& S) {
+  const int32_t n = ReadInteger(Stream);
+  S.clear();
+  if (n <= 0) return;
+  // Never size a buffer from a length the stream cannot back.
+  if (n > Stream.Size() - Stream.Position()) throw EReadError("string longer than the stream");
+  S.resize(static_cast<size_t>(n));
+  Stream.ReadBuffer(S.data(), n);
+}
+
 void WriteInteger(TMemoryStream& Stream, int32_t Value) {
   const auto v = static_cast<uint32_t>(Value);
   const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),

@@ -2,6 +2,7 @@
 
 namespace {
 
+std::string gSingleInstanceName;
 TUniqueMutex gSingleInstanceHandle;
 
 }  // namespace
@@ -17,6 +18,8 @@ bool CreateInstanceMutex(TUniqueMutex& Handle, const std::string& Name) {
   return static_cast<bool>(Handle);
 }
 
+void ReleaseInstanceMutex(TUniqueMutex& Handle) { Handle.Reset(); }
+
 bool JoinInstanceMutex(TUniqueMutex& Handle, const std::string& Name) {
   Handle.Reset(CreateMutexA(nullptr, FALSE, Name.c_str()));
   // Read at once: the create sets it whether it opened or made the mutex.
@@ -24,6 +27,11 @@ bool JoinInstanceMutex(TUniqueMutex& Handle, const std::string& Name) {
   return Handle && !existed;
 }
 
-bool CreateSingleInstance(const std::string& Name) { return CreateInstanceMutex(gSingleInstanceHandle, Name); }
+bool CreateSingleInstance(const std::string& Name) {
+  gSingleInstanceName = Name;
+  return CreateInstanceMutex(gSingleInstanceHandle, Name);
+}
 
-void ReleaseSingleInstance() { gSingleInstanceHandle.Reset(); }
+void ReleaseSingleInstance() { ReleaseInstanceMutex(gSingleInstanceHandle); }
+
+std::string SingleInstanceName() { return gSingleInstanceName; }

@@ -97,6 +97,11 @@ std::string HexByte(unsigned char Byte, bool Upper) {
   return {digits[Byte >> 4], digits[Byte & 15]};
 }
 
+std::string ExcludeTrailingChar(const std::string& S, char C) {
+  if (!S.empty() && S.back() == C) return S.substr(0, S.size() - 1);
+  return S;
+}
+
 std::string QuoteString(const std::string& S, char Quote, TLeadByteTest IsLead) {
   std::string out(1, Quote);
   for (size_t i = 0; i < S.size();) {

@@ -44,6 +44,10 @@ void AppendUtf8(std::string& Out, uint32_t Cp);
 // Byte as two hexadecimal digits: "0A", or "0a" when not Upper.
 std::string HexByte(unsigned char Byte, bool Upper = true);
 
+// S without its last byte when that byte equals C, else S. Looks at the last
+// byte alone (not multi-byte aware): a key path ends in ASCII.
+std::string ExcludeTrailingChar(const std::string& S, char C);
+
 // Quote, S with every Quote in it doubled, Quote.
 std::string QuoteString(const std::string& S, char Quote, TLeadByteTest IsLead = SystemLeadByteTest());
 // The inside of a quoted section at the start of S (two quotes in a row stand

@@ -21,6 +21,20 @@ TEST(StreamReads, LittleEndianSignedValues) {
   EXPECT_THROW(ReadByte(s), EReadError);
 }
 
+TEST(StreamReads, StringsAreCountedAndBounded) {
+  TByteWriter w;
+  w.I32(3).Raw("abc").I32(0).I32(-4).I32(100).Raw("short");
+  TMemoryStream s(w.Out);
+  std::string str = "old";
+  ReadString(s, str);
+  EXPECT_EQ(str, "abc");
+  ReadString(s, str);
+  EXPECT_EQ(str, "");
+  ReadString(s, str);
+  EXPECT_EQ(str, "");
+  EXPECT_THROW(ReadString(s, str), EReadError);  // 100 announced, 5 there
+}
+
 TEST(StreamReads, SeekBeforeStartFails) {
   TMemoryStream s(Bytes("abcd"));
   EXPECT_THROW(s.Seek(-5, TSeekOrigin::soEnd), EReadError);

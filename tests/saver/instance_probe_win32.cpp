@@ -25,11 +25,11 @@ int main(int argc, char** argv) {
     if (!ready || !go) return 8;
     SetEvent(ready.Get());
     WaitForSingleObject(go.Get(), 30000);
-    handle.Reset();
+    ReleaseInstanceMutex(handle);
     return 1;
   }
   if (got) {
-    handle.Reset();
+    ReleaseInstanceMutex(handle);
     return 1;
   }
   return handle ? 2 : 0;

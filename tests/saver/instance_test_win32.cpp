@@ -30,7 +30,7 @@ TEST(InstanceMutex, SecondProcessIsRefusedWithHandleZero) {
   ASSERT_TRUE(CreateInstanceMutex(handle, name));
   EXPECT_TRUE(handle);
   EXPECT_EQ(RunProbe(name), 0u);  // refused, its handle empty
-  handle.Reset();
+  ReleaseInstanceMutex(handle);
   EXPECT_FALSE(handle);
   // Released: the next copy gets it.
   EXPECT_EQ(RunProbe(name), 1u);
@@ -48,21 +48,26 @@ TEST(InstanceMutex, ThisProcessIsRefusedWhileAnotherHoldsIt) {
   EXPECT_FALSE(CreateInstanceMutex(handle, name));
   EXPECT_FALSE(handle);
   EXPECT_FALSE(CreateSingleInstance(name));
+  EXPECT_EQ(SingleInstanceName(), name);
 
   SetEvent(go.Get());
   EXPECT_EQ(holder.get(), 1u);
   // The holder has ended: its mutex went with it.
   EXPECT_TRUE(CreateInstanceMutex(handle, name));
-  handle.Reset();
+  ReleaseInstanceMutex(handle);
 }
 
 TEST(InstanceMutex, ReleasingNothingDoesNothing) {
+  TUniqueMutex handle;
+  ReleaseInstanceMutex(handle);
+  EXPECT_FALSE(handle);
   ReleaseSingleInstance();  // nothing held
 }
 
 TEST(InstanceMutex, SingleInstanceHoldsOneProcessWideHandle) {
   const std::string name = UniqueName("single");
   ASSERT_TRUE(CreateSingleInstance(name));
+  EXPECT_EQ(SingleInstanceName(), name);
   EXPECT_EQ(RunProbe(name), 0u);
   // Claiming again gives the held handle back first instead of losing it.
   EXPECT_TRUE(CreateSingleInstance(name));

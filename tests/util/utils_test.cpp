@@ -51,10 +51,17 @@ TEST(AnsiSearch, TrailBytesNeverMatch) {
   EXPECT_FALSE(AnsiEndsWithChar("", '\\', kSjis));
 }
 
-TEST(TextUtils, Trim) {
+TEST(TextUtils, TrimAndExcludeTrailingChar) {
   EXPECT_EQ(TrimControls(std::string("\0 \t\r\n a b \x1f\0", 12)), "a b");
   EXPECT_EQ(TrimControls(" \t "), "");
   EXPECT_EQ(TrimControls("\x95\x20"), "\x95");  // bytes, as the registry trimming does
+
+  EXPECT_EQ(ExcludeTrailingChar("Software\\Key\\", '\\'), "Software\\Key");
+  EXPECT_EQ(ExcludeTrailingChar("Software\\Key\\\\", '\\'), "Software\\Key\\");  // one byte at most
+  EXPECT_EQ(ExcludeTrailingChar("Software\\Key", '\\'), "Software\\Key");
+  EXPECT_EQ(ExcludeTrailingChar("", '\\'), "");
+  EXPECT_EQ(ExcludeTrailingChar("\\", '\\'), "");
+  EXPECT_EQ(ExcludeTrailingChar(kHyo, '\\'), "\x95");  // the last byte alone counts
 }
 
 TEST(TextUtils, QuoteString) {
