@@ -2,9 +2,11 @@
 
 #include <vector>
 
-BOOL SetControlTopMost(HWND Wnd, UINT ExtraFlags) {
+BOOL SetTopMost(HWND Wnd, UINT ExtraFlags) {
   return SetWindowPos(Wnd, HWND_TOPMOST, 0, 0, 0, 0, ExtraFlags | SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
 }
+
+BOOL SetControlTopMost(HWND Wnd, UINT ExtraFlags) { return SetTopMost(Wnd, ExtraFlags); }
 
 bool IsTopMostUncovered(HWND Wnd) {
   if (!(GetWindowLongW(Wnd, GWL_EXSTYLE) & WS_EX_TOPMOST)) return false;

@@ -20,8 +20,10 @@ TRect VirtualDesktop();
 
 // SetWindowPos to HWND_TOPMOST with ExtraFlags | SWP_NOSIZE | SWP_NOMOVE |
 // SWP_NOACTIVATE; its result.
+BOOL SetTopMost(HWND Wnd, UINT ExtraFlags);
+// The same for a control's window (the caller makes sure it exists).
 BOOL SetControlTopMost(HWND Wnd, UINT ExtraFlags);
-// Whether SetControlTopMost would leave Wnd where it is: Wnd is topmost and no
+// Whether SetTopMost would leave Wnd where it is: Wnd is topmost and no
 // visible window lies above it.
 bool IsTopMostUncovered(HWND Wnd);
 // ClampToWorkArea over the work areas of every monitor of the system.

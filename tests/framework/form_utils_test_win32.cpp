@@ -20,7 +20,7 @@ RECT WindowRect(HWND Wnd) {
 
 }  // namespace
 
-TEST(PlacementWin32, SetControlTopMostNeitherMovesNorShowsNorActivates) {
+TEST(PlacementWin32, SetTopMostNeitherMovesNorShowsNorActivates) {
   TUniqueWindow active = MakePopup(0, 0, 50, 50);
   TUniqueWindow wnd = MakePopup(40, 30, 120, 90);
   ASSERT_TRUE(active && wnd);
@@ -28,7 +28,7 @@ TEST(PlacementWin32, SetControlTopMostNeitherMovesNorShowsNorActivates) {
   SetActiveWindow(active.Get());
   ASSERT_EQ(GetActiveWindow(), active.Get());
 
-  EXPECT_TRUE(SetControlTopMost(wnd.Get(), 0));
+  EXPECT_TRUE(SetTopMost(wnd.Get(), 0));
   EXPECT_TRUE(GetWindowLongA(wnd.Get(), GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_FALSE(IsWindowVisible(wnd.Get()));
   const RECT r = WindowRect(wnd.Get());
@@ -41,7 +41,7 @@ TEST(PlacementWin32, SetControlTopMostNeitherMovesNorShowsNorActivates) {
   EXPECT_TRUE(SetControlTopMost(wnd.Get(), SWP_SHOWWINDOW));
   EXPECT_TRUE(IsWindowVisible(wnd.Get()));
   EXPECT_EQ(GetActiveWindow(), active.Get());
-  EXPECT_FALSE(SetControlTopMost(nullptr, 0));  // the failure comes back
+  EXPECT_FALSE(SetTopMost(nullptr, 0));  // the failure comes back
 }
 
 TEST(PlacementWin32, ClampUsesTheMonitorsWorkAreas) {
