@@ -45,6 +45,3 @@ std::string DecodeText(const uint8_t* Data, int32_t Size) {
   return std::string(reinterpret_cast<const char*>(Data), static_cast<size_t>(Size));
 }
 
-bool LooksLikeSwf(const uint8_t* B, int32_t Size) {
-  return B && Size >= 8 && (B[0] == 'F' || B[0] == 'C' || B[0] == 'Z') && B[1] == 'W' && B[2] == 'S';
-}

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "flash/swf.h"  // LooksLikeSwf: what "FlashSwf" must hold to play
+
 enum class TItemEncoding { Flag, Int32, Text, Bytes };
 
 struct TSettingsDecoder;  // the settings loader's state (app/settings.cpp)
@@ -33,9 +35,6 @@ std::optional<bool> DecodeFlag(const uint8_t* Data, int32_t Size);
 std::optional<int32_t> DecodeInt32(const uint8_t* Data, int32_t Size);
 std::string DecodeText(const uint8_t* Data, int32_t Size);
 
-// Whether Bytes start like a SWF movie ("FWS", "CWS" or "ZWS", then at least
-// the rest of the 8-byte header): what "FlashSwf" must hold to play.
-bool LooksLikeSwf(const uint8_t* Bytes, int32_t Size);
 
 // The slot index of an indexed key: the rest of the name after the first
 // occurrence of Key read as an integer; -1 when it is not one or Key is absent.

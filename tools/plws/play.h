@@ -1,9 +1,10 @@
 // `plws play`: plays the movie of a package in Chromium with the Ruffle
 // Flash Player emulator, giving it what the saver gives its player control.
 // The decisions are plain functions here, one file each: play_args.cpp,
-// play_page.cpp, play_http.cpp (the server's), play_browser.cpp,
-// play_swf.cpp, play_json.cpp, play_base64.cpp. play_posix.h has the parts
-// that run the processes, the local web server and the files.
+// play_page.cpp, play_http.cpp (the server's), play_browser.cpp; the page,
+// JSON, base64 and the SWF patch are the browser player's (flash/), shared.
+// play_posix.h has the parts that run the processes, the local web server
+// and the files.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -13,6 +14,10 @@
 
 #include "app/catalogue.h"  // LooksLikeSwf
 #include "app/settings.h"
+#include "flash/base64.h"
+#include "flash/json.h"
+#include "flash/page.h"
+#include "flash/swf.h"
 
 struct TPlayOptions {
   std::string File;
@@ -25,34 +30,8 @@ struct TPlayOptions {
 // Throws EPlwsError (usage) with a message on a bad argument.
 TPlayOptions ParsePlayArgs(const std::vector<std::string>& Args);
 
-// What the page hands Ruffle and how it treats input, from the settings the
-// saver would apply in that mode.
-struct TPageConfig {
-  std::string Root = "/";  // the path every request starts with: "/<token>/"
-  std::string MovieUrl;   // absolute path on the local server
-  std::string BaseUrl;    // folder of the movie: relative loads find need files
-  std::string FlashVars;  // UTF-8
-  bool Preview = false;
-  bool Loop = false;
-  std::string Scale;        // Ruffle's "showAll" / "noScale"
-  std::string Quality;      // Ruffle's "low" / "high"; empty = Ruffle's default
-  std::string Background;   // "#RRGGBB"; empty = the movie's own colour
-  bool Menu = false;
-  bool StopByMouse = true;
-  bool StopByKey = true;
-  bool ShowCursor = false;
-};
-
 TPageConfig PageConfigFor(const TPlayerSettings& Settings, bool Preview, const std::string& MovieUrl,
                           const std::string& BaseUrl);
-
-// The page: Ruffle over the whole window, FSCommands and the end of the run
-// reported to the server at /event, input judged by the saver's rules.
-std::string BuildPlayPage(const TPageConfig& Config);
-
-// A JSON string literal that is safe inside an HTML <script>: only ASCII,
-// with <, > and & escaped. Text is UTF-8; bad sequences become U+FFFD.
-std::string JsonString(const std::string& Text);
 
 // Package text (ANSI, Shift-JIS here) as UTF-8; ASCII and valid UTF-8 pass
 // unchanged, and bytes that decode as neither are read as Latin-1.
@@ -97,28 +76,6 @@ struct TBrowserLaunch {
   bool NoSandbox = false;     // running as root
 };
 std::vector<std::string> BrowserArgs(const TBrowserLaunch& Launch);
-
-// SWF movies: Flash stops a movie at its last frame when Loop is off, Ruffle
-// always loops. The movie with a stop action at the start of its last frame
-// does what Loop off does; nullopt when the movie cannot take one (not a
-// SWF, LZMA-compressed, damaged, or ActionScript 3, which ignores it).
-std::optional<std::vector<uint8_t>> SwfStopAtLastFrame(const std::vector<uint8_t>& Swf);
-
-// A little JSON for the DevTools messages of a screenshot run.
-struct TJson {
-  enum TKind { Null, Bool, Number, String, Array, Object } Kind = Null;
-  bool BoolValue = false;
-  double NumberValue = 0;
-  std::string StringValue;
-  std::vector<TJson> Items;
-  std::vector<std::pair<std::string, TJson>> Members;
-  // The member Key of an object, or null.
-  const TJson* Get(const std::string& Key) const;
-};
-// Nullopt when Text is not one complete JSON value.
-std::optional<TJson> ParseJson(const std::string& Text);
-// Nullopt on a character outside the base64 alphabet or a bad length.
-std::optional<std::vector<uint8_t>> Base64Decode(const std::string& Text);
 
 // Runs `plws play ARGS...`; returns the exit status.
 int PlayCommand(const std::vector<std::string>& Args);

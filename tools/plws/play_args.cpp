@@ -49,3 +49,5 @@ TPlayOptions ParsePlayArgs(const std::vector<std::string>& Args) {
   if (afterGiven && o.Screenshot.empty()) throw EPlwsError("play: --after goes with --screenshot");
   return o;
 }
+
+bool FsCommandEndsRun(const std::string& Command, bool Preview) { return !Preview && IsQuitCommand(Command); }

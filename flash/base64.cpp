@@ -1,5 +1,6 @@
-// Base64, as the browser sends the pictures it takes.
-#include "tools/plws/play.h"
+#include "flash/base64.h"
+
+#include <algorithm>
 
 std::optional<std::vector<uint8_t>> Base64Decode(const std::string& Text) {
   auto value = [](char c) -> int {
@@ -32,6 +33,23 @@ std::optional<std::vector<uint8_t>> Base64Decode(const std::string& Text) {
     out.push_back(static_cast<uint8_t>(n >> 16));
     if (pad < 2) out.push_back(static_cast<uint8_t>(n >> 8));
     if (pad < 1) out.push_back(static_cast<uint8_t>(n));
+  }
+  return out;
+}
+
+std::string Base64Encode(const uint8_t* Data, size_t Size) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((Size + 2) / 3 * 4);
+  for (size_t i = 0; i < Size; i += 3) {
+    const size_t n = std::min<size_t>(3, Size - i);
+    uint32_t v = static_cast<uint32_t>(Data[i]) << 16;
+    if (n > 1) v |= static_cast<uint32_t>(Data[i + 1]) << 8;
+    if (n > 2) v |= Data[i + 2];
+    out += kAlphabet[v >> 18 & 63];
+    out += kAlphabet[v >> 12 & 63];
+    out += n > 1 ? kAlphabet[v >> 6 & 63] : '=';
+    out += n > 2 ? kAlphabet[v & 63] : '=';
   }
   return out;
 }

@@ -1,9 +1,9 @@
 // The little JSON of the DevTools messages and of the page's configuration,
 // and the UTF-8 text it carries.
+#include "flash/json.h"
+
 #include <cstring>
 
-#include "tools/plws/platform.h"
-#include "tools/plws/play.h"
 #include "util/utils.h"
 
 namespace {
@@ -43,11 +43,6 @@ int32_t NextCodePoint(const std::string& S, size_t& I) {
   return cp;
 }
 
-bool IsValidUtf8(const std::string& S) {
-  for (size_t i = 0; i < S.size();)
-    if (NextCodePoint(S, i) < 0) return false;
-  return true;
-}
 
 // Reads one JSON value, recursively (at most 64 levels deep).
 class TJsonParser {
@@ -177,12 +172,10 @@ class TJsonParser {
 
 }  // namespace
 
-std::string AnsiToUtf8(const std::string& Text) {
-  if (IsValidUtf8(Text)) return Text;
-  if (auto sjis = ShiftJisToUtf8(Text)) return *sjis;
-  std::string out;
-  for (unsigned char c : Text) AppendUtf8(out, c);
-  return out;
+bool IsValidUtf8(const std::string& S) {
+  for (size_t i = 0; i < S.size();)
+    if (NextCodePoint(S, i) < 0) return false;
+  return true;
 }
 
 std::string JsonString(const std::string& Text) {
