@@ -1,7 +1,7 @@
 // `plws play`: plays the movie of a package in Chromium with the Ruffle
 // Flash Player emulator, giving it what the saver gives its player control.
 // The decisions are plain functions here, one file each: play_args.cpp,
-// play_page.cpp, play_http.cpp (the server's), play_browser.cpp; the page,
+// play_page.cpp, play_browser.cpp; the page, the requests it makes,
 // JSON, base64 and the SWF patch are the browser player's (flash/), shared.
 // play_posix.h has the parts that run the processes, the local web server
 // and the files.
@@ -17,6 +17,7 @@
 #include "flash/base64.h"
 #include "flash/json.h"
 #include "flash/page.h"
+#include "flash/request.h"
 #include "flash/swf.h"
 
 struct TPlayOptions {
@@ -36,30 +37,6 @@ TPageConfig PageConfigFor(const TPlayerSettings& Settings, bool Preview, const s
 // Package text (ANSI, Shift-JIS here) as UTF-8; ASCII and valid UTF-8 pass
 // unchanged, and bytes that decode as neither are read as Latin-1.
 std::string AnsiToUtf8(const std::string& Text);
-
-// The Content-Type of a served file, by its extension.
-std::string MimeTypeFor(const std::string& Path);
-
-// A request target split for the server. Kind says which route it names;
-// Segments are the percent-decoded path segments after the route prefix.
-struct TRequestTarget {
-  enum TKind { Page, Event, Ruffle, Movie, NotFound, Bad } Kind = NotFound;
-  std::vector<std::string> Segments;
-  std::map<std::string, std::string> Query;  // decoded query parameters
-};
-// "/" the page, "/event?..." a report, "/ruffle/<file>" the player's files,
-// "/m/<seg>/..." the extracted files. Any segment that is empty, "." or
-// "..", or that holds "/", "\" or NUL once decoded, makes the target Bad.
-TRequestTarget ParseRequestTarget(const std::string& Target);
-
-// The server answers only requests whose path starts with "/<Token>/", the
-// random token of the run, so another local user can neither fetch the
-// movie nor report the end. The target with that prefix cut to "/", or
-// nullopt when it does not carry the token.
-std::optional<std::string> StripRunToken(const std::string& Target, const std::string& Token);
-
-std::string PercentDecode(const std::string& Text, bool& Ok);
-std::string PercentEncodeSegment(const std::string& Text);
 
 // Whether an FSCommand ends the run: the saver's quit rule (IsQuitCommand),
 // in normal mode only.

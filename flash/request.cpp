@@ -1,8 +1,10 @@
-// What the local server decides about a request: the route and the file a
-// target names, the run's token, percent coding and content types.
+// What the page's requests name: the route and the file a target names, the
+// run's token, percent coding and content types.
+#include "flash/request.h"
+
+#include <algorithm>
 #include <cstring>
 
-#include "tools/plws/play.h"
 #include "util/utils.h"
 
 std::string MimeTypeFor(const std::string& Path) {
