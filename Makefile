@@ -21,7 +21,7 @@ $(WIN)/build.ninja: | deps
 native: deps $(NATIVE)/build.ninja
 	ninja -C $(NATIVE) -j $(JOBS)
 
-win: deps $(WIN)/build.ninja
+win: deps native $(WIN)/build.ninja
 	ninja -C $(WIN) -j $(JOBS)
 
 test: native win

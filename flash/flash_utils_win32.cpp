@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include "flash/browser_player_win32.h"
 #include "flash/shockwave_flash_win32.h"
 #include "util/raii_com_win32.h"
 #include "util/utils.h"
@@ -19,7 +20,10 @@ constexpr DWORD kCreateContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
 
 }  // namespace
 
-bool CanCreateFlash() {
+namespace {
+
+// The vendor's control: exactly S_OK from creating it.
+bool CanCreateVendorControl() {
   try {
     TComPtr<IOleObject> object;
     const HRESULT hr = CoCreateInstance(CLSID_ShockwaveFlash, nullptr, kCreateContext, IID_IOleObject,
@@ -32,7 +36,16 @@ bool CanCreateFlash() {
   }
 }
 
+}  // namespace
+
+// Either player will do: the vendor's control, or the browser player where
+// the emulator is carried and a browser is found (which starts nothing).
+bool CanCreateFlash() { return CanCreateVendorControl() || CanCreateBrowserPlayer(); }
+
 std::string GetFlashVersion() {
+  // Without the control the browser player plays: its version is the one the
+  // emulator reports to movies.
+  if (!CanCreateVendorControl() && CanCreateBrowserPlayer()) return EmulatorFlashVersion();
   std::string version = kNoVersion;
   // The registered text is taken literally: no variables expanded, no quotes removed.
   const std::string server = RegReadString(HKEY_CLASSES_ROOT, kServerKey);

@@ -171,6 +171,17 @@ TShockwaveFlash::TShockwaveFlash(HWND Parent) {
   try {
     HRESULT hr = CoCreateInstance(CLSID_ShockwaveFlash, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                                   FOleObject.PutVoid());
+    if ((FAILED(hr) || !FOleObject) && CanCreateBrowserPlayer()) {
+      FOleObject.Reset();
+      try {
+        FBrowser = std::make_unique<TBrowserPlayer>(
+            [this](std::wstring Command, std::wstring Args) { QueueFSCommand(std::move(Command), std::move(Args)); });
+      } catch (const std::exception& e) {
+        throw EOleError(E_FAIL, std::string("Starting the browser player: ") + e.what());
+      }
+      if (Parent) SetParentWindow(Parent);
+      return;
+    }
     if (FAILED(hr) || !FOleObject) throw EOleError(FAILED(hr) ? hr : E_NOINTERFACE, "Creating the Flash control");
     FSite = TComPtr<TFlashSite>(new TFlashSite(this));
     hr = FOleObject->SetClientSite(FSite.Get());
@@ -204,6 +215,9 @@ void TShockwaveFlash::Teardown() {
   // The control's window procedure goes back before the control is told to
   // deactivate, which destroys that window.
   UnsubclassControl();
+  // The browser player's window and page go with it; the browser ends with
+  // the run's last player.
+  FBrowser.reset();
   if (FInPlaceObject) {
     FInPlaceObject->InPlaceDeactivate();
     FInPlaceObject.Reset();
@@ -229,6 +243,7 @@ void TShockwaveFlash::Teardown() {
     FSite->Detach();
     FSite.Reset();
   }
+  std::lock_guard<std::mutex> guard(FCommandLock);
   FPendingCommands.clear();
 }
 
@@ -250,8 +265,15 @@ void TShockwaveFlash::SetParentWindow(HWND Parent) {
 }
 
 void TShockwaveFlash::Activate() {
-  if (FActive || !FParent || !FOleObject) return;
+  if (FActive || !FParent || (!FOleObject && !FBrowser)) return;
   if (FAlignClient) GetClientRect(FParent, &FBounds);
+  if (FBrowser) {
+    FControlWnd = FBrowser->CreateWindowIn(FParent, FBounds);
+    FActive = true;
+    SubclassControl();
+    if (!FVisible) ShowWindow(FControlWnd, SW_HIDE);
+    return;
+  }
   RECT bounds = FBounds;
   const HRESULT hr = FOleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, FSite.Get(), 0, FParent, &bounds);
   if (FAILED(hr)) throw EOleError(hr, "In-place activation of the Flash control");
@@ -280,6 +302,7 @@ void TShockwaveFlash::AlignToParentClient() {
 }
 
 void TShockwaveFlash::ApplyBounds() {
+  if (FBrowser) return FBrowser->SetBounds(FBounds);
   if (!FInPlaceObject) return;
   const HRESULT hr = FInPlaceObject->SetObjectRects(&FBounds, &FBounds);
   if (FAILED(hr)) throw EOleError(hr, "SetObjectRects");
@@ -362,27 +385,39 @@ LRESULT CALLBACK TShockwaveFlash::ControlProc(HWND Wnd, UINT Msg, WPARAM WParam,
     return CallWindowProcW(original, Wnd, Msg, WParam, LParam);
   }
   TFlashMessage message{Msg, WParam, LParam, 0};
+  // The browser player learns whether its time was withheld.
+  TBrowserPlayer* const browser = Msg == WM_TIMER ? self->FBrowser.get() : nullptr;
+  if (browser) browser->BeginTimerOffer();
   try {
     self->WndProc(message);
   } catch (...) {
     message.Result = 0;
   }
+  if (browser) browser->EndTimerOffer();
   return message.Result;
 }
 
 // ---- FSCommand delivery ----------------------------------------------------------------
 
 void TShockwaveFlash::QueueFSCommand(std::wstring Command, std::wstring Args) {
-  FPendingCommands.emplace_back(std::move(Command), std::move(Args));
+  {
+    std::lock_guard<std::mutex> guard(FCommandLock);
+    FPendingCommands.emplace_back(std::move(Command), std::move(Args));
+  }
   if (FControlWnd && FOriginalProc && PostMessageW(FControlWnd, FSCommandMessage(), 0, 0)) return;
-  // No window of ours to post to: deliver now.
-  DeliverFSCommands();
+  // No window of ours to post to: deliver now (the control's sink runs on
+  // the GUI thread; the browser player always has its window).
+  if (!FBrowser) DeliverFSCommands();
 }
 
 void TShockwaveFlash::DeliverFSCommands() {
-  if (FPendingCommands.empty()) return;
-  const auto command = std::move(FPendingCommands.front());
-  FPendingCommands.pop_front();
+  std::pair<std::wstring, std::wstring> command;
+  {
+    std::lock_guard<std::mutex> guard(FCommandLock);
+    if (FPendingCommands.empty()) return;
+    command = std::move(FPendingCommands.front());
+    FPendingCommands.pop_front();
+  }
   // A copy of the handler: it may free this wrapper, and with it OnFSCommand.
   const TFSCommandEvent handler = OnFSCommand;
   if (handler) handler(*this, command.first, command.second);
@@ -423,15 +458,35 @@ void TShockwaveFlash::PutText(DISPID Id, const std::wstring& Value, const char* 
   PutProperty(Id, *v.Get(), Name);
 }
 
-void TShockwaveFlash::SetLoop(bool Value) { PutBool(DISPID_FLASH_LOOP, Value, "Loop"); }
-void TShockwaveFlash::SetMenu(bool Value) { PutBool(DISPID_FLASH_MENU, Value, "Menu"); }
-void TShockwaveFlash::SetQuality(int Value) { PutInt(DISPID_FLASH_QUALITY, Value, "Quality"); }
-void TShockwaveFlash::SetFlashVars(const std::wstring& Value) { PutText(DISPID_FLASH_FLASHVARS, Value, "FlashVars"); }
+// Each put goes to the browser player where it stands in, else to the control.
+void TShockwaveFlash::SetLoop(bool Value) {
+  if (FBrowser) return FBrowser->SetLoop(Value);
+  PutBool(DISPID_FLASH_LOOP, Value, "Loop");
+}
+void TShockwaveFlash::SetMenu(bool Value) {
+  if (FBrowser) return FBrowser->SetMenu(Value);
+  PutBool(DISPID_FLASH_MENU, Value, "Menu");
+}
+void TShockwaveFlash::SetQuality(int Value) {
+  if (FBrowser) return FBrowser->SetQuality(Value);
+  PutInt(DISPID_FLASH_QUALITY, Value, "Quality");
+}
+void TShockwaveFlash::SetFlashVars(const std::wstring& Value) {
+  if (FBrowser) return FBrowser->SetFlashVars(Value);
+  PutText(DISPID_FLASH_FLASHVARS, Value, "FlashVars");
+}
 void TShockwaveFlash::SetBackgroundColor(int Value) {
+  if (FBrowser) return FBrowser->SetBackgroundColor(Value);
   PutInt(DISPID_FLASH_BACKGROUNDCOLOR, Value, "BackgroundColor");
 }
-void TShockwaveFlash::SetMovie(const std::wstring& Value) { PutText(DISPID_FLASH_MOVIE, Value, "Movie"); }
-void TShockwaveFlash::SetScale(const std::wstring& Value) { PutText(DISPID_FLASH_SCALE, Value, "Scale"); }
+void TShockwaveFlash::SetMovie(const std::wstring& Value) {
+  if (FBrowser) return FBrowser->SetMovie(Value);
+  PutText(DISPID_FLASH_MOVIE, Value, "Movie");
+}
+void TShockwaveFlash::SetScale(const std::wstring& Value) {
+  if (FBrowser) return FBrowser->SetScale(Value);
+  PutText(DISPID_FLASH_SCALE, Value, "Scale");
+}
 
 // Methods go through IShockwaveFlash's method table by position. The table
 // is only touched on an object that answered QueryInterface for it.
@@ -446,6 +501,15 @@ void TShockwaveFlash::CallSlot(int Slot, const char* Name) {
   if (FAILED(hr)) throw EOleError(hr, Name);
 }
 
-void TShockwaveFlash::Stop() { CallSlot(SLOT_FLASH_STOP, "Stop"); }
-void TShockwaveFlash::StopPlay() { CallSlot(SLOT_FLASH_STOPPLAY, "StopPlay"); }
-void TShockwaveFlash::DisableLocalSecurity() { CallSlot(SLOT_FLASH_DISABLELOCALSECURITY, "DisableLocalSecurity"); }
+void TShockwaveFlash::Stop() {
+  if (FBrowser) return FBrowser->Stop();
+  CallSlot(SLOT_FLASH_STOP, "Stop");
+}
+void TShockwaveFlash::StopPlay() {
+  if (FBrowser) return FBrowser->StopPlay();
+  CallSlot(SLOT_FLASH_STOPPLAY, "StopPlay");
+}
+void TShockwaveFlash::DisableLocalSecurity() {
+  if (FBrowser) return;  // the emulator's movies have no local security to lift
+  CallSlot(SLOT_FLASH_DISABLELOCALSECURITY, "DisableLocalSecurity");
+}

@@ -9,10 +9,13 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
+#include "flash/browser_player_win32.h"
 #include "util/raii_com_win32.h"
 
 // A COM call the control refused. Callers guard each put and method call.
@@ -66,19 +69,26 @@ enum : int {
 class TFlashSite;
 class TFlashEventSink;
 
+// The player as the main form uses it: the vendor's ActiveX control when it
+// can be created, else the browser player (the Flash emulator in the
+// system's browser), behind the same operations and the same window-message
+// path, so whatever filters the messages works for both.
 class TShockwaveFlash {
  public:
   using TFSCommandEvent =
       std::function<void(TShockwaveFlash& Sender, const std::wstring& Command, const std::wstring& Args)>;
 
-  // Creates the control instance (raises EOleError when it cannot be
-  // created). With a parent the control is activated in place at once;
+  // Creates the control instance, or the browser player where the control
+  // cannot be created and a browser player can (raises EOleError when
+  // neither can be created). With a parent the control is activated in place at once;
   // without one, activation waits for SetParentWindow.
   explicit TShockwaveFlash(HWND Parent = nullptr);
   virtual ~TShockwaveFlash();
   TShockwaveFlash(const TShockwaveFlash&) = delete;
   TShockwaveFlash& operator=(const TShockwaveFlash&) = delete;
 
+  // Whether the browser player stands in for the control.
+  bool IsBrowserPlayer() const { return FBrowser != nullptr; }
   // The control's own window; null until it is active in a parent.
   HWND Handle() const { return FControlWnd; }
   void SetParentWindow(HWND Parent);
@@ -97,7 +107,9 @@ class TShockwaveFlash {
   void SetMovie(const std::wstring& Value);
   void SetScale(const std::wstring& Value);
 
-  // Methods of the dual interface; a failure result raises EOleError.
+  // Methods of the dual interface; a failure result raises EOleError. The
+  // browser player pauses on Stop, also ends its frames on StopPlay, and
+  // has no local security to disable.
   void Stop();
   void StopPlay();
   void DisableLocalSecurity();
@@ -151,5 +163,9 @@ class TShockwaveFlash {
   DWORD FAdviseCookie = 0;
   TComPtr<TFlashSite> FSite;
   TComPtr<TFlashEventSink> FSink;
+  std::unique_ptr<TBrowserPlayer> FBrowser;
+  // Queued by the control's sink on this thread, or by the browser player's
+  // reader thread.
+  std::mutex FCommandLock;
   std::deque<std::pair<std::wstring, std::wstring>> FPendingCommands;
 };
