@@ -122,12 +122,10 @@ void TfrmMain::LoadSettings() {
   const TPlayerSettings s = DecodeSettings(items);
 
   FGUID = s.GUID;
-  // Claimed before anything is written. The first copy of the package
-  // knows that whatever of the package lies in the temporary directory is
-  // left over; a later copy keeps the name alive too while it runs, so a
-  // third copy never takes its files for leftovers.
-  bool first = false;
-  if (!FGUID.empty() && !FMutex) first = JoinInstanceMutex(FMutex, FGUID);
+  // Every copy keeps the package's name alive while it runs. Whose files
+  // lie in the temporary directory is told by the lock of the folder name,
+  // which the extraction joins.
+  if (!FGUID.empty() && !FMutex) JoinInstanceMutex(FMutex, FGUID);
   FLoop = s.Loop;
   FMenu = s.Menu;
   FMenuFull = s.MenuFull;
@@ -156,9 +154,10 @@ void TfrmMain::LoadSettings() {
     }
   }
 
-  // The mutex speaks for the folder only when both carry the same name.
-  const bool leftoversAreOurs = first && s.Movie && s.Movie->GUID == FGUID;
-  FExtraction = ExtractPackageFiles(s, GetTempFilePath(""), leftoversAreOurs);
+  FExtraction = ExtractPackageFiles(s, GetTempFilePath(""));
+  // The end of the session may have come while the extraction waited for
+  // another copy (sent messages are served there): nobody cleans up later.
+  if (FPlaybackEnded) EndExtraction(FExtraction);
   FScale = s.Scale;
   FRequiredVersion = s.RequiredVersion;
 }
@@ -260,6 +259,11 @@ void TfrmMain::ScreenSaverTerminate(TComponent*) { CleanupPlayback(); }
 
 void TfrmMain::CleanupPlayback() {
   FPlaybackEnded = true;
+  ++FCleanupDepth;
+  struct TLeave {
+    int& Depth;
+    ~TLeave() { --Depth; }
+  } leave{FCleanupDepth};
   for (const auto& control : FFlashControls) control->SetStopping();
   // A control whose teardown runs messages may bring input that is
   // forwarded to the controls, or a new end of the run that cleans up
@@ -274,16 +278,21 @@ void TfrmMain::CleanupPlayback() {
     Guarded([&] { control->Hide(); });
     Guarded([&] { control.reset(); });
   }
-  RemoveExtractedFiles(FExtraction);
+  // Only the outermost cleanup deletes: a nested one runs while an outer
+  // one is tearing down a control that may still hold the movie open. What
+  // cannot be deleted yet stays listed for FormDestroy's second try.
+  if (FCleanupDepth == 1) RemoveExtractedFiles(FExtraction);
 }
 
 void TfrmMain::EndSession() {
   CleanupPlayback();
+  EndExtraction(FExtraction);
   FMutex.Reset();
 }
 
 void TfrmMain::FormDestroy(TComponent*) {
   CleanupPlayback();
+  EndExtraction(FExtraction);
   FMutex.Reset();
   Application->OnEndSession = nullptr;
   if (frmMain == this) frmMain = nullptr;

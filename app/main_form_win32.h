@@ -50,7 +50,7 @@ class TfrmMain : public TForm {
   void EndSession();
 
   std::string FGUID;
-  TExtraction FExtraction;  // FTempFolder, FSwfPath and FExtractedFiles
+  TExtraction FExtraction;  // FTempFolder, FSwfPath, FExtractedFiles and the folder locks
   std::vector<std::unique_ptr<TShockwaveFlashEx>> FFlashControls;
   bool FLoop = false;
   std::string FScale;
@@ -63,11 +63,13 @@ class TfrmMain : public TForm {
   uint8_t FPosition = 0;
   bool FPreviewSleep = false;
   bool FNeedLoad = false;
-  // The package's mutex, held while the form lives: by the first copy of
-  // the package and by every copy that started while one was alive.
+  // The package's mutex, held while the form lives by every copy of the
+  // package.
   TUniqueMutex FMutex;
   // CleanupPlayback has begun: the movie's commands are no longer heard.
   bool FPlaybackEnded = false;
+  // How many CleanupPlayback calls are running, nested in each other.
+  int FCleanupDepth = 0;
 };
 
 extern TfrmMain* frmMain;

@@ -284,23 +284,20 @@ std::optional<std::string> MovieFolder(const TPlayerSettings& Settings, const st
   return Join(TempDir, *guid, Separator, IsLead);
 }
 
-TExtractionPlan PlanExtraction(const TPlayerSettings& Settings, const std::string& TempDir,
-                               bool FolderCreated, TLeadByteTest IsLead, char Separator) {
+namespace {
+
+// The plan with the movie in MovieDir: Folder when this run created one
+// (named by "FlashSwfName"), else TempDir (named by the GUID).
+TExtractionPlan PlanInto(const TPlayerSettings& Settings, const std::string& TempDir,
+                         const std::optional<std::string>& Folder, TLeadByteTest IsLead, char Separator) {
   TExtractionPlan plan;
-  if (!Settings.Movie) return plan;
   const TMovieItem& movie = *Settings.Movie;
-  const auto folder = MovieFolder(Settings, TempDir, IsLead, Separator);
-  if (!folder && !movie.GUID.empty()) {
-    plan.Refused.push_back("GUID " + Quoted(movie.GUID) +
-                           " is not a plain folder name: the movie is not extracted");
-    return plan;
-  }
-  const bool inFolder = folder && FolderCreated;
+  const bool inFolder = Folder.has_value();
   std::string movieDir = TempDir;
   std::optional<std::string> movieName;
   if (inFolder) {
-    movieDir = *folder;
-    plan.FolderToDelete = *folder;
+    movieDir = *Folder;
+    plan.FolderToDelete = *Folder;
     if (!movie.SwfName.empty()) {
       movieName = FileNamePart(movie.SwfName, IsLead);
       if (!movieName)
@@ -327,4 +324,36 @@ TExtractionPlan PlanExtraction(const TPlayerSettings& Settings, const std::strin
     plan.Files.push_back({Join(movieDir, *name, Separator, IsLead), n.Block, inFolder});
   }
   return plan;
+}
+
+}  // namespace
+
+TExtractionPlan PlanExtraction(const TPlayerSettings& Settings, const std::string& TempDir,
+                               bool FolderCreated, TLeadByteTest IsLead, char Separator) {
+  if (!Settings.Movie) return {};
+  const auto folder = MovieFolder(Settings, TempDir, IsLead, Separator);
+  if (!folder && !Settings.Movie->GUID.empty()) {
+    TExtractionPlan plan;
+    plan.Refused.push_back("GUID " + Quoted(Settings.Movie->GUID) +
+                           " is not a plain folder name: the movie is not extracted");
+    return plan;
+  }
+  return PlanInto(Settings, TempDir, folder && FolderCreated ? folder : std::nullopt, IsLead, Separator);
+}
+
+TExtractionPlan PlanExtractionIn(const TPlayerSettings& Settings, const std::string& TempDir,
+                                 const std::string& Folder, TLeadByteTest IsLead, char Separator) {
+  if (!Settings.Movie) return {};
+  return PlanInto(Settings, TempDir, Folder, IsLead, Separator);
+}
+
+std::string PrivateFolderName(const std::string& FolderName, uint32_t Pid) {
+  return FolderName + "." + std::to_string(Pid);
+}
+
+bool IsPrivateFolderSuffix(const std::string& Rest) {
+  if (Rest.size() < 2 || Rest.size() > 11 || Rest[0] != '.') return false;
+  for (size_t i = 1; i < Rest.size(); ++i)
+    if (Rest[i] < '0' || Rest[i] > '9') return false;
+  return true;
 }

@@ -153,3 +153,17 @@ struct TExtractionPlan {
 TExtractionPlan PlanExtraction(const TPlayerSettings& Settings, const std::string& TempDir,
                                bool FolderCreated, TLeadByteTest IsLead = SystemLeadByteTest(),
                                char Separator = kPathSeparator);
+// The plan for a copy that works in a folder of its own, Folder (created by
+// it, inside TempDir), because the package's folder is in use: laid out as
+// inside the package's folder, and Folder is the one to delete.
+TExtractionPlan PlanExtractionIn(const TPlayerSettings& Settings, const std::string& TempDir,
+                                 const std::string& Folder, TLeadByteTest IsLead = SystemLeadByteTest(),
+                                 char Separator = kPathSeparator);
+
+// The name of the folder of its own that the copy with process id Pid uses
+// beside the package's folder FolderName: "<FolderName>.<Pid>". No two live
+// copies share it, so one that was killed never stands in the next one's way.
+std::string PrivateFolderName(const std::string& FolderName, uint32_t Pid);
+// Whether Rest, what follows a package's folder name in a name found beside
+// it, makes that a private folder name: "." and one to ten decimal digits.
+bool IsPrivateFolderSuffix(const std::string& Rest);

@@ -51,12 +51,17 @@ void TThreadTimer::SetEnabled(bool Value) {
   if (effective == FEnabled) return;
   FEnabled = effective;
   // The first change starts the worker; disabling never stops it again.
-  if (!FThread.joinable() && !FDestroying) {
+  // A handler on the worker calls this too (the saver's tick does): it
+  // reads the atomic flag, never FThread, which the starting thread writes
+  // after the worker is already running.
+  if (!FDestroying && !FWorkerStarted.exchange(true)) {
     try {
       FThread = std::thread([this] { Execute(); });
     } catch (const std::system_error&) {
       // No thread to be had: the timer stays without ticks, like a
-      // disabled one, rather than raising into the caller.
+      // disabled one, rather than raising into the caller; the next change
+      // tries again.
+      FWorkerStarted = false;
     }
   }
 }

@@ -136,7 +136,8 @@ class TThreadTimer {
   void Tick();
 
   std::unique_ptr<ITimerHost> FHost;
-  std::thread FThread;           // not started until Enabled first changes
+  std::thread FThread;           // not started until Enabled first changes; GUI thread only
+  std::atomic<bool> FWorkerStarted{false};  // FThread was given a thread; read by any thread
   std::atomic<bool> FBusy{false};
   std::atomic<int32_t> FData{0};  // read by handlers on the worker
   std::atomic<bool> FEnabled{false};  // also the worker's copy of it

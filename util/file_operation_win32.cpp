@@ -23,24 +23,10 @@ std::string ExistingDeletionSource(const std::string& Path) {
   return source;
 }
 
-}  // namespace
-
-void SetDeleteFolderOwnerProvider(TOwnerWindowProvider Provider) { gOwnerProvider = Provider; }
-
-bool DeleteFolder(const std::string& Path) {
-  // Nothing there: no shell call, and no messages either.
-  if (ExistingDeletionSource(Path).empty()) return false;
-  const bool deleted = DeleteFolderWithoutMessages(Path);
-  ProcessPendingMessages();
-  return deleted;
-}
-
-bool DeleteFolderWithoutMessages(const std::string& Path) {
-  const std::string source = ExistingDeletionSource(Path);
-  if (source.empty()) return false;
-
+// The shell's deletion of Source (which exists) with the given flags.
+bool ShellDelete(const std::string& Source, FILEOP_FLAGS Flags) {
   // A list of one name, ended by an empty name.
-  std::vector<char> from(source.begin(), source.end());
+  std::vector<char> from(Source.begin(), Source.end());
   from.push_back('\0');
   from.push_back('\0');
 
@@ -50,13 +36,32 @@ bool DeleteFolderWithoutMessages(const std::string& Path) {
   op.wFunc = FO_DELETE;
   op.pFrom = from.data();
   op.pTo = nullptr;
-  // No FOF_ALLOWUNDO: nothing goes to the recycle bin. The shell's own error
-  // messages stay: they are the only report a failed deletion gets.
-  op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT;
+  op.fFlags = Flags;
   op.fAnyOperationsAborted = FALSE;
   op.hNameMappings = nullptr;
   op.lpszProgressTitle = nullptr;
   return SHFileOperationA(&op) == 0;
+}
+
+}  // namespace
+
+void SetDeleteFolderOwnerProvider(TOwnerWindowProvider Provider) { gOwnerProvider = Provider; }
+
+bool DeleteFolder(const std::string& Path) {
+  // Nothing there: no shell call, and no messages either.
+  const std::string source = ExistingDeletionSource(Path);
+  if (source.empty()) return false;
+  // No FOF_ALLOWUNDO: nothing goes to the recycle bin. The shell's own error
+  // messages stay: they are the only report a failed deletion gets.
+  const bool deleted = ShellDelete(source, FOF_NOCONFIRMATION | FOF_SILENT);
+  ProcessPendingMessages();
+  return deleted;
+}
+
+bool DeleteFolderWithoutMessages(const std::string& Path) {
+  const std::string source = ExistingDeletionSource(Path);
+  if (source.empty()) return false;
+  return ShellDelete(source, FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI);
 }
 
 std::string GetLongFileName(const std::string& Path) {

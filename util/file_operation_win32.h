@@ -17,8 +17,11 @@ void SetDeleteFolderOwnerProvider(TOwnerWindowProvider Provider);
 // without calling the shell, when nothing exists at Path or Path names a
 // drive rather than something in it.
 bool DeleteFolder(const std::string& Path);
-// The same deletion without processing any message, for callers in the
-// middle of work that no other handler may interrupt.
+// The same deletion in complete silence, for callers in the middle of work
+// that no other handler may interrupt: no message is processed, and the
+// shell shows no error box either (a file in use would bring one up, and
+// its modal loop would run input, timers and the end of the session).
+// What cannot be deleted stays.
 bool DeleteFolderWithoutMessages(const std::string& Path);
 
 // The long form of an existing path (8.3 names expanded), or empty when the

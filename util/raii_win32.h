@@ -49,6 +49,12 @@ inline void ReleaseAndCloseMutexNoResult(HANDLE h) {
 // A named mutex of this program: given back, then closed.
 using TUniqueMutex = TUniqueAny<TNullHandleTraits<HANDLE, ReleaseAndCloseMutexNoResult>>;
 
+inline void ReleaseMutexNoResult(HANDLE h) { ::ReleaseMutex(h); }
+// The ownership of a mutex whose handle another owner keeps open: given back
+// when it goes, on the thread that took it. Declare it after the handle's
+// owner, so that it goes first.
+using TMutexOwnership = TUniqueAny<TNullHandleTraits<HANDLE, ReleaseMutexNoResult>>;
+
 // What CreateProcess fills in: the new process's and thread's handles are
 // closed when it goes.
 struct TProcessInformation : PROCESS_INFORMATION {

@@ -73,7 +73,7 @@ struct TSuite {
   bool Ready = false;
   std::string Why;  // why the suite is skipped
   std::string Source, Native, Win, Prefix, Work;
-  std::string Saver, Plws, Swfgen, Watch, PreviewHost, RegisterFake;
+  std::string Saver, Plws, Swfgen, Watch, PreviewHost, HoldFiles, RegisterFake;
   std::string TempUnix;     // the prefix's temporary directory
   std::string TempWindows;  // the same as the saver sees it, with a trailing backslash
   std::string PlainMovie, QuitMovie;
@@ -94,6 +94,7 @@ class SaverE2E : public ::testing::Test {
     s.Saver = s.Win + "/app/saver.scr";
     s.Watch = s.Win + "/tests/e2e/e2e_process_watch.exe";
     s.PreviewHost = s.Win + "/tests/e2e/e2e_preview_host.exe";
+    s.HoldFiles = s.Win + "/tests/e2e/e2e_hold_files.exe";
     s.Plws = PL_E2E_PLWS;
     s.Swfgen = PL_E2E_SWFGEN;
     s.RegisterFake = s.Source + "/tools/fakeplayer/register-fakeplayer";
@@ -101,7 +102,7 @@ class SaverE2E : public ::testing::Test {
       s.Why = "needs DISPLAY and WINEPREFIX: run it through scripts/with-display";
       return;
     }
-    for (const std::string& f : {s.Saver, s.Watch, s.PreviewHost, s.Win + "/fakeplayer/fakeplayer_v9.dll"})
+    for (const std::string& f : {s.Saver, s.Watch, s.PreviewHost, s.HoldFiles, s.Win + "/fakeplayer/fakeplayer_v9.dll"})
       if (!fs::exists(f)) {
         s.Why = f + " is not built";
         return;
@@ -259,6 +260,21 @@ class SaverE2E : public ::testing::Test {
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
     return movie;
   }
+
+  // The display settings' preview of Scr in a corner of the screen, until
+  // EndPreview(Name).
+  std::unique_ptr<TChild> Preview(const std::string& Scr, const std::string& Name) {
+    return Start({"wine", S().PreviewHost, WinePath(Scr), "120", "100", "100", "320", "240"}, Name + ".out",
+                 {{"PL_E2E_PREVIEW_UNTIL", WinePath(Dir + "/end-" + Name)}});
+  }
+  void EndPreview(std::unique_ptr<TChild>& Host, const std::string& Name) {
+    WriteFile(Dir + "/end-" + Name, "");
+    ASSERT_TRUE(Host->Wait(40000));
+    EXPECT_NE(Host->Output().find("exit 0"), std::string::npos) << Host->Output();
+  }
+  // The folder of its own a copy (Windows process id Pid) uses beside the
+  // package's folder when that one is in use.
+  static std::string OwnFolder(const std::string& GUID, long Pid) { return GUID + "." + std::to_string(Pid); }
 
   // The saver's main window: the form's caption.
   static bool SaverWindowShown(const std::string& Display = "") {
@@ -525,6 +541,14 @@ std::vector<std::string> LoadedMovies(const std::vector<TFakeEvent>& Events) {
   return out;
 }
 
+// The copy behind the last load in the fake's log.
+long LastLoader(const std::vector<TFakeEvent>& Events) {
+  long pid = 0;
+  for (const auto& e : Events)
+    if (e.Name == "load" || e.Name == "load-failed") pid = e.Pid;
+  return pid;
+}
+
 TEST_F(SaverE2E, RunsKilledWhilePlayingLeaveNothingThatKeepsTheNextRunFromPlayingOrCleaningUp) {
   const std::string guid = "{E2E-KILLED}";
   const std::string scr = Pack("killed", With(CommonItems(guid), {
@@ -546,13 +570,72 @@ TEST_F(SaverE2E, RunsKilledWhilePlayingLeaveNothingThatKeepsTheNextRunFromPlayin
     EXPECT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf")) << "a killed run cleans nothing up";
   }
   // The third run still plays the movie and leaves nothing of the package.
-  auto parent = Start({"wine", scr, "/s"}, "third.out");
-  ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 3; }, 30000)) << ReadFile(Log);
-  EXPECT_EQ(loads().back(), TempWindows(guid + "\\movie.swf")) << ReadFile(Log);
-  EXPECT_EQ(ReadFile(TempFolder(guid) + "/data.xml"), "<data/>");
-  Key("space");
-  EXPECT_EQ(parent->Wait(20000), std::optional<int>(0));
-  ExpectTempAsBefore();
+  {
+    auto parent = Start({"wine", scr, "/s"}, "third.out");
+    ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 3; }, 30000)) << ReadFile(Log);
+    EXPECT_EQ(loads().back(), TempWindows(guid + "\\movie.swf")) << ReadFile(Log);
+    EXPECT_EQ(ReadFile(TempFolder(guid) + "/data.xml"), "<data/>");
+    Key("space");
+    EXPECT_EQ(parent->Wait(20000), std::optional<int>(0));
+    ExpectTempAsBefore();
+  }
+
+  // Beside a live copy (a preview), a second copy is killed while it plays;
+  // a third one started afterwards still plays a movie that is there, and
+  // once the last copy has ended nothing of any of them is left.
+  {
+    auto preview = Preview(scr, "owner");
+    ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 4; }, 30000)) << ReadFile(Log);
+    auto parent = Start({"wine", scr, "/s"}, "killed-beside.out");
+    ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 5; }, 30000)) << ReadFile(Log);
+    const std::string killed = OwnFolder(guid, LastLoader(ReadFakeLog(Log)));
+    EXPECT_EQ(loads().back(), TempWindows(killed + "\\movie.swf"));
+    KillPids(ProcessesMatching(copy));
+    EXPECT_EQ(parent->Wait(20000), std::optional<int>(0));
+    ASSERT_TRUE(fs::exists(S().TempUnix + "/" + killed + "/movie.swf")) << "a killed run cleans nothing up";
+    auto third = Start({"wine", scr, "/e"}, "after-killed.out");
+    ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 6; }, 30000)) << ReadFile(Log);
+    const std::string own = OwnFolder(guid, LastLoader(ReadFakeLog(Log)));
+    EXPECT_EQ(loads().back(), TempWindows(own + "\\movie.swf")) << "the fake read it: it was there";
+    EXPECT_EQ(ReadFile(S().TempUnix + "/" + own + "/data.xml"), "<data/>");
+    // Keys go to the window under the pointer: away from the preview.
+    EXPECT_EQ(RunProgram({"xdotool", "mousemove", "900", "700"}).ExitCode, 0);
+    Key("space");
+    EXPECT_EQ(third->Wait(20000), std::optional<int>(0));
+    EndPreview(preview, "owner");
+    ExpectTempAsBefore();
+  }
+
+  // What a killed run left is held open by another program (a virus
+  // scanner, the indexer): the start-up removal leaves it without a word,
+  // no window but the saver's appears, and the run plays beside it. Once
+  // the other program lets go, the last copy's end takes it away.
+  {
+    fs::create_directories(TempFolder(guid));
+    WriteFile(TempFolder(guid) + "/movie.swf", "stale");
+    WriteFile(TempFolder(guid) + "/held.txt", "held");
+    WriteFile(S().TempUnix + "/" + guid + ".swf", "stale beside");
+    auto holder = Start({"wine", S().HoldFiles, WinePath(Dir + "/release"), TempWindows(guid + "\\held.txt"),
+                         TempWindows(guid + ".swf")}, "holder.out");
+    ASSERT_TRUE(WaitUntil([&] { return holder->Output().find("holding 2") != std::string::npos; }, 20000))
+        << holder->Output();
+    auto parent = Start({"wine", scr, "/s"}, "held.out");
+    ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 7; }, 30000)) << ReadFile(Log) << parent->Output();
+    const std::string own = OwnFolder(guid, LastLoader(ReadFakeLog(Log)));
+    EXPECT_EQ(loads().back(), TempWindows(own + "\\movie.swf")) << ReadFile(Log);
+    const TRunResult windows = RunProgram({"xdotool", "search", "--onlyvisible", "--name", "."});
+    std::string names;
+    for (std::istringstream ids(windows.Output); std::getline(ids, names, '\n');) {
+      const TRunResult name = RunProgram({"xdotool", "getwindowname", names});
+      EXPECT_EQ(name.Output, "plu:mex ScreenSaver\n") << "no window but the saver's";
+    }
+    EXPECT_TRUE(fs::exists(TempFolder(guid) + "/held.txt"));
+    WriteFile(Dir + "/release", "");
+    EXPECT_EQ(holder->Wait(20000), std::optional<int>(0));
+    Key("space");
+    EXPECT_EQ(parent->Wait(20000), std::optional<int>(0));
+    ExpectTempAsBefore();
+  }
 }
 
 TEST_F(SaverE2E, TheEndOfTheSessionLeavesNothingBehindInAnyModeThatExtracts) {
@@ -604,57 +687,64 @@ TEST_F(SaverE2E, TheEndOfTheSessionLeavesNothingBehindInAnyModeThatExtracts) {
 
 TEST_F(SaverE2E, TwoCopiesOfOnePackageNeverTouchEachOthersFilesAndEachRemovesItsOwn) {
   const std::string guid = "{E2E-TWO}";
-  const std::string scr = Pack("two", With(CommonItems(guid), {
+  const std::vector<std::string> items = {
       "item FlashSwf file compressed " + S().PlainMovie,
       "item FlashNeedFileCount int32 stored 1",
       "item FlashNeedFileName0 text stored e2e-two.xml",
-      "item FlashNeedFileData0 text stored <data/>"}));
+      "item FlashNeedFileData0 text stored <data/>"};
+  const std::string scr = Pack("two", With(CommonItems(guid), items));
   const std::string movie = ReadFile(S().PlainMovie);
-  // The display settings' preview, until the test removes it.
-  auto preview = [&](const std::string& Name) {
-    return Start({"wine", S().PreviewHost, WinePath(scr), "120", "100", "100", "320", "240"}, Name + ".out",
-                 {{"PL_E2E_PREVIEW_UNTIL", WinePath(Dir + "/end-" + Name)}});
-  };
-  auto endPreview = [&](std::unique_ptr<TChild>& Host, const std::string& Name) {
-    WriteFile(Dir + "/end-" + Name, "");
-    ASSERT_TRUE(Host->Wait(40000));
-    EXPECT_NE(Host->Output().find("exit 0"), std::string::npos) << Host->Output();
-  };
   auto loads = [&] { return LoadedMovies(ReadFakeLog(Log)); };
-  const std::string inFolder = TempWindows(guid + "\\movie.swf"), beside = TempWindows(guid + ".swf");
-  std::set<std::string> folderFiles = TempBefore, besideFiles = TempBefore, both;
-  for (const char* f : {"/", "/movie.swf", "/e2e-two.xml"}) folderFiles.insert(guid + f);
-  for (const std::string& f : {guid + ".swf", std::string("e2e-two.xml")}) besideFiles.insert(f);
-  both = folderFiles;
-  both.insert(besideFiles.begin(), besideFiles.end());
+  const std::string inFolder = TempWindows(guid + "\\movie.swf");
+  auto files = [&](const std::string& Folder) {
+    std::set<std::string> out;
+    for (const char* f : {"/", "/movie.swf", "/e2e-two.xml"}) out.insert(Folder + f);
+    return out;
+  };
+  auto plus = [](std::set<std::string> A, const std::set<std::string>& B) {
+    A.insert(B.begin(), B.end());
+    return A;
+  };
 
   // A preview runs first: the package's folder.
-  auto first = preview("first");
+  auto first = Preview(scr, "first");
   ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 1; }, 30000)) << ReadFile(Log);
-  // A full-screen copy starts meanwhile: beside the folder, nothing of the
-  // preview's replaced.
+  // A full-screen copy starts meanwhile: a folder of its own beside it,
+  // nothing of the preview's replaced.
   auto saver = Start({"wine", scr, "/e"}, "saver.out");
   ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 2; }, 30000)) << ReadFile(Log);
-  EXPECT_EQ(loads(), (std::vector<std::string>{inFolder, beside}));
-  ExpectSame(Tree(S().TempUnix), both);
-  // The preview goes first and takes only its own files.
-  endPreview(first, "first");
-  ExpectSame(Tree(S().TempUnix), besideFiles);
-  EXPECT_EQ(ReadFile(S().TempUnix + "/" + guid + ".swf"), movie);
-  // A new preview while the full-screen copy still runs never takes that
-  // copy's files for leftovers.
-  auto second = preview("second");
+  const std::string own = OwnFolder(guid, LastLoader(ReadFakeLog(Log)));
+  EXPECT_EQ(loads(), (std::vector<std::string>{inFolder, TempWindows(own + "\\movie.swf")}));
+  ExpectSame(Tree(S().TempUnix), plus(plus(TempBefore, files(guid)), files(own)));
+  // Nor does a package whose GUID differs in letter case only, though the
+  // file system gives it the same folder.
+  const std::string lower = "{e2e-two}";
+  const std::string other = Pack("two-lower", With(CommonItems(lower), items));
+  auto third = Preview(other, "third");
   ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 3; }, 30000)) << ReadFile(Log);
-  EXPECT_EQ(loads().back(), inFolder);
-  ExpectSame(Tree(S().TempUnix), both);
-  EXPECT_EQ(ReadFile(S().TempUnix + "/" + guid + ".swf"), movie);
+  const std::string lowerOwn = OwnFolder(lower, LastLoader(ReadFakeLog(Log)));
+  EXPECT_EQ(loads().back(), TempWindows(lowerOwn + "\\movie.swf"));
+  ExpectSame(Tree(S().TempUnix), plus(plus(plus(TempBefore, files(guid)), files(own)), files(lowerOwn)));
+  EndPreview(third, "third");
+  ExpectSame(Tree(S().TempUnix), plus(plus(TempBefore, files(guid)), files(own)));
+  // The preview goes first and takes only its own files.
+  EndPreview(first, "first");
+  ExpectSame(Tree(S().TempUnix), plus(TempBefore, files(own)));
+  EXPECT_EQ(ReadFile(S().TempUnix + "/" + own + "/movie.swf"), movie);
+  // A new preview while the full-screen copy still runs never takes that
+  // copy's files for leftovers: a later copy, it has a folder of its own.
+  auto second = Preview(scr, "second");
+  ASSERT_TRUE(WaitUntil([&] { return loads().size() >= 4; }, 30000)) << ReadFile(Log);
+  const std::string secondOwn = OwnFolder(guid, LastLoader(ReadFakeLog(Log)));
+  EXPECT_EQ(loads().back(), TempWindows(secondOwn + "\\movie.swf"));
+  ExpectSame(Tree(S().TempUnix), plus(plus(TempBefore, files(secondOwn)), files(own)));
   // Keys go to the window under the pointer, and without a window manager
   // the new preview lies above the full-screen window: away from it.
   EXPECT_EQ(RunProgram({"xdotool", "mousemove", "900", "700"}).ExitCode, 0);
   Key("space");
   EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
-  ExpectSame(Tree(S().TempUnix), folderFiles);
-  endPreview(second, "second");
+  ExpectSame(Tree(S().TempUnix), plus(TempBefore, files(secondOwn)));
+  EndPreview(second, "second");
   ExpectTempAsBefore();
 }
 
@@ -662,9 +752,13 @@ TEST_F(SaverE2E, InputWhileAControlsTeardownRunsMessagesNeverBreaksTheCleanup) {
   const std::string guid = "{E2E-PUMP}";
   const std::string scr = Pack("pump", With(CommonItems(guid), {"item FlashSwf file compressed " + S().QuitMovie}));
   // The movie ends the run; the control's Stop then runs messages while
-  // keys and clicks arrive, each of which would end the run again.
-  auto saver = Start({"wine", scr, "/e"}, "saver.out", {{"PL_FAKEPLAYER_STOP_PUMP_MS", "4000"}});
+  // keys and clicks arrive, each of which would end the run again, and it
+  // holds the movie open meanwhile: a cleanup that ran inside must leave
+  // the deleting to the outer one, which comes once the control has gone.
+  auto saver = Start({"wine", scr, "/e"}, "saver.out",
+                     {{"PL_FAKEPLAYER_STOP_PUMP_MS", "4000"}, {"PL_FAKEPLAYER_STOP_HOLDS_MOVIE", "1"}});
   ASSERT_TRUE(WaitForEvents("stop-pump", 1, 30000)) << ReadFile(Log);
+  EXPECT_EQ(Events("stop-pump")[0].Fields, (std::vector<std::string>{"begin", "holding"}));
   EXPECT_EQ(RunProgram({"xdotool", "key", "a", "key", "b", "click", "1", "key", "space"}).ExitCode, 0);
   EXPECT_EQ(saver->Wait(30000), std::optional<int>(0)) << ReadFile(Log) << saver->Output();
   ASSERT_EQ(Events("activate").size(), 1u) << ReadFile(Log);

@@ -204,6 +204,26 @@ TEST(ThreadTimer, DisablingNeverStopsTheWorker) {
   for (const auto& id : ticks.Threads) EXPECT_EQ(id, ticks.Threads.front());
 }
 
+TEST(ThreadTimer, AHandlerMayDisableAndEnableItsOwnTimer) {
+  // As the saver's host does on every tick: off while it works, on again.
+  // The handler runs on the worker while the thread that enabled the timer
+  // goes on, so whatever the setter reads there must be safe to read there.
+  TFixture f;
+  TTickLog ticks;
+  f.Timer->SetInterval(10);
+  f.Timer->SetOnTimer([&](TThreadTimer& Sender) {
+    Sender.SetEnabled(false);
+    ticks.Add();
+    Sender.SetEnabled(true);
+  });
+  f.Timer->SetEnabled(true);
+  ASSERT_TRUE(WaitUntil([&] { return ticks.Count >= 5; }));
+  EXPECT_TRUE(f.Timer->Enabled());
+  f.Timer.reset();
+  std::lock_guard lock(ticks.Lock);
+  for (const auto& id : ticks.Threads) EXPECT_EQ(id, ticks.Threads.front()) << "no second worker was started";
+}
+
 TEST(ThreadTimer, DestructionWaitsForTheRunningTickAndEndsTicks) {
   TFixture f;
   std::atomic<bool> entered{false}, release{false}, handlerDone{false}, destroying{false};

@@ -256,6 +256,7 @@ class TFakeFlash final : public TComObject<IOleObject, IOleInPlaceObject, IConne
   // The command of the loaded movie and the ticks left before it fires.
   TFsCommand FPendingCommand;
   int FTicksToFire = -1;
+  std::wstring FMoviePath;  // the movie last loaded
   std::vector<std::pair<DWORD, TComPtr<IDispatch>>> FSinks;
   DWORD FNextCookie = 1;
 };
@@ -479,7 +480,13 @@ void TFakeFlash::PumpWhileStopping() {
   // Whatever the handlers do meanwhile, this object lives until the call
   // returns.
   const auto self = TComPtr<IOleObject>::AddRefOf(this);
-  Log(FInstance, "stop-pump begin");
+  // A player that still reads its movie while it stops: nobody may delete
+  // the file meanwhile.
+  TUniqueFile held;
+  if (!EnvW(L"PL_FAKEPLAYER_STOP_HOLDS_MOVIE").empty() && !FMoviePath.empty())
+    held.Reset(CreateFileW(FMoviePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  Log(FInstance, held ? "stop-pump begin holding" : "stop-pump begin");
   long handled = 0;
   bool quit = false;
   const ULONGLONG end = GetTickCount64() + ms;
@@ -510,6 +517,7 @@ void TFakeFlash::LoadMovie(BSTR Path) {
     Log(FInstance, "load-failed " + Field(Path) + " " + std::to_string(GetLastError()));
     return;
   }
+  FMoviePath = path;
   std::string data;
   LARGE_INTEGER size{};
   if (GetFileSizeEx(f.Get(), &size) && size.QuadPart <= kMaxMovieBytes) {
