@@ -5,7 +5,7 @@ NATIVE     := $(BUILD)/native
 WIN        := $(BUILD)/win
 JOBS       ?= 2
 
-.PHONY: all deps native win test test-native test-win test-e2e run bench bench-wine fuzz tsan clean
+.PHONY: all deps native win test test-native test-win test-e2e run bench bench-wine fuzz tsan mutants clean
 
 all: native win
 
@@ -53,6 +53,11 @@ fuzz: deps
 # The thread timer's tests, 200 runs under ThreadSanitizer (build/tsan).
 tsan: deps
 	scripts/tsan-timer
+
+# Every mutant of tests/mutants/ applied in turn, rebuilt and run against the
+# tests it names (MUTANTS=reader picks one file); not part of `make test`.
+mutants: deps $(NATIVE)/build.ninja $(WIN)/build.ninja
+	BUILD=$(BUILD) JOBS=$(JOBS) MUTANTS="$(MUTANTS)" scripts/run-mutants
 
 clean:
 	rm -rf $(BUILD)

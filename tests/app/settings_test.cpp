@@ -181,6 +181,14 @@ TEST(ComposeFlashVars, AuthorTextThenModeWord) {
   EXPECT_EQ(ComposeFlashVars("a=1&b=2", "preview"), "a=1&b=2&plumexmode=preview");
 }
 
+// The movie's command that ends the saver (and `plws play`): the word in any
+// letter case, and nothing before or after it.
+TEST(IsQuitCommand, TheWordInAnyCaseAndNothingElse) {
+  for (const char* quit : {"quit", "QUIT", "Quit", "qUIt"}) EXPECT_TRUE(IsQuitCommand(quit)) << quit;
+  for (const char* other : {"quit ", " quit", "quit\t", "\nquit", "quits", "qui", "quit:now", "", "exit"})
+    EXPECT_FALSE(IsQuitCommand(other)) << other;
+}
+
 TEST(SafeNames, OneComponentOrNothing) {
   for (const char* ok : {"movie.swf", "{6B1C2F4E-8A3D-4E59-9C71-2F0B5D8E4A10}", ".swf", "a..b", "CONSOLE",
                          "com10", "x y", "COM\xB4", "LPT\xB9\xB9"})
@@ -239,6 +247,8 @@ TEST(PlanExtraction, MovieAndNeedFilesInTheCreatedFolder) {
   EXPECT_NE(p.Refused[0].find("need file 6"), std::string::npos);
 
   EXPECT_EQ(PlanExtraction(WithMovie("G", ""), "C:\\T\\", true, IsSingleByteLeadByte, '\\').MoviePath, "C:\\T\\G\\G.swf");
+  // No movie name at all is the usual case, not a refused name.
+  EXPECT_TRUE(PlanExtraction(WithMovie("G", ""), "/t", true, IsSingleByteLeadByte, '/').Refused.empty());
   // A temporary directory ending in "表" does not end in a separator.
   EXPECT_EQ(PlanExtraction(WithMovie("G", ""), "C:\\\x95\x5C", true, IsShiftJisLeadByte, '\\').MoviePath,
             "C:\\\x95\x5C\\G\\G.swf");

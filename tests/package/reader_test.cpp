@@ -1,9 +1,11 @@
 // The package reader against well-formed, odd and garbled packages.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <utility>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -97,13 +99,21 @@ TEST(PackageReader, ReadingEmptiesTheListFirst) {
 
 TEST(PackageReader, OnlyTheLowByteOfTheKeyUnscramblesNames) {
   const std::vector<TPackageRecord> recs = {StoredItem("FlashVars", "x"), StoredItem("ÄÖ\x01", "y")};
-  auto a = ReadFrom(WithPackage(kStub, 0x00001234, recs));
-  auto b = ReadFrom(WithPackage(kStub, 0x7FFF0034, recs));
-  ASSERT_EQ(a.size(), 2u);
-  ASSERT_EQ(b.size(), 2u);
-  EXPECT_EQ(a[0].Name, "FlashVars");
-  EXPECT_EQ(b[0].Name, "FlashVars");
-  EXPECT_EQ(a[1].Name, b[1].Name);
+  // Pairs of keys that differ only above their low byte, whose top bit is
+  // clear in the first pair and set in the second (the second key of that
+  // pair is negative).
+  for (const auto& [keyA, keyB] : {std::pair<int32_t, int32_t>{0x00001234, 0x7FFF0034},
+                                   std::pair<int32_t, int32_t>{0x000012B4, -0x4C}}) {
+    SCOPED_TRACE(keyA);
+    auto a = ReadFrom(WithPackage(kStub, keyA, recs));
+    auto b = ReadFrom(WithPackage(kStub, keyB, recs));
+    ASSERT_EQ(a.size(), 2u);
+    ASSERT_EQ(b.size(), 2u);
+    EXPECT_EQ(a[0].Name, "FlashVars");
+    EXPECT_EQ(b[0].Name, "FlashVars");
+    EXPECT_EQ(a[1].Name, "ÄÖ\x01");
+    EXPECT_EQ(a[1].Name, b[1].Name);
+  }
 
   // With a low byte of 0 the stored bytes are the names.
   auto raw = WithPackage(kStub, 0x100, {StoredItem("Name", "v")});
@@ -121,10 +131,17 @@ TEST(PackageReader, OnlyTheLowByteOfTheKeyUnscramblesNames) {
 TEST(PackageReader, AnyNonZeroFlagMeansCompressed) {
   const auto z = Deflate(Bytes("inflated text"));
   for (uint8_t flag : {1, 2, 255}) {
-    auto items = ReadFrom(WithPackage(kStub, 0, {TPackageRecord{"T", flag, z}}));
-    ASSERT_EQ(items.size(), 1u) << int(flag);
-    EXPECT_EQ(items[0].Compressed, flag);
-    EXPECT_EQ(DataOf(items[0]), "inflated text") << int(flag);
+    const auto file = WithPackage(kStub, 0, {TPackageRecord{"T", flag, z}});
+    // Both ways of reading: a memory stream lends the stored bytes, a file
+    // (natively) has them read into a block first.
+    TTempFile onDisk(file);
+    TOwnedItems fromFile;
+    ReadExeItems(onDisk.Path, fromFile);
+    for (const TOwnedItems& items : {ReadFrom(file), std::move(fromFile)}) {
+      ASSERT_EQ(items.size(), 1u) << int(flag);
+      EXPECT_EQ(items[0].Compressed, flag);
+      EXPECT_EQ(DataOf(items[0]), "inflated text") << int(flag);
+    }
   }
 }
 
@@ -202,6 +219,25 @@ TEST(Decompress, ErrorTextsFollowZlib) {
   EXPECT_STREQ(ZLibErrorText(-6), "incompatible version");
 }
 
+namespace {
+
+// The heap, with the size of every block it hands out or resizes recorded:
+// what the inflation really allocated, beside what it reports.
+struct TRecordingBlocks {
+  static inline std::vector<size_t> Sizes;
+  static void* Allocate(size_t Size) {
+    Sizes.push_back(Size);
+    return std::malloc(Size);
+  }
+  static void* Resize(void* Block, size_t Size) {
+    Sizes.push_back(Size);
+    return std::realloc(Block, Size);
+  }
+  static constexpr TBlockAllocator kAllocator = {Allocate, Resize, std::free};
+};
+
+}  // namespace
+
 TEST(Decompress, BlockStartsAtRoundedInputSizeAndEndsExact) {
   // A 46-byte stream: first block 256, no growth needed, trimmed to the content.
   std::string text;
@@ -215,10 +251,25 @@ TEST(Decompress, BlockStartsAtRoundedInputSizeAndEndsExact) {
   TUniqueMalloc out;
   int32_t size = 0;
   std::vector<int64_t> blocks;
-  DecompressBuffer(z.data(), 46, *out.Put(), size, 0, &blocks);
+  TRecordingBlocks::Sizes.clear();
+  DecompressBuffer(z.data(), 46, *out.Put(), size, 0, &blocks, INT32_MAX, TRecordingBlocks::kAllocator);
   EXPECT_EQ(size, static_cast<int32_t>(text.size()));
   EXPECT_EQ(std::string(static_cast<char*>(out.Get()), size), text);
   EXPECT_EQ(blocks, (std::vector<int64_t>{256, static_cast<int64_t>(text.size())}));
+  // The block really allocated: 256 bytes, then trimmed to the content.
+  EXPECT_EQ(TRecordingBlocks::Sizes, (std::vector<size_t>{256, text.size()}));
+
+  // The step is the input size rounded up to a multiple of 256: 256 stays,
+  // 257 takes the next. Stored deflate blocks give streams of exact sizes
+  // (11 bytes of header, block header and checksum around the content).
+  for (const auto& [streamSize, firstBlock] : {std::pair<size_t, int64_t>{256, 256}, {257, 512}}) {
+    const std::vector<uint8_t> content(streamSize - 11, 'k');
+    const auto stored = DeflateAtLevel(content, 0);
+    ASSERT_EQ(stored.size(), streamSize);
+    blocks.clear();
+    DecompressBuffer(stored.data(), static_cast<int32_t>(stored.size()), *out.Put(), size, 0, &blocks);
+    EXPECT_EQ(blocks, (std::vector<int64_t>{firstBlock, static_cast<int64_t>(content.size())})) << streamSize;
+  }
 }
 
 TEST(Decompress, GrowsByTheRoundedInputSize) {

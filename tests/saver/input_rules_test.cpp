@@ -65,6 +65,9 @@ TEST(InputRules, ButtonsAndWheelEndAtOnceWhenMovesDo) {
     EXPECT_TRUE(JudgeInput(kSaver, {}, msg, 0).VerifyAndTerminate) << std::hex << msg;
     EXPECT_FALSE(JudgeInput({ssmSaver, false, true}, {}, msg, 0).VerifyAndTerminate) << std::hex << msg;
   }
+  // By their numbers: the left button's press and the wheel are the range's ends.
+  for (uint32_t msg : {0x0201u, 0x0203u, 0x0207u, 0x020Au})
+    EXPECT_TRUE(JudgeInput(kSaver, {}, msg, 0).VerifyAndTerminate) << std::hex << msg;
   // The extra buttons (WM_XBUTTONDOWN) and the horizontal wheel lie outside.
   EXPECT_FALSE(JudgeInput(kSaver, {}, 0x020B, 0).VerifyAndTerminate);
   EXPECT_FALSE(JudgeInput(kSaver, {}, 0x020E, 0).VerifyAndTerminate);
