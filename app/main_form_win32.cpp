@@ -5,6 +5,7 @@
 #include "app/main_form.h"
 #include "app/settings.h"
 #include "dialog/dialog_win32.h"
+#include "flash/browser_player_win32.h"
 #include "flash/flash_utils_win32.h"
 #include "framework/form_utils_win32.h"
 #include "package/exe_adder.h"
@@ -155,6 +156,9 @@ void TfrmMain::LoadSettings() {
   }
 
   FExtraction = ExtractPackageFiles(s, GetTempFilePath(""));
+  // A browser player keeps its browser's profile in the run's own folder,
+  // so the cleanup (or the next first copy, after a kill) removes it too.
+  SetBrowserPlayerFolder(FExtraction.TempFolder);
   // The end of the session may have come while the extraction waited for
   // another copy (sent messages are served there): nobody cleans up later.
   if (FPlaybackEnded) EndExtraction(FExtraction);

@@ -104,15 +104,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   args.insert(args.begin(), "--no-sandbox");
   const std::string in = profile + "/.pipe-in", out = profile + "/.pipe-out", pid = profile + "/.pid";
   const char* log = std::getenv("PL_STANDIN_BROWSER_LOG");
-  // The shell stays until the browser has gone, then removes the FIFOs
-  // (which the Windows side cannot delete); its process id tells this
-  // program when that has happened.
+  // The shell stays until the browser has gone, then removes what only the
+  // Linux browser makes: the FIFOs (which the Windows side cannot delete),
+  // the singleton links of its profile (left dangling when it is killed) and
+  // its temporary folder, short-named in /tmp because a socket's path must
+  // stay short. Its process id tells this program when that is done.
   std::string script = "rm -f " + ShellQuote(in) + " " + ShellQuote(out) + " && mkfifo " + ShellQuote(in) + " " +
-                       ShellQuote(out) + " && echo $$ >" + ShellQuote(pid) + " && TMPDIR=" + ShellQuote(profile) +
-                       " /usr/bin/chromium";
+                       ShellQuote(out) + " && echo $$ >" + ShellQuote(pid) +
+                       " && t=$(mktemp -d /tmp/pl-standin.XXXXXX) && TMPDIR=$t /usr/bin/chromium";
   for (const std::string& a : args) script += " " + ShellQuote(a);
   script += " 3<" + ShellQuote(in) + " 4>" + ShellQuote(out) + " </dev/null >" +
-            ShellQuote(log && *log ? log : "/dev/null") + " 2>&1; rm -f " + ShellQuote(in) + " " + ShellQuote(out);
+            ShellQuote(log && *log ? log : "/dev/null") + " 2>&1; rm -rf \"$t\" " + ShellQuote(in) + " " +
+            ShellQuote(out) + " " + ShellQuote(profile) + "/Singleton*";
   std::string command = QuoteCommandLine({"/bin/sh", "-c", script});
   STARTUPINFOA si{};
   si.cb = sizeof si;

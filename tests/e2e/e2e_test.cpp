@@ -1151,3 +1151,138 @@ TEST_F(SaverE2E, ScreenSaverPositionCoversTheDesktopTheFirstMonitorOrEachMonitor
 }
 
 }  // namespace
+
+// ---- the browser player ---------------------------------------------------------------
+//
+// No vendor control: the saver plays through the emulator it carries, in the
+// stand-in for Edge (Debian's Chromium behind a pipe bridge), registered in
+// the shared prefix for this scenario only.
+
+class TStandInBrowser {
+ public:
+  // Program: what to register as the browser instead of the stand-in.
+  explicit TStandInBrowser(const std::string& Source, const std::string& Program = "")
+      : FScript(Source + "/scripts/register-stand-in-browser") {
+    TEnv env;
+    if (!Program.empty()) env["STANDIN_BROWSER"] = Program;
+    Registered = RunProgram({FScript}, env).ExitCode == 0;
+  }
+  ~TStandInBrowser() { RunProgram({FScript, "none"}); }
+  TStandInBrowser(const TStandInBrowser&) = delete;
+  TStandInBrowser& operator=(const TStandInBrowser&) = delete;
+  bool Registered = false;
+
+ private:
+  std::string FScript;
+};
+
+// Pixels of the rectangle within Tolerance of Colour on every channel: the
+// frames come as JPEG pictures, whose colours are near, not exact.
+int CountNear(const TScreen& Shot, uint32_t Colour, int Tolerance = 24) {
+  int n = 0;
+  for (int y = 0; y < Shot.Height; ++y)
+    for (int x = 0; x < Shot.Width; ++x) {
+      const uint32_t p = Shot.Pixel(x, y);
+      bool near = true;
+      for (int s = 0; s < 24; s += 8)
+        near = near && std::abs(static_cast<int>((p >> s) & 0xFF) - static_cast<int>((Colour >> s) & 0xFF)) <= Tolerance;
+      n += near;
+    }
+  return n;
+}
+
+TEST_F(SaverE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeavesNothing) {
+  ASSERT_TRUE(RegisterFake("none"));
+  struct TRestore {
+    ~TRestore() { RegisterFake("v9"); }
+  } restore;
+  TStandInBrowser browser(S().Source);
+  ASSERT_TRUE(browser.Registered);
+  const std::string trace = Dir + "/player.log";
+  const TEnv env = {{"PL_BROWSER_PLAYER_LOG", WinePath(trace)}};
+  // Nothing of a run may outlive it: no browser (its command line names the
+  // profile in the prefix's temporary folder), no file.
+  auto expectNothingLeft = [&] {
+    EXPECT_TRUE(WaitUntil([] { return ProcessesMatching(S().TempUnix).empty(); }, 15000))
+        << "a browser of the run is still there";
+    ExpectTempAsBefore();
+  };
+
+  // A movie on a blue stage (the background put) that loads a need file (a
+  // yellow square crossing a strip along the top) and tells what FlashVars
+  // and version it got.
+  const std::string movie = Dir + "/stage.swf", need = Dir + "/strip.swf";
+  ASSERT_EQ(RunProgram({S().Swfgen, "--out", movie, "--size", "400x300", "--frames", "600", "--bg", "000000",
+                        "--shape", "FFFFFF", "--load-movie", "strip.swf", "--echo-flashvars", "plumexmode,$version"})
+                .ExitCode, 0);
+  ASSERT_EQ(RunProgram({S().Swfgen, "--out", need, "--size", "400x100", "--frames", "600", "--bg", "FF0000",
+                        "--shape", "FFFF00"}).ExitCode, 0);
+  const std::string scr = Pack("browser", {"item GUID text compressed {E2E-BROWSER}",
+                                           "item FlashStretch flag stored 1",
+                                           "item FlashBackColor int32 stored 0x0000FF",
+                                           "item FlashSwfName text stored stage.swf",
+                                           "item FlashSwf file compressed " + movie,
+                                           "item FlashNeedFileCount int32 stored 1",
+                                           "item FlashNeedFileName00 text stored strip.swf",
+                                           "item FlashNeedFileData00 file compressed " + need});
+  {
+    auto saver = Start({"wine", scr, "/s"}, "saver.out", env);
+    // The emulator's module takes a while to compile on a busy machine.
+    TScreen shot;
+    const bool playing = WaitUntil([&] {
+      shot = Screenshot(Dir + "/playing.png");
+      return shot.Width > 0 && CountNear(shot, 0x0000FF) > shot.Width * shot.Height / 4 &&
+             CountNear(shot, 0xFFFF00) > 1000;
+    }, 120000, 1000);
+    EXPECT_TRUE(playing) << "the movie's stage and its need file's square never showed; trace:\n" << ReadFile(trace);
+    // The 400x300 stage shown whole on the screen: the need file's square
+    // runs along its top third, where the movie loads it.
+    if (playing) {
+      TScreen top = shot;
+      top.Height = shot.Height / 3;
+      EXPECT_GT(CountNear(top, 0xFFFF00), CountNear(shot, 0xFFFF00) * 9 / 10);
+    }
+    const std::string t = ReadFile(trace);
+    // The version the saver reports for the browser player is the one the
+    // emulator tells movies ("LNX 32,0,0,0" from Linux's browser).
+    std::string version = ReadFile(S().Source + "/flash/emulator-version.txt");
+    version.erase(version.find_last_not_of("\r\n") + 1);
+    for (char& c : version) c = c == '.' ? ',' : c;
+    EXPECT_NE(t.find("plumexmode=normal&$version="), std::string::npos) << t;
+    EXPECT_NE(t.find(" " + version + "\""), std::string::npos) << "version " << version << ":\n" << t;
+    Key("space");
+    const auto code = saver->Wait(30000);
+    ASSERT_TRUE(code);
+    EXPECT_EQ(*code, 0);
+    expectNothingLeft();
+  }
+  {
+    // The movie's own "quit" ends the run as the control's does.
+    const std::string quitter = Pack("browserquit", {"item GUID text compressed {E2E-BROWSERQUIT}",
+                                                     "item FlashSwf file compressed " + MovieSaying("QUIT")});
+    auto saver = Start({"wine", quitter, "/s"}, "quit.out", env);
+    const auto code = saver->Wait(120000);
+    ASSERT_TRUE(code) << ReadFile(trace);
+    EXPECT_EQ(*code, 0);
+    expectNothingLeft();
+  }
+  {
+    // A browser that ends at once: the control cannot be made, so the run
+    // is the black one without a control, and a key still ends it.
+    TStandInBrowser broken(S().Source, S().Watch);
+    ASSERT_TRUE(broken.Registered);
+    const std::string blackScr = Pack("browserbroken", {"item GUID text compressed {E2E-BROWSERBROKEN}",
+                                                        "item FlashSwf file compressed " + S().PlainMovie});
+    auto saver = Start({"wine", blackScr, "/s"}, "broken.out", env);
+    EXPECT_TRUE(WaitUntil([] { return SaverWindowShown(); }, 20000));
+    const TScreen shot = ShotWhenBlack(Dir + "/broken.png");
+    ASSERT_GT(shot.Width, 0);
+    EXPECT_EQ(shot.Count(0, 0, shot.Width, shot.Height, 0x000000), shot.Width * shot.Height);
+    WaitUntil([&] { return ReadFile(trace).find("browser ended") != std::string::npos; }, 30000);
+    Key("space");
+    const auto code = saver->Wait(30000);
+    ASSERT_TRUE(code);
+    EXPECT_EQ(*code, 0);
+    expectNothingLeft();
+  }
+}

@@ -169,6 +169,38 @@ TEST(SwfStopAtLastFrame, StopsAtTheStartOfTheLastFrame) {
   EXPECT_EQ(st[1].Code, 12);
 }
 
+TEST(SwfInfo, StageAndBackgroundOfPlainAndCompressedMovies) {
+  TSwfMovieOptions o;
+  o.Width = 640;
+  o.Height = 480;
+  o.Background = 0x402000;
+  const auto swf = BuildSwfMovie(o);
+  const auto info = ReadSwfInfo(swf);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->Width, 640);
+  EXPECT_EQ(info->Height, 480);
+  EXPECT_EQ(info->Background, 0x402000);
+  std::vector<uint8_t> cws(swf.begin(), swf.begin() + 8);
+  cws[0] = 'C';
+  const auto packed = CompressBuffer(swf.data() + 8, swf.size() - 8);
+  cws.insert(cws.end(), packed.begin(), packed.end());
+  const auto again = ReadSwfInfo(cws);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->Width, 640);
+  EXPECT_EQ(again->Background, 0x402000);
+  // No background before the first frame: the movie's colour is unknown.
+  std::vector<uint8_t> bare = {'F', 'W', 'S', 6, 0, 0, 0, 0, 0x00, 0, 12, 1, 0, 0x40, 0x00, 0x00, 0x00};
+  bare[4] = static_cast<uint8_t>(bare.size());
+  const auto none = ReadSwfInfo(bare);
+  ASSERT_TRUE(none);
+  EXPECT_EQ(none->Background, -1);
+  EXPECT_EQ(none->Width, 0);
+  auto zws = swf;
+  zws[0] = 'Z';
+  EXPECT_FALSE(ReadSwfInfo(zws));
+  EXPECT_FALSE(ReadSwfInfo(std::vector<uint8_t>(swf.begin(), swf.begin() + 8)));
+}
+
 TEST(SwfStopAtLastFrame, RefusesWhatItCannotChange) {
   const auto swf = BuildSwfMovie(TSwfMovieOptions{});
   EXPECT_FALSE(SwfStopAtLastFrame({}));
