@@ -40,12 +40,13 @@ test-e2e: native win
 run: native win
 	scripts/run-sample
 
-# Figures, not pass/fail: build/bench.txt and build/bench-wine.txt.
+# Figures, not pass/fail: build/bench.txt, build/bench-wine.txt and build/bench-browser.txt.
 bench: native
 	scripts/run-bench
 
 bench-wine: native win
 	scripts/run-bench-wine
+	scripts/bench-browser-player
 
 fuzz: deps
 	scripts/run-fuzz

@@ -29,8 +29,10 @@
 
 namespace {
 
-// How long the browser may take to start and to answer one command: its
-// first start on a cold machine takes a few seconds.
+// How long the browser may take to answer its first command (its start: a
+// few seconds on a cold machine, much more on one that is busy, and the
+// screen stays black meanwhile either way) and any later one.
+constexpr DWORD kStartTimeoutMs = 45000;
 constexpr DWORD kAnswerTimeoutMs = 20000;
 // How long Browser.close may take before the job ends the browser.
 constexpr DWORD kCloseTimeoutMs = 5000;
@@ -56,7 +58,12 @@ void Trace(const std::string& Line) {
   std::lock_guard<std::mutex> guard(lock);
   TUniqueFile f(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                             0, nullptr));
-  const std::string text = Line + "\r\n";
+  // Wall-clock milliseconds since 1970, so a reader on either side of Wine
+  // can set the lines against its own clock.
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ms = ((uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime) - 116444736000000000ull) / 10000;
+  const std::string text = "[" + std::to_string(ms) + "] " + Line + "\r\n";
   DWORD wrote = 0;
   if (f) WriteFile(f.Get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
 }
@@ -330,8 +337,9 @@ class TBrowserHost {
       throw std::runtime_error("cannot start the browser's reader");
     }
     try {
-      Call("Browser.getVersion", "", "");
-    } catch (...) {
+      Call("Browser.getVersion", "", "", kStartTimeoutMs);
+    } catch (const std::exception& e) {
+      Trace(std::string("browser did not answer: ") + e.what());
       End();
       throw;
     }
@@ -508,6 +516,8 @@ TBrowserPlayer::TBrowserPlayer(TCommandSink OnCommand) : FOnCommand(std::move(On
 }
 
 TBrowserPlayer::~TBrowserPlayer() {
+  Trace("frames since the movie started: " + std::to_string(FFramesSinceStart.load()) + " received, " +
+        std::to_string(FPaintsSinceStart) + " painted");
   if (FHost) {
     FHost->Unlisten(FSession);
     FHost->Forget(FHost->Send("Target.closeTarget", "{\"targetId\":" + JsonString(FTarget) + "}", ""));
@@ -559,6 +569,7 @@ void TBrowserPlayer::EndTimerOffer() {
 void TBrowserPlayer::SetPaused(bool Paused) {
   if (Paused == FPaused || !FLoaded) return;
   FPaused = Paused;
+  Trace(Paused ? "paused" : "resumed");
   // A paused emulator draws nothing, so no frames come while it is paused.
   FHost->Forget(FHost->Send("Runtime.evaluate",
                             std::string("{\"expression\":\"window.plwsPause&&plwsPause(") +
@@ -626,6 +637,21 @@ void TBrowserPlayer::OnEvent(const TDevToolsMessage& M) {
     OnFrame(M.Params);
   } else if (M.Method == "Fetch.requestPaused") {
     OnRequest(M.Params);
+  } else if (M.Method == "Runtime.exceptionThrown" || M.Method == "Runtime.consoleAPICalled") {
+    // What the page or the emulator complains about, for the trace.
+    const TJson* type = M.Params.Get("type");
+    if (type && type->StringValue != "error" && type->StringValue != "warning") return;
+    const TJson* args = M.Params.Get("args");
+    const TJson* details = M.Params.Get("exceptionDetails");
+    std::string text;
+    if (args && !args->Items.empty())
+      if (const TJson* v = args->Items[0].Get("value")) text = v->StringValue;
+    if (details)
+      if (const TJson* t = details->Get("text")) text = t->StringValue;
+    if (details)
+      if (const TJson* e = details->Get("exception"))
+        if (const TJson* d = e->Get("description")) text += " " + d->StringValue;
+    Trace("page says: " + text.substr(0, 500));
   } else if (M.Method == "Runtime.bindingCalled") {
     const TJson* name = M.Params.Get("name");
     const TJson* payload = M.Params.Get("payload");
@@ -633,6 +659,7 @@ void TBrowserPlayer::OnEvent(const TDevToolsMessage& M) {
     const auto report = ParseJson(payload->StringValue);
     const TJson* kind = report ? report->Get("kind") : nullptr;
     Trace("page reports " + payload->StringValue);
+    if (kind && kind->StringValue == "loaded") FMovieStarted = true;
     if (!kind || kind->StringValue != "fscommand") return;
     const TJson* command = report->Get("command");
     const TJson* args = report->Get("args");
@@ -654,7 +681,8 @@ void TBrowserPlayer::OnFrame(const TJson& Params) {
   if (!factory || !DecodePicture(factory, *jpeg, pixels, w, h)) return;
   {
     std::lock_guard<std::mutex> guard(FFrameLock);
-    if (FFrame.empty()) Trace("first frame: " + std::to_string(w) + "x" + std::to_string(h));
+    if (FFrame.empty() || w != FFrameW || h != FFrameH) Trace("frames now " + std::to_string(w) + "x" + std::to_string(h));
+    if (FMovieStarted && FFramesSinceStart++ == 0) Trace("first frame of the movie");
     FFrame = std::move(pixels);
     FFrameW = w;
     FFrameH = h;
@@ -747,6 +775,7 @@ void TBrowserPlayer::SendMouse(const char* Type, LPARAM Point, const char* Butto
   if (Button) p += std::string(",\"button\":\"") + Button + "\",\"clickCount\":" + std::to_string(ClickCount);
   if (WheelDelta) p += ",\"deltaX\":0,\"deltaY\":" + std::to_string(-WheelDelta);
   p += "}";
+  Trace(std::string("input ") + p);
   FHost->Forget(FHost->Send("Input.dispatchMouseEvent", p, FSession));
 }
 
@@ -809,6 +838,10 @@ void TBrowserPlayer::Paint() {
   if (FFrame.empty()) {
     FillRect(paint.Dc(), &client, static_cast<HBRUSH>(brush.Get()));
     return;
+  }
+  if (FFramesSinceStart > FPaintedFrames) {
+    FPaintedFrames = FFramesSinceStart;
+    ++FPaintsSinceStart;
   }
   const TFrameRect fit = FitFrame(FFrameW, FFrameH, client.right, client.bottom, FShowAll || FPreview);
   BITMAPINFO bmi{};

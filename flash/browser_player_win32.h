@@ -14,6 +14,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -112,6 +113,12 @@ class TBrowserPlayer {
   std::string FMovieName, FMovieFolder;
   int FPageW = 0, FPageH = 0;
   int32_t FMovieBackground = -1;
+
+  // For the trace: frames since the page said the movie loaded, as they
+  // came (reader thread) and as they were painted (each new one once).
+  std::atomic<bool> FMovieStarted{false};
+  std::atomic<int> FFramesSinceStart{0};
+  int FPaintedFrames = 0, FPaintsSinceStart = 0;
 
   // The newest frame, top-down BGRA, from the reader thread.
   std::mutex FFrameLock;

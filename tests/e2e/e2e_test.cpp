@@ -1267,6 +1267,46 @@ TEST_F(SaverE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeaves
     expectNothingLeft();
   }
   {
+    // With "ScreenSaverStopByMouse" off a press does not end the run but
+    // reaches the movie at the place it was made: the movie, shown whole and
+    // centred, reports every frame where it last saw the pointer, in stage
+    // pixels (moves are never handed to it, so only the press moves it).
+    const std::string clicks = Dir + "/clicks.swf";
+    ASSERT_EQ(RunProgram({S().Swfgen, "--out", clicks, "--size", "400x300", "--frames", "30", "--echo-flashvars",
+                          "_xmouse,_ymouse", "--echo-every-frame"}).ExitCode, 0);
+    const std::string clickScr = Pack("browserclick", {"item GUID text compressed {E2E-BROWSERCLICK}",
+                                                       "item FlashLoop flag stored 1",
+                                                       "item FlashStretch flag stored 1",
+                                                       "item ScreenSaverStopByMouse flag stored 0",
+                                                       "item FlashSwf file compressed " + clicks});
+    auto saver = Start({"wine", clickScr, "/s"}, "click.out", env);
+    auto seen = [&](int X, int Y) {
+      const std::string t = ReadFile(trace);
+      static const std::regex kPointer(R"(_xmouse=(-?\d+)&_ymouse=(-?\d+))");
+      for (auto it = std::sregex_iterator(t.begin(), t.end(), kPointer); it != std::sregex_iterator(); ++it)
+        if (std::abs(std::stoi((*it)[1]) - X) <= 2 && std::abs(std::stoi((*it)[2]) - Y) <= 2) return true;
+      return false;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(trace).find("_xmouse=") != std::string::npos; }, 120000, 500))
+        << ReadFile(trace);
+    const TScreen shot = Screenshot();
+    ASSERT_GT(shot.Width, 0);
+    const double scale = std::min(shot.Width / 400.0, shot.Height / 300.0);
+    const int left = static_cast<int>((shot.Width - 400 * scale) / 2), top = static_cast<int>((shot.Height - 300 * scale) / 2);
+    for (const auto& [x, y] : {std::pair{100, 75}, std::pair{320, 250}}) {
+      const int sx = left + static_cast<int>(x * scale), sy = top + static_cast<int>(y * scale);
+      EXPECT_EQ(RunProgram({"xdotool", "mousemove", std::to_string(sx), std::to_string(sy), "click", "1"}).ExitCode, 0);
+      EXPECT_TRUE(WaitUntil([&] { return seen(x, y); }, 20000)) << "the press at " << sx << "," << sy
+                                                                 << " never reached the movie at " << x << "," << y;
+    }
+    EXPECT_TRUE(saver->Running()) << "a press ended the run although the package says it does not";
+    Key("space");
+    const auto code = saver->Wait(30000);
+    ASSERT_TRUE(code);
+    EXPECT_EQ(*code, 0);
+    expectNothingLeft();
+  }
+  {
     // A browser that ends at once: the control cannot be made, so the run
     // is the black one without a control, and a key still ends it.
     TStandInBrowser broken(S().Source, S().Watch);

@@ -121,9 +121,12 @@ std::vector<std::string> ImportedLibraries(const std::string& Image) {
 
 TEST(SelfRead, SaverAndPlwsImportOnlyLibrariesEveryWindowsHas) {
   // Wine's prefix has a zlib1.dll, a bare Windows none: zlib must be inside.
-  const std::set<std::string> system = {"advapi32.dll", "comctl32.dll", "gdi32.dll",  "imm32.dll",
-                                        "kernel32.dll", "msvcrt.dll",   "ole32.dll",  "oleaut32.dll",
-                                        "shell32.dll",  "user32.dll",   "version.dll"};
+  // The imaging component and the light shell library (the browser player's
+  // frames) are part of every Windows since Vista.
+  const std::set<std::string> system = {"advapi32.dll", "comctl32.dll", "gdi32.dll",   "imm32.dll",
+                                        "kernel32.dll", "msvcrt.dll",   "ole32.dll",   "oleaut32.dll",
+                                        "shell32.dll",  "shlwapi.dll",  "user32.dll",  "version.dll",
+                                        "windowscodecs.dll"};
   for (const std::string& program : {ExeDir() + "..\\..\\app\\saver.scr", PlwsPath()}) {
     const std::vector<std::string> imports = ImportedLibraries(ReadTextFile(program));
     EXPECT_FALSE(imports.empty()) << program;

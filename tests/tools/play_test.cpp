@@ -109,7 +109,8 @@ TEST(Swfgen, TheFakePlayerFindsTheQuitCommand) {
 TEST(Swfgen, CommandLine) {
   const auto c = ParseSwfgenArgs({"--out", "m.swf", "--size", "640x480", "--fps", "12", "--frames", "24",
                                   "--bg", "#402000", "--shape", "ffcc00", "--quit-after-frames", "48",
-                                  "--echo-flashvars", "a,,plumexmode", "--report-frames", "--load-movie", "over.swf"});
+                                  "--echo-flashvars", "a,,plumexmode", "--report-frames", "--load-movie", "over.swf",
+                                  "--echo-every-frame"});
   EXPECT_EQ(c.Out, "m.swf");
   EXPECT_EQ(c.Movie.Width, 640);
   EXPECT_EQ(c.Movie.Height, 480);
@@ -120,6 +121,7 @@ TEST(Swfgen, CommandLine) {
   EXPECT_EQ(c.Movie.QuitAfterFrames, 48);
   EXPECT_EQ(c.Movie.EchoVariables, (std::vector<std::string>{"a", "plumexmode"}));
   EXPECT_TRUE(c.Movie.ReportFrames);
+  EXPECT_TRUE(c.Movie.EchoEveryFrame);
   EXPECT_EQ(c.Movie.LoadMovie, "over.swf");
   for (const auto& bad : std::vector<std::vector<std::string>>{
            {}, {"--out"}, {"--out", "x", "--bg", "12345"}, {"--out", "x", "--size", "10"},

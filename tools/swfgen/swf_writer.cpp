@@ -286,6 +286,8 @@ const char kSwfgenUsage[] =
     "  --quit-command WORD      the command that frame sends instead of \"quit\"\n"
     "  --echo-flashvars A,B,..  frame 1 sends FSCommand \"echo\" with \"A=<A>&B=<B>...\",\n"
     "                           the values of those variables (FlashVars become variables)\n"
+    "  --echo-every-frame       every frame sends that echo (_xmouse,_ymouse: where the\n"
+    "                           movie last saw the pointer, a press included)\n"
     "  --report-frames          every frame sends FSCommand \"frame\" with its number\n"
     "  --load-movie URL         frame 1 loads the movie URL (relative: beside this one)\n"
     "                           into level 1, over this movie\n";
@@ -350,6 +352,8 @@ TSwfgenCommand ParseSwfgenArgs(const std::vector<std::string>& Args) {
         start = comma + 1;
       }
       if (c.Movie.EchoVariables.empty()) throw std::invalid_argument("--echo-flashvars needs names");
+    } else if (a == "--echo-every-frame") {
+      c.Movie.EchoEveryFrame = true;
     } else if (a == "--report-frames") {
       c.Movie.ReportFrames = true;
     } else if (a == "--load-movie") {
