@@ -496,8 +496,20 @@ std::vector<uint8_t> ReadWholeFile(const std::wstring& Path) {
 }  // namespace
 
 TBrowserPlayer::TBrowserPlayer(TCommandSink OnCommand) : FOnCommand(std::move(OnCommand)), FToken(MakeToken()) {
+  // The browser answers, or this player cannot be made; its page waits for
+  // the movie, whose stage gives the page its size.
   FHost = TBrowserHost::Acquire();
-  const TJson target = FHost->Call("Target.createTarget", "{\"url\":\"about:blank\",\"newWindow\":true}", "");
+}
+
+// A page of its own, in a window of the page's size (a headless browser's
+// window has room for a toolbar too, which a page of the window's size
+// would lose), every request of it stopping here first: nothing reaches a
+// network.
+void TBrowserPlayer::OpenPage() {
+  const TJson target = FHost->Call("Target.createTarget",
+                                   "{\"url\":\"about:blank\",\"newWindow\":true,\"width\":" + std::to_string(FPageW) +
+                                       ",\"height\":" + std::to_string(FPageH) + "}",
+                                   "");
   const TJson* id = target.Get("targetId");
   if (!id || id->Kind != TJson::String) throw std::runtime_error("Target.createTarget: no target");
   FTarget = id->StringValue;
@@ -507,18 +519,20 @@ TBrowserPlayer::TBrowserPlayer(TCommandSink OnCommand) : FOnCommand(std::move(On
   if (!session || session->Kind != TJson::String) throw std::runtime_error("Target.attachToTarget: no session");
   FSession = session->StringValue;
   FHost->Listen(FSession, [this](const TDevToolsMessage& M) { OnEvent(M); });
-  // Every request of the page stops here first: nothing reaches a network.
   FHost->Call("Fetch.enable", "{\"patterns\":[{\"urlPattern\":\"*\",\"requestStage\":\"Request\"}]}", FSession);
   FHost->Call("Runtime.addBinding", "{\"name\":\"plwsReport\"}", FSession);
   FHost->Call("Page.enable", "", FSession);
   FHost->Call("Runtime.enable", "", FSession);
+  // The page counts as focused whatever the browser's windows do, so input
+  // keeps reaching it.
+  FHost->Call("Emulation.setFocusEmulationEnabled", "{\"enabled\":true}", FSession);
   Trace("page opened: target " + FTarget);
 }
 
 TBrowserPlayer::~TBrowserPlayer() {
   Trace("frames since the movie started: " + std::to_string(FFramesSinceStart.load()) + " received, " +
         std::to_string(FPaintsSinceStart) + " painted");
-  if (FHost) {
+  if (FHost && !FSession.empty()) {
     FHost->Unlisten(FSession);
     FHost->Forget(FHost->Send("Target.closeTarget", "{\"targetId\":" + JsonString(FTarget) + "}", ""));
   }
@@ -557,7 +571,7 @@ void TBrowserPlayer::Stop() { SetPaused(true); }
 
 void TBrowserPlayer::StopPlay() {
   SetPaused(true);
-  FHost->Forget(FHost->Send("Page.stopScreencast", "", FSession));
+  if (FLoaded) FHost->Forget(FHost->Send("Page.stopScreencast", "", FSession));
 }
 
 void TBrowserPlayer::BeginTimerOffer() { FTimerReached = false; }
@@ -615,6 +629,7 @@ void TBrowserPlayer::Load() {
   c.Embedded = true;
   FPage = BuildPlayPage(c);
 
+  OpenPage();
   FHost->Call("Emulation.setDeviceMetricsOverride",
               "{\"width\":" + std::to_string(FPageW) + ",\"height\":" + std::to_string(FPageH) +
                   ",\"deviceScaleFactor\":1,\"mobile\":false}",
@@ -773,6 +788,11 @@ void TBrowserPlayer::SendMouse(const char* Type, LPARAM Point, const char* Butto
   WindowToPage(fit, FPageW, FPageH, static_cast<short>(LOWORD(Point)), static_cast<short>(HIWORD(Point)), x, y);
   std::string p = std::string("{\"type\":\"") + Type + "\",\"x\":" + Number(x) + ",\"y\":" + Number(y);
   if (Button) p += std::string(",\"button\":\"") + Button + "\",\"clickCount\":" + std::to_string(ClickCount);
+  // The buttons held after this event, as the page's pointer events carry
+  // them: the browser drops a move or press whose state does not add up.
+  const bool pressed = std::strcmp(Type, "mousePressed") == 0;
+  if (Button || std::strcmp(Type, "mouseMoved") == 0)
+    p += ",\"buttons\":" + std::string(!pressed ? "0" : std::strcmp(Button, "left") == 0 ? "1" : std::strcmp(Button, "right") == 0 ? "2" : "4");
   if (WheelDelta) p += ",\"deltaX\":0,\"deltaY\":" + std::to_string(-WheelDelta);
   p += "}";
   Trace(std::string("input ") + p);

@@ -50,9 +50,9 @@ class TBrowserPlayer {
   // (command, arguments; UTF-16).
   using TCommandSink = std::function<void(std::wstring Command, std::wstring Args)>;
 
-  // Starts the run's browser when none runs and opens a page for this
-  // player; throws std::runtime_error when the browser does not start or
-  // answer in time.
+  // Starts the run's browser when none runs (the page opens with the movie);
+  // throws std::runtime_error when the browser does not start or answer in
+  // time.
   explicit TBrowserPlayer(TCommandSink OnCommand);
   ~TBrowserPlayer();
   TBrowserPlayer(const TBrowserPlayer&) = delete;
@@ -91,6 +91,7 @@ class TBrowserPlayer {
   void OnEvent(const TDevToolsMessage& Message);  // reader thread
   void OnFrame(const TJson& Params);               // reader thread
   void OnRequest(const TJson& Params);             // reader thread
+  void OpenPage();
   void Load();
   void SetPaused(bool Paused);
   void Paint();
