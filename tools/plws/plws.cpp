@@ -362,7 +362,7 @@ std::string DefaultStub() {
   }
   std::string looked;
   for (const std::string& path : tried) {
-    if (PathTaken(path)) return path;
+    if (PathTaken(path)) return fs::path(path).lexically_normal().string();
     looked += (looked.empty() ? "" : ", ") + path;
   }
   throw EPlwsError("no stub given and no saver.scr found" + (looked.empty() ? "" : " (looked for " + looked + ")") +
