@@ -649,6 +649,12 @@ TEST(PlwsStub, TellsThisProjectsStubByItsEmulatorAndReadsNothingOutsideTheImage)
     const std::unique_ptr<uint8_t[]> cut(new uint8_t[n + 1]);
     std::copy(ours.begin(), ours.begin() + static_cast<std::ptrdiff_t>(n), cut.get());
     EXPECT_FALSE(IsProjectStub(cut.get(), n)) << n;
+    for (const uint32_t id : {1u, static_cast<uint32_t>(PL_EMULATOR_RESOURCE)}) {
+      const auto found = FindImageResource(cut.get(), n, id == 1 ? 3 : 10, id);
+      if (found) {
+        EXPECT_LE(found->Offset + found->Size, n) << n;
+      }
+    }
   }
   for (size_t at = 0; at < 0x400 + 0xA8; ++at) {
     for (uint8_t value : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0x80}, uint8_t{0xFF}}) {
