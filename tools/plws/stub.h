@@ -19,5 +19,5 @@ std::optional<TResourceSpan> FindImageResource(const uint8_t* Image, size_t Size
 // Whether Image is this project's saver: it carries the Flash emulator
 // resource, and that resource holds a package (the emulator's files) that
 // opens. A product name or a file description would not do: the stubs this
-// project replaces carry the same ones.
+// project replaces may well carry the same ones; that resource they cannot.
 bool IsProjectStub(const uint8_t* Image, size_t Size);
