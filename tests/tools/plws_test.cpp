@@ -136,24 +136,6 @@ std::vector<uint8_t> EmulatorPackage() {
 // A stub as this project builds it, as far as plws can tell.
 std::vector<uint8_t> OurStub() { return StubImage(EmulatorPackage()); }
 
-// A package written by the test's own hand, byte by byte from the layout
-// (not by the writer plws uses): names scrambled with Key, then Slack bytes
-// the reader does not read inside the body.
-std::vector<uint8_t> HandWrittenSaver(const std::vector<uint8_t>& Stub, int32_t Key,
-                                      const std::vector<TPackageRecord>& Records, const std::string& Slack = "") {
-  TByteWriter w;
-  w.Raw(Stub);
-  w.I32(Key).I32(static_cast<int32_t>(Records.size()));
-  for (const TPackageRecord& r : Records) {
-    std::string name = r.Name;
-    for (char& c : name) c = static_cast<char>(c ^ (Key & 0xFF));
-    w.I32(static_cast<int32_t>(name.size())).Raw(name).U8(r.Flag).I32(static_cast<int32_t>(r.Payload.size()));
-    w.Raw(r.Payload);
-  }
-  w.Raw(Slack);
-  return w.Trailer(Stub.size()).Out;
-}
-
 // The lines of `plws list` after its first, which names the file and where
 // the package starts.
 std::string ListedItems(const std::string& File) {
