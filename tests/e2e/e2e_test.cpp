@@ -440,6 +440,30 @@ TEST_F(SaverE2E, TheMoviesQuitCommandEndsAFullScreenRun) {
     EXPECT_EQ(Events("fire").back().Fields[0], command);
     ExpectTempAsBefore();
   }
+
+  // A saver another writer made behind another stub, one that plays only
+  // through the vendor's control: after plws upgrade it plays here, and its
+  // movie's quit ends the run.
+  SCOPED_TRACE("upgraded");
+  const std::string movie = ReadFile(S().QuitMovie);
+  const std::string old = WriteSaver(
+      "old", HandWrittenSaver(Bytes("MZ\x90 another writer's stub"), 0x7E3, {
+          TPackageRecord{"GUID", 2, DeflateAtLevel(Bytes(guid), 9)},
+          StoredItem("FlashLoop", std::vector<uint8_t>{1}),
+          StoredItem("FlashSwfName", "movie.swf"),
+          TPackageRecord{"FlashSwf", 255, DeflateAtLevel(Bytes(movie), 1)}}));
+  const std::string upgraded = Dir + "/upgraded.scr";
+  Savers.push_back(upgraded);
+  const TRunResult up = RunProgram({S().Plws, "upgrade", "--stub", S().Saver, old, upgraded});
+  ASSERT_EQ(up.ExitCode, 0) << up.Output;
+  const size_t fired = Events("fire").size();
+  auto saver = Start({"wine", upgraded, "/e"}, "upgraded.out");
+  const auto code = saver->Wait(30000);
+  ASSERT_TRUE(code) << ReadFile(Log);
+  EXPECT_EQ(*code, 0);
+  ASSERT_EQ(Events("fire").size(), fired + 1);
+  EXPECT_EQ(Events("fire").back().Fields[0], "quit");
+  ExpectTempAsBefore();
 }
 
 TEST_F(SaverE2E, TheRightButtonPressReachesTheMovieOnlyWithItsMenuAndAQuitWithABlankIsNoQuit) {

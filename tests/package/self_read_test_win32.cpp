@@ -172,6 +172,22 @@ TEST(SelfRead, ExecutablePackedByPlwsReadsItsOwnPackage) {
   ASSERT_EQ(RunProcess("\"" + plws + "\" pack --out \"" + again + "\" \"" + out + "\\manifest.plws\"").ExitCode, 0u);
   EXPECT_EQ(ReadTextFile(again), ReadTextFile(packed));
   EXPECT_EQ(RunProcess("\"" + plws + "\" extract \"" + packed + "\" \"" + out + "\"").ExitCode, 1u);
+
+  // This test's own image is no saver's stub: check says so, and upgrade
+  // puts the package behind the build's saver.scr (plws.exe's default),
+  // where it reads as before; never over a file that exists.
+  EXPECT_EQ(RunProcess("\"" + plws + "\" check \"" + packed + "\"").ExitCode, 1u);
+  EXPECT_EQ(RunProcess("\"" + plws + "\" check --help").ExitCode, 0u);
+  const std::string upgraded = dir + "upgraded.scr";
+  ASSERT_EQ(RunProcess("\"" + plws + "\" upgrade \"" + packed + "\" \"" + upgraded + "\"").ExitCode, 0u);
+  const std::string saver = ReadTextFile(ExeDir() + "..\\..\\app\\saver.scr");
+  const std::string self = ReadTextFile(ExecutablePath());
+  ASSERT_FALSE(saver.empty());
+  EXPECT_EQ(ReadTextFile(upgraded), saver + ReadTextFile(packed).substr(self.size()));
+  EXPECT_EQ(RunProcess("\"" + plws + "\" upgrade \"" + packed + "\" \"" + upgraded + "\"").ExitCode, 1u);
+  TOwnedItems upgradedItems;
+  ReadExeItems(upgraded, upgradedItems);
+  EXPECT_EQ(upgradedItems.size(), 4u);
 }
 
 TEST(SelfRead, PackedSampleSaverKeepsItsVersionIconAndManifestAndHasNoString1) {
@@ -180,6 +196,8 @@ TEST(SelfRead, PackedSampleSaverKeepsItsVersionIconAndManifestAndHasNoString1) {
   const std::string sample = MakeTempDir("packed sample ") + "sample.scr";
   ASSERT_NO_FATAL_FAILURE(Pack(ExeDir() + "..\\..\\app\\saver.scr", pieces + "sample.plws", sample));
   EXPECT_EQ(RunProcess("\"" + PlwsPath() + "\" list \"" + sample + "\"").ExitCode, 0u);
+  // Nothing to report, the stub included: plws.exe knows the saver's own.
+  EXPECT_EQ(RunProcess("\"" + PlwsPath() + "\" check \"" + sample + "\"").ExitCode, 0u);
 
   // The version information, as Explorer's properties read it.
   DWORD ignored = 0;

@@ -50,6 +50,21 @@ std::vector<uint8_t> WithPackage(const std::vector<uint8_t>& Stub, int32_t Key,
   return out;
 }
 
+std::vector<uint8_t> HandWrittenSaver(const std::vector<uint8_t>& Stub, int32_t Key,
+                                      const std::vector<TPackageRecord>& Records, const std::string& Slack) {
+  TByteWriter w;
+  w.Raw(Stub);
+  w.I32(Key).I32(static_cast<int32_t>(Records.size()));
+  for (const TPackageRecord& r : Records) {
+    std::string name = r.Name;
+    for (char& c : name) c = static_cast<char>(c ^ (Key & 0xFF));
+    w.I32(static_cast<int32_t>(name.size())).Raw(name).U8(r.Flag).I32(static_cast<int32_t>(r.Payload.size()));
+    w.Raw(r.Payload);
+  }
+  w.Raw(Slack);
+  return w.Trailer(Stub.size()).Out;
+}
+
 TByteWriter& TByteWriter::I32(int32_t V) {
   for (int i = 0; i < 4; ++i) Out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(V) >> (8 * i)));
   return *this;

@@ -23,6 +23,12 @@ std::vector<uint8_t> TinySwf();
 std::vector<uint8_t> WithPackage(const std::vector<uint8_t>& Stub, int32_t Key,
                                  const std::vector<TPackageRecord>& Records);
 
+// Stub followed by a package written by the test's own hand, byte by byte
+// from the layout (not by the writer plws uses): names scrambled with Key,
+// then Slack, bytes inside the body that the reader does not read.
+std::vector<uint8_t> HandWrittenSaver(const std::vector<uint8_t>& Stub, int32_t Key,
+                                      const std::vector<TPackageRecord>& Records, const std::string& Slack = "");
+
 // A little-endian byte writer for hand-made (often garbled) packages.
 struct TByteWriter {
   std::vector<uint8_t> Out;

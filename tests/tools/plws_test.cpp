@@ -1,5 +1,6 @@
 // The package tool: manifests, true round trips of packages it did not
-// write, safe extraction, `check`, and how it answers bad input and usage.
+// write, safe extraction, `check`, `upgrade`, telling this project's stub
+// from another, and how it answers bad input and usage.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -15,8 +16,10 @@
 #include "package/exe_adder.h"
 #include "package/raii_items.h"
 #include "tests/support/package_builder.h"
+#include "flash/emulator_resource.h"
 #include "tools/plws/platform.h"
 #include "tools/plws/plws.h"
+#include "tools/plws/stub.h"
 
 namespace fs = std::filesystem;
 
@@ -47,10 +50,15 @@ struct TRun {
   std::string Out, Err;
 };
 
-// Runs the plws binary with Args, stdout and stderr apart.
-TRun Plws(const std::string& Args) {
+// The plws binary of the build.
+std::string PlwsBinary() {
   const char* bin = std::getenv("PL_BINARY_DIR");
-  const std::string exe = std::string(bin ? bin : ".") + "/tools/plws/plws";
+  return std::string(bin ? bin : ".") + "/tools/plws/plws";
+}
+
+// Runs the plws binary (or a copy of it, Exe) with Args, stdout and stderr apart.
+TRun Plws(const std::string& Args, const std::string& Exe = PlwsBinary()) {
+  const std::string& exe = Exe;
   TempDir out;
   const int raw = std::system((exe + " " + Args + " >" + out / "o" + " 2>" + out / "e").c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Read(out / "o"), Read(out / "e")};
@@ -66,6 +74,75 @@ std::string ErrorOf(const std::string& Manifest, const std::string& BaseDir = ".
 }
 
 bool Has(const std::string& Text, const std::string& Part) { return Text.find(Part) != std::string::npos; }
+
+// A Windows executable image reduced to what the stub test reads: the
+// headers (PE32+, or PE32 with Pe32) and one section of resources holding
+// resource Type/Id, with an icon and a named resource before it to pass over.
+std::vector<uint8_t> StubImage(const std::vector<uint8_t>& Data, uint32_t Type = 10,
+                               uint32_t Id = PL_EMULATOR_RESOURCE, bool Pe32 = false) {
+  constexpr uint32_t kRva = 0x3000, kFileOffset = 0x400, kSub = 0x80000000u;
+  auto u16 = [](TByteWriter& W, uint16_t V) { W.U8(static_cast<uint8_t>(V)).U8(static_cast<uint8_t>(V >> 8)); };
+  auto u32 = [](TByteWriter& W, uint32_t V) { W.I32(static_cast<int32_t>(V)); };
+  TByteWriter r;
+  auto directory = [&](uint16_t Named, uint16_t Numbered) {
+    u32(r, 0), u32(r, 0), u32(r, 0), u16(r, Named), u16(r, Numbered);
+  };
+  auto entry = [&](uint32_t Name, uint32_t Target) { u32(r, Name), u32(r, Target); };
+  const uint32_t name = 0xAC + static_cast<uint32_t>(Data.size());
+  directory(0, 2);  // 0x00: the types
+  entry(3, kSub | 0x20);
+  entry(Type, kSub | 0x38);
+  directory(0, 1);  // 0x20: the icon's ids
+  entry(1, kSub | 0x58);
+  directory(1, 1);  // 0x38: Type's ids, a named one first
+  entry(kSub | name, kSub | 0x58);
+  entry(Id, kSub | 0x70);
+  directory(0, 1);  // 0x58: the icon's language
+  entry(0x411, 0x88);
+  directory(0, 1);  // 0x70: Id's language
+  entry(0x411, 0x98);
+  EXPECT_EQ(r.Out.size(), 0x88u);
+  u32(r, kRva + 0xA8), u32(r, 4), u32(r, 0), u32(r, 0);                                     // 0x88
+  u32(r, kRva + 0xAC), u32(r, static_cast<uint32_t>(Data.size())), u32(r, 0), u32(r, 0);  // 0x98
+  r.Raw("ICON").Raw(Data);
+  u16(r, 1), u16(r, 'X');  // the named resource's name
+
+  TByteWriter w;
+  w.Raw("MZ");
+  w.Out.resize(0x3C);
+  u32(w, 0x80);
+  w.Out.resize(0x80);
+  const uint16_t optionalSize = Pe32 ? 224 : 240;
+  w.Raw(std::string("PE\0\0", 4));
+  u16(w, 0x8664), u16(w, 1), u32(w, 0), u32(w, 0), u32(w, 0), u16(w, optionalSize), u16(w, 0x22);
+  const size_t optional = w.Out.size();
+  u16(w, Pe32 ? 0x10B : 0x20B);
+  w.Out.resize(optional + (Pe32 ? 92 : 108));
+  u32(w, 16);  // data directories; the third holds the resources
+  for (uint32_t i = 0; i < 16; ++i) u32(w, i == 2 ? kRva : 0), u32(w, i == 2 ? static_cast<uint32_t>(r.Out.size()) : 0);
+  EXPECT_EQ(w.Out.size(), optional + optionalSize);
+  w.Raw(std::string(".rsrc\0\0\0", 8));
+  u32(w, static_cast<uint32_t>(r.Out.size())), u32(w, kRva), u32(w, static_cast<uint32_t>(r.Out.size()));
+  u32(w, kFileOffset), u32(w, 0), u32(w, 0), u32(w, 0), u32(w, 0x40000040);
+  w.Out.resize(kFileOffset);
+  return w.Raw(r.Out).Out;
+}
+
+// The emulator resource as this project's saver carries it: a package.
+std::vector<uint8_t> EmulatorPackage() {
+  return WithPackage({}, 0, {CompressedItem("ruffle.js", "the emulator"), StoredItem("version", "32.0.0.0")});
+}
+
+// A stub as this project builds it, as far as plws can tell.
+std::vector<uint8_t> OurStub() { return StubImage(EmulatorPackage()); }
+
+// The lines of `plws list` after its first, which names the file and where
+// the package starts.
+std::string ListedItems(const std::string& File) {
+  const TRun r = Plws("list " + File);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  return r.Out.substr(r.Out.find('\n') + 1);
+}
 
 }  // namespace
 
@@ -424,11 +501,30 @@ TEST(PlwsTool, HelpVersionAndUsage) {
     EXPECT_TRUE(Has(r.Out, "item NAME ENCODING STORAGE [VALUE]")) << r.Out;
     EXPECT_TRUE(Has(r.Out, "plws check FILE")) << r.Out;
   }
+  // Each command's own help, never a file of that name; `help COMMAND` too.
+  for (const std::string cmd : {"list", "check", "extract", "pack", "upgrade", "play"}) {
+    for (const std::string& args : {cmd + " --help", cmd + " -h", cmd + " x --help", "help " + cmd}) {
+      const TRun r = Plws(args);
+      EXPECT_EQ(r.Status, 0) << args << "\n" << r.Err;
+      EXPECT_EQ(r.Err, "") << args;
+      EXPECT_EQ(r.Out.rfind("usage:\n  plws " + cmd + " ", 0), 0u) << args << "\n" << r.Out;
+      EXPECT_TRUE(Has(r.Out, "exit status: 0 done")) << args << "\n" << r.Out;
+      // Only its own lines: no other command's.
+      for (const std::string other : {"list", "check", "extract", "pack", "upgrade", "play"})
+        EXPECT_EQ(Has(r.Out, "plws " + other + " "), other == cmd) << args << " shows " << other;
+    }
+  }
+  EXPECT_TRUE(Has(Plws("pack --help").Out, "item NAME ENCODING STORAGE [VALUE]"));
+  EXPECT_TRUE(Has(Plws("upgrade --help").Out, "the saver.scr beside plws"));
+  EXPECT_TRUE(Has(Plws("--help").Out, "plws upgrade [--stub STUB] OLD NEW")) << Plws("--help").Out;
+
   const TRun version = Plws("--version");
   EXPECT_EQ(version.Status, 0);
   EXPECT_EQ(version.Out.rfind("plws ", 0), 0u) << version.Out;
   for (const char* usage : {"", "list", "check a b", "extract onlyone", "pack --stub x m.plws", "pack --out o",
-                            "frobnicate x", "pack --out o m.plws extra"}) {
+                            "frobnicate x", "pack --out o m.plws extra", "upgrade", "upgrade old",
+                            "upgrade old new extra", "upgrade old new --stub", "upgrade --out o old new",
+                            "frobnicate --help", "help frobnicate", "help list check"}) {
     const TRun r = Plws(usage);
     EXPECT_EQ(r.Status, 2) << usage;
     EXPECT_EQ(r.Out, "") << usage;
@@ -438,15 +534,25 @@ TEST(PlwsTool, HelpVersionAndUsage) {
 
 TEST(PlwsTool, CheckReportsWhatThePlayerIgnoresThenASummary) {
   TempDir d;
-  Write(d / "clean.scr", WithPackage(Bytes("MZ"), 0x5A,
-                                     {CompressedItem("GUID", "{6B1C}"), CompressedItem("FlashSwf", TinySwf()),
-                                      StoredItem("DialogImage", TinyBitmap())}));
+  const std::vector<TPackageRecord> clean = {CompressedItem("GUID", "{6B1C}"), CompressedItem("FlashSwf", TinySwf()),
+                                             StoredItem("DialogImage", TinyBitmap())};
+  Write(d / "clean.scr", WithPackage(OurStub(), 0x5A, clean));
   TRun r = Plws("check " + d / "clean.scr");
   EXPECT_EQ(r.Status, 0) << r.Out << r.Err;
   EXPECT_EQ(r.Out, d / "clean.scr" + ": 3 items, nothing the player would ignore or misread\n");
 
+  // The same package behind another stub: it needs the vendor's control,
+  // and the remedy is named.
+  Write(d / "vendor.scr", WithPackage(Bytes("MZ\x90 a vendor's stub"), 0x5A, clean));
+  r = Plws("check " + d / "vendor.scr");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Out, "stub: not this project's saver (it carries no Flash emulator): the movie plays only where the "
+                   "vendor's Flash control is installed; plws upgrade " +
+                       d / "vendor.scr" + " NEW puts this package behind this project's stub\n" + d / "vendor.scr" +
+                       ": 1 finding in 3 items\n");
+
   Write(d / "slips.scr",
-        WithPackage(Bytes("MZ"), 0,
+        WithPackage(OurStub(), 0,
                     {StoredItem("GUID", "{6B1C}"), StoredItem("flashloop", std::vector<uint8_t>{1}),
                      StoredItem("FlashSwf", TinySwf()), StoredItem("FlashSwfName", "m\x1b.swf"),
                      StoredItem("FlashNeedFileName0", "a.xml")}));
@@ -463,21 +569,195 @@ TEST(PlwsTool, CheckReportsWhatThePlayerIgnoresThenASummary) {
                 d / "slips.scr" + ": 4 findings in 5 items\n");
 
   // A stream that does not inflate ends the player's loading before any item.
-  Write(d / "corrupt.scr", WithPackage(Bytes("MZ"), 0, {StoredItem("GUID", "G"), TPackageRecord{"FlashSwf", 1, Bytes("xx")}}));
+  const std::vector<TPackageRecord> corrupt = {StoredItem("GUID", "G"), TPackageRecord{"FlashSwf", 1, Bytes("xx")}};
+  Write(d / "corrupt.scr", WithPackage(OurStub(), 0, corrupt));
   r = Plws("check " + d / "corrupt.scr");
   EXPECT_EQ(r.Status, 1);
-  EXPECT_TRUE(Has(r.Out, "package: record 1 at offset 0x")) << r.Out;
+  EXPECT_EQ(r.Out.rfind("package: record 1 at offset 0x", 0), 0u) << r.Out;
   EXPECT_TRUE(Has(r.Out, "the player applies no item of this package\n" + d / "corrupt.scr" + ": 1 finding\n")) << r.Out;
+  // Behind another stub, the stub is named as well.
+  Write(d / "corrupt vendor.scr", WithPackage(Bytes("MZ"), 0, corrupt));
+  r = Plws("check '" + d / "corrupt vendor.scr'");
+  EXPECT_EQ(r.Out.rfind("stub: not this project's saver", 0), 0u) << r.Out;
+  EXPECT_TRUE(Has(r.Out, "\npackage: record 1 at offset 0x")) << r.Out;
+  EXPECT_TRUE(Has(r.Out, "corrupt vendor.scr: 2 findings\n")) << r.Out;
 
   // A damaged body: the records before the damage are checked too.
   TByteWriter w;
-  w.Raw("MZ");
+  w.Raw(OurStub());
   w.I32(0).I32(3).I32(4).Raw("GUID").U8(0).I32(0);
-  w.Trailer(2);
+  w.Trailer(OurStub().size());
   Write(d / "damaged.scr", w.Out);
   r = Plws("check " + d / "damaged.scr");
   EXPECT_EQ(r.Status, 1);
-  EXPECT_TRUE(Has(r.Out, "package: damaged: record 1 at offset 0x")) << r.Out;
+  EXPECT_EQ(r.Out.rfind("package: damaged: record 1 at offset 0x", 0), 0u) << r.Out;
   EXPECT_TRUE(Has(r.Out, "the player reads only the 1 records before it")) << r.Out;
   EXPECT_TRUE(Has(r.Out, "item 0 GUID: is empty")) << r.Out;
+}
+
+TEST(PlwsStub, TellsThisProjectsStubByItsEmulatorAndReadsNothingOutsideTheImage) {
+  const std::vector<uint8_t> ours = OurStub();
+  EXPECT_TRUE(IsProjectStub(ours.data(), ours.size()));
+  const auto pe32 = StubImage(EmulatorPackage(), 10, PL_EMULATOR_RESOURCE, true);
+  EXPECT_TRUE(IsProjectStub(pe32.data(), pe32.size()));
+  const auto span = FindImageResource(ours.data(), ours.size(), 10, PL_EMULATOR_RESOURCE);
+  ASSERT_TRUE(span.has_value());
+  EXPECT_EQ(std::vector<uint8_t>(ours.begin() + static_cast<std::ptrdiff_t>(span->Offset),
+                                 ours.begin() + static_cast<std::ptrdiff_t>(span->Offset + span->Size)),
+            EmulatorPackage());
+  const auto icon = FindImageResource(ours.data(), ours.size(), 3, 1);
+  ASSERT_TRUE(icon.has_value());
+  EXPECT_EQ(std::string(ours.begin() + static_cast<std::ptrdiff_t>(icon->Offset),
+                        ours.begin() + static_cast<std::ptrdiff_t>(icon->Offset + icon->Size)),
+            "ICON");
+
+  // What another stub may carry: the resource under another type or id, one
+  // that holds no package, or no image at all.
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> others = {
+      {"another id", StubImage(EmulatorPackage(), 10, PL_EMULATOR_VERSION_RESOURCE)},
+      {"another type", StubImage(EmulatorPackage(), 6, PL_EMULATOR_RESOURCE)},
+      {"no package", StubImage(Bytes("32.0.0.0"))},
+      {"an empty package", StubImage(WithPackage({}, 0, {}))},
+      {"no image", Bytes("MZ\x90 a vendor's stub")},
+      {"nothing", {}},
+  };
+  for (const auto& [what, image] : others) EXPECT_FALSE(IsProjectStub(image.data(), image.size())) << what;
+
+  // Cut anywhere before the emulator's last byte, the image is refused;
+  // every header byte changed is either still read or refused. Each image is
+  // copied to a block of its own size, so a read past it shows in a
+  // sanitizer run.
+  for (size_t n = 0; n < span->Offset + span->Size; ++n) {
+    const std::unique_ptr<uint8_t[]> cut(new uint8_t[n + 1]);
+    std::copy(ours.begin(), ours.begin() + static_cast<std::ptrdiff_t>(n), cut.get());
+    EXPECT_FALSE(IsProjectStub(cut.get(), n)) << n;
+    for (const uint32_t id : {1u, static_cast<uint32_t>(PL_EMULATOR_RESOURCE)}) {
+      const auto found = FindImageResource(cut.get(), n, id == 1 ? 3 : 10, id);
+      if (found) {
+        EXPECT_LE(found->Offset + found->Size, n) << n;
+      }
+    }
+  }
+  for (size_t at = 0; at < 0x400 + 0xA8; ++at) {
+    for (uint8_t value : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0x80}, uint8_t{0xFF}}) {
+      std::vector<uint8_t> bent = ours;
+      bent[at] = value;
+      IsProjectStub(bent.data(), bent.size());
+    }
+  }
+}
+
+TEST(PlwsTool, UpgradePutsAnotherWritersPackageBehindOurStubByteForByte) {
+  // A saver of another writer: its own stub, a key with high bits, flags
+  // 2 and 255, streams of other levels, empty items, bytes in the body after
+  // the last record.
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += "line " + std::to_string(i % 89) + "\n";
+  const std::vector<TPackageRecord> records = {
+      TPackageRecord{"GUID", 2, DeflateAtLevel(Bytes("{0A1B}"), 9)},
+      TPackageRecord{"FlashSwf", 255, DeflateAtLevel(TinySwf(), 1)},
+      TPackageRecord{"FlashVars", 1, DeflateAtLevel(Bytes(text), 0)},
+      StoredItem("FlashLoop", std::vector<uint8_t>{1}),
+      TPackageRecord{"Empty", 7, {}},
+      StoredItem("", std::vector<uint8_t>{}),
+  };
+  std::string vendor = "MZ\x90";
+  for (int i = 0; i < 5000; ++i) vendor += static_cast<char>(i * 37 % 256);
+  TempDir d;
+  const auto old = HandWrittenSaver(Bytes(vendor), static_cast<int32_t>(0xC3D2E1F0u), records, "tail");
+  Write(d / "old.scr", old);
+  Write(d / "saver.scr", OurStub());
+
+  const TRun r = Plws("upgrade --stub " + d / "saver.scr " + d / "old.scr " + d / "new.scr");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Err, "");
+  const std::string package(old.begin() + static_cast<std::ptrdiff_t>(vendor.size()), old.end());
+  EXPECT_EQ(r.Out, "wrote " + d / "new.scr" + ": " + d / "saver.scr" + " (" + std::to_string(OurStub().size()) +
+                       " bytes) and the package of " + d / "old.scr" + " (" + std::to_string(package.size()) +
+                       " bytes)\n");
+  const std::string upgraded = Read(d / "new.scr");
+  const auto ours = OurStub();
+  EXPECT_EQ(upgraded, std::string(ours.begin(), ours.end()) + package);
+  EXPECT_EQ(ListedItems(d / "new.scr"), ListedItems(d / "old.scr"));
+  TOwnedItems items;
+  ReadExeItems(d / "new.scr", items);
+  ASSERT_EQ(items.size(), records.size());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(items[2].Data), static_cast<size_t>(items[2].Size)), text);
+  // `check` named the old stub; the new one it does not.
+  EXPECT_TRUE(Has(Plws("check " + d / "old.scr").Out, "stub: not this project's saver")) << Plws("check " + d / "old.scr").Out;
+  EXPECT_FALSE(Has(Plws("check " + d / "new.scr").Out, "stub:")) << Plws("check " + d / "new.scr").Out;
+
+  // Without --stub: the saver.scr beside plws.
+  fs::create_directories(d.Path / "bin");
+  fs::copy_file(PlwsBinary(), d.Path / "bin" / "plws");
+  const TRun none = Plws("upgrade " + d / "old.scr " + d / "bare.scr", d / "bin/plws");
+  EXPECT_EQ(none.Status, 1);
+  EXPECT_TRUE(Has(none.Err, "plws: no stub given and no saver.scr found (looked for " + d / "bin/saver.scr"))
+      << none.Err;
+  EXPECT_TRUE(Has(none.Err, "): give --stub STUB\n")) << none.Err;
+  EXPECT_FALSE(fs::exists(d / "bare.scr"));
+  Write(d / "bin/saver.scr", OurStub());
+  const TRun beside = Plws("upgrade " + d / "old.scr " + d / "beside.scr", d / "bin/plws");
+  ASSERT_EQ(beside.Status, 0) << beside.Err;
+  EXPECT_EQ(Read(d / "beside.scr"), upgraded);
+}
+
+TEST(PlwsTool, UpgradeRefusesWhatWouldNotPlayAndNeverOverwrites) {
+  TempDir d;
+  Write(d / "saver.scr", OurStub());
+  const std::string stub = "--stub " + d / "saver.scr ";
+  const auto good = HandWrittenSaver(Bytes("MZ vendor"), 9, {StoredItem("GUID", "{G}")});
+
+  TByteWriter lying;
+  lying.Raw("MZ").I32(0).I32(2).I32(1).Raw("A").U8(0).I32(0).Trailer(2);
+  TByteWriter longBody;
+  longBody.Raw("MZ").I32(0).I32(0).I64(1000).Raw("PLWS");
+  auto corrupt = Deflate(Bytes(std::string(300, 'c')));
+  corrupt[corrupt.size() / 2] ^= 0x5A;
+  struct TCase {
+    std::string Name;
+    std::vector<uint8_t> Bytes;
+    std::string Error;  // after "plws: FILE: "
+  };
+  const std::vector<TCase> cases = {
+      {"plain", Bytes("MZ no package here"), "no package (the file does not end with a \"PLWS\" trailer)"},
+      {"lying", lying.Out,
+       "damaged package: record 1 at offset 0x14: the body ends here, but the item count announces 2 records"},
+      {"long body", longBody.Out, "damaged package: offset 0x"},
+      {"corrupt", HandWrittenSaver(Bytes("MZ"), 0, {StoredItem("A", "1"), TPackageRecord{"FlashSwf", 1, corrupt}}),
+       "damaged package: record 1 at offset 0x"},
+  };
+  for (const TCase& c : cases) {
+    Write(d / c.Name, c.Bytes);
+    const TRun r = Plws("upgrade " + stub + "'" + d / c.Name + "' " + d / "new.scr");
+    EXPECT_EQ(r.Status, 1) << c.Name;
+    EXPECT_EQ(r.Out, "") << c.Name;
+    EXPECT_EQ(r.Err.rfind("plws: " + d / c.Name + ": " + c.Error, 0), 0u) << c.Name << "\n" << r.Err;
+    EXPECT_FALSE(fs::exists(d / "new.scr")) << c.Name;
+  }
+  EXPECT_TRUE(Has(Plws("upgrade " + stub + d / "corrupt " + d / "new.scr").Err, "the zlib stream does not inflate"));
+
+  // NEW taken by a file or by a link, dangling or not: nothing written.
+  Write(d / "old.scr", good);
+  Write(d / "taken.scr", "precious");
+  fs::create_symlink(d.Path / "victim", d.Path / "dangling.scr");
+  fs::create_symlink(d.Path / "taken.scr", d.Path / "link.scr");
+  for (const std::string name : {"taken.scr", "dangling.scr", "link.scr", "old.scr", "saver.scr"}) {
+    const TRun r = Plws("upgrade " + stub + d / "old.scr " + d / name);
+    EXPECT_EQ(r.Status, 1) << name;
+    EXPECT_EQ(r.Err, "plws: " + d / name + ": exists already; plws upgrade writes only a new file\n") << name;
+  }
+  EXPECT_EQ(Read(d / "taken.scr"), "precious");
+  EXPECT_FALSE(fs::exists(d.Path / "victim"));
+  EXPECT_EQ(Read(d / "old.scr"), std::string(good.begin(), good.end()));
+
+  // A stub that is a saver itself, or none at all.
+  TRun r = Plws("upgrade --stub " + d / "old.scr " + d / "old.scr " + d / "new.scr");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err, "plws: " + d / "old.scr" + ": ends with a package of its own: a saver, not a stub to put a "
+                                              "package behind\n");
+  r = Plws("upgrade --stub " + d / "none.scr " + d / "old.scr " + d / "new.scr");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_TRUE(Has(r.Err, "plws: " + d / "none.scr: cannot open")) << r.Err;
+  EXPECT_FALSE(fs::exists(d / "new.scr"));
 }

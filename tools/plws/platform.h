@@ -1,6 +1,6 @@
 // What plws needs of the operating system beyond plain streams: folders it
-// writes only new files into, its output file, and Shift-JIS text for the
-// terminal. platform_posix.cpp and platform_win32.cpp hold the two versions.
+// writes only new files into, its output files, its own folder, and
+// Shift-JIS text for the terminal. platform_posix.cpp and platform_win32.cpp hold the two versions.
 #pragma once
 #include <cstddef>
 #include <memory>
@@ -33,6 +33,19 @@ class TOutputFolder {
 // Writes the whole of Data to Path, replacing a regular file of that name;
 // a directory, FIFO or device there is refused, never written or waited on.
 void WriteOutputFile(const std::string& Path, const void* Data, size_t Size);
+
+// Creates Path as a new file and writes Data into it: anything of that name
+// (a file, a link wherever it points) is refused, never replaced or written
+// through; a file left half written by a failing write is removed again.
+// Errors are EPlwsError naming the path; What names the command in them.
+void WriteNewOutputFile(const std::string& Path, const void* Data, size_t Size, const std::string& What);
+
+// Whether anything of that name is there (a dangling link counts).
+bool PathTaken(const std::string& Path);
+
+// The folder that holds the running plws, without a trailing separator;
+// empty when it cannot be told.
+std::string ProgramFolder();
 
 // Writes all of Data to the descriptor Fd; false (errno set) when a write
 // fails. POSIX only.

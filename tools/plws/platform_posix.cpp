@@ -87,6 +87,31 @@ void WriteOutputFile(const std::string& Path, const void* Data, size_t Size) {
     throw EPlwsError(Path + ": cannot write: " + Why());
 }
 
+void WriteNewOutputFile(const std::string& Path, const void* Data, size_t Size, const std::string& What) {
+  TUniqueFd file(open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (!file) {
+    if (errno == EEXIST) throw EPlwsError(Path + ": exists already; plws " + What + " writes only a new file");
+    throw EPlwsError(Path + ": cannot create: " + Why());
+  }
+  if (WriteAll(file.Get(), Data, Size) && file.Close()) return;
+  const std::string why = Why();
+  file.Reset();
+  // The file is the one created above: a half-written saver is worse than none.
+  unlink(Path.c_str());
+  throw EPlwsError(Path + ": cannot write: " + why);
+}
+
+bool PathTaken(const std::string& Path) {
+  struct stat st {};
+  return lstat(Path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+std::string ProgramFolder() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : self.parent_path().string();
+}
+
 std::optional<std::string> ShiftJisToUtf8(const std::string& Text) {
   const TUniqueIconv cd(iconv_open("UTF-8", "CP932"));
   if (!cd) return std::nullopt;

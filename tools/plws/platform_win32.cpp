@@ -9,6 +9,7 @@
 #include "tools/plws/plws.h"
 #include "util/raii_win32.h"
 #include "util/text_win32.h"
+#include "util/utils_win32.h"
 
 namespace {
 
@@ -64,6 +65,30 @@ void WriteOutputFile(const std::string& Path, const void* Data, size_t Size) {
   if (GetFileType(file.Get()) != FILE_TYPE_DISK) throw EPlwsError(Path + ": not a regular file to write");
   if (!SetEndOfFile(file.Get()) || !WriteAll(file.Get(), Data, Size) || !SetEndOfFile(file.Get()))
     throw EPlwsError(Path + ": cannot write: " + Why());
+}
+
+void WriteNewOutputFile(const std::string& Path, const void* Data, size_t Size, const std::string& What) {
+  TUniqueFile file(CreateFileA(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) {
+    if (GetLastError() == ERROR_FILE_EXISTS)
+      throw EPlwsError(Path + ": exists already; plws " + What + " writes only a new file");
+    throw EPlwsError(Path + ": cannot create: " + Why());
+  }
+  if (WriteAll(file.Get(), Data, Size)) return;
+  const std::string why = Why();
+  file.Reset();
+  // The file is the one created above: a half-written saver is worse than none.
+  DeleteFileA(Path.c_str());
+  throw EPlwsError(Path + ": cannot write: " + why);
+}
+
+bool PathTaken(const std::string& Path) { return GetFileAttributesA(Path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ProgramFolder() {
+  const std::string self = ExecutablePath();
+  const size_t slash = self.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : self.substr(0, slash);
 }
 
 std::optional<std::string> ShiftJisToUtf8(const std::string& Text) {

@@ -1,6 +1,8 @@
 #include "tools/plws/plws.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -15,6 +17,7 @@
 #include "package/zlibex.h"
 #include "tools/plws/platform.h"
 #include "tools/plws/play.h"
+#include "tools/plws/stub.h"
 #include "util/raii.h"
 
 #ifndef PL_VERSION
@@ -289,27 +292,43 @@ bool CheckFile(const std::string& File, std::ostream& Out) {
   } catch (const EFOpenError& e) {
     throw EPlwsError(e.what());
   }
+  // The stub first: it decides whether the movie can play without the
+  // vendor's Flash control at all.
+  std::string stubNote;
+  {
+    TPackageCursor probe(*stream);
+    const bool opened = probe.Open();
+    if (!opened && probe.Fault().Empty())
+      throw EPlwsError(File + ": no package (the file does not end with a \"PLWS\" trailer)");
+    if (opened) {
+      std::vector<uint8_t> stub(static_cast<size_t>(probe.BodyStart()));
+      stream->Seek(0, TSeekOrigin::soBeginning);
+      stream->ReadBuffer(stub.data(), probe.BodyStart());
+      if (!IsProjectStub(stub.data(), stub.size()))
+        stubNote = "not this project's saver (it carries no Flash emulator): the movie plays only where the "
+                   "vendor's Flash control is installed; plws upgrade " + File +
+                   " NEW puts this package behind this project's stub";
+    }
+  }
   TOwnedItems items;
   TPackageFault fault;
   std::vector<TSettingsNote> notes;
+  bool applied = true;
   try {
     ReadExeItems(*stream, items, &fault);
   } catch (const EPackageItemError& e) {
     // The player's loading ends at such an item, before any item is applied.
     notes.push_back({-1, e.Fault().Text() + ": the zlib stream does not inflate, so the player applies no item of "
                                             "this package"});
-    Out << "package: " << notes.back().Text << "\n";
-    Out << File << ": 1 finding\n";
-    return false;
+    applied = false;
   }
-  if (items.empty() && fault.Empty()) {
-    TPackageCursor probe(*stream);
-    if (!probe.Open()) throw EPlwsError(File + ": no package (the file does not end with a \"PLWS\" trailer)");
-  }
-  if (!fault.Empty())
+  // A stream that does not inflate is in Fault too; its note says it already.
+  if (applied && !fault.Empty())
     notes.push_back({-1, "damaged: " + fault.Text() + ": the player reads only the " +
                              std::to_string(items.size()) + " records before it"});
-  for (auto& n : CheckPackageItems(items)) notes.push_back(std::move(n));
+  if (applied)
+    for (auto& n : CheckPackageItems(items)) notes.push_back(std::move(n));
+  if (!stubNote.empty()) Out << "stub: " << stubNote << "\n";
   for (const TSettingsNote& n : notes) {
     if (n.Item < 0)
       Out << "package: ";
@@ -317,27 +336,88 @@ bool CheckFile(const std::string& File, std::ostream& Out) {
       Out << "item " << n.Item << " " << EscapeBytes(items[static_cast<size_t>(n.Item)].Name, true) << ": ";
     Out << TerminalText(n.Text) << "\n";
   }
-  if (notes.empty())
+  const size_t findings = notes.size() + (stubNote.empty() ? 0 : 1);
+  if (findings == 0) {
     Out << File << ": " << items.size() << " items, nothing the player would ignore or misread\n";
-  else
-    Out << File << ": " << notes.size() << (notes.size() == 1 ? " finding" : " findings") << " in " << items.size()
-        << " items\n";
-  return notes.empty();
+    return true;
+  }
+  Out << File << ": " << findings << (findings == 1 ? " finding" : " findings");
+  if (applied) Out << " in " << items.size() << " items";
+  Out << "\n";
+  return false;
 }
 
 namespace {
 
-const char kUsage[] =
-    "usage:\n"
-    "  plws list FILE                     show the items of a saver's package\n"
-    "  plws check FILE                    report every item the player would ignore or misread\n"
-    "  plws extract FILE DIR              write the stub, every item and DIR/manifest.plws (new files only)\n"
-    "  plws pack [--stub STUB] --out OUT MANIFEST\n"
-    "                                     build a saver: the manifest's stub (or STUB) + its package\n"
-    "  plws play FILE [--preview] [--window WxH] [--screenshot PNG [--after SECONDS]]\n"
-    "                                     play the movie in Chromium with Ruffle (Linux)\n"
-    "  plws --help | --version\n"
-    "\n"
+// The stub plws upgrade uses when none is given: the saver.scr beside plws
+// (where a release puts both), else the one of the build plws came from.
+std::string DefaultStub() {
+  const std::string folder = ProgramFolder();
+  std::vector<std::string> tried;
+  if (!folder.empty()) {
+    tried.push_back(folder + "/saver.scr");
+#ifdef PL_BUILD_STUB
+    tried.push_back(folder + "/" PL_BUILD_STUB);
+#endif
+  }
+  std::string looked;
+  for (const std::string& path : tried) {
+    if (PathTaken(path)) return fs::path(path).lexically_normal().string();
+    looked += (looked.empty() ? "" : ", ") + path;
+  }
+  throw EPlwsError("no stub given and no saver.scr found" + (looked.empty() ? "" : " (looked for " + looked + ")") +
+                   ": give --stub STUB");
+}
+
+}  // namespace
+
+void UpgradeFile(const std::string& StubPath, const std::string& OldPath, const std::string& NewPath,
+                 std::ostream& Out) {
+  // Refused before anything is read; the create below refuses again should
+  // something take the name meanwhile.
+  if (PathTaken(NewPath)) throw EPlwsError(NewPath + ": exists already; plws upgrade writes only a new file");
+  std::vector<uint8_t> package;
+  {
+    TPackageFile p = OpenPackage(OldPath);
+    // The player's own reader decides whether the package reads.
+    TOwnedItems items;
+    TPackageFault fault;
+    try {
+      ReadExeItems(*p.Stream, items, &fault);
+    } catch (const EPackageItemError& e) {
+      throw EPlwsError(OldPath + ": damaged package: " + e.Fault().Text() + ": the zlib stream does not inflate");
+    }
+    if (!fault.Empty()) throw EPlwsError(OldPath + ": damaged package: " + fault.Text());
+    // Byte for byte from where the reader finds the body to the file's end.
+    const int64_t start = p.Cursor->BodyStart();
+    package.resize(static_cast<size_t>(p.Stream->Size() - start));
+    p.Stream->Seek(start, TSeekOrigin::soBeginning);
+    p.Stream->ReadBuffer(package.data(), static_cast<int64_t>(package.size()));
+  }
+  const std::string stubPath = StubPath.empty() ? DefaultStub() : StubPath;
+  std::vector<uint8_t> out = ReadInputFile(stubPath);
+  // A saver given as the stub (its trailer is what the reader looks for):
+  // its package would lie unused inside the new one.
+  if (out.size() >= sizeof kPackageMagic &&
+      std::equal(out.end() - sizeof kPackageMagic, out.end(), std::begin(kPackageMagic)))
+    throw EPlwsError(stubPath + ": ends with a package of its own: a saver, not a stub to put a package behind");
+  const size_t stubSize = out.size();
+  out.insert(out.end(), package.begin(), package.end());
+  WriteNewOutputFile(NewPath, out.data(), out.size(), "upgrade");
+  Out << "wrote " << NewPath << ": " << stubPath << " (" << stubSize << " bytes) and the package of " << OldPath
+      << " (" << package.size() << " bytes)\n";
+}
+
+namespace {
+
+// Each command's lines of the usage, and what only its own help adds.
+struct TCommandHelp {
+  const char* Name;
+  const char* Synopsis;
+  const char* Details;
+};
+
+const char kManifestHelp[] =
     "manifest, one directive per line (# starts a comment line):\n"
     "  key NUMBER                         name scrambling key (default 0)\n"
     "  stub PATH                          the bytes before the package\n"
@@ -345,24 +425,84 @@ const char kUsage[] =
     "    ENCODING  flag (0..255) | int32 | text (the rest of the line) | file (PATH) | hex (byte pairs)\n"
     "    STORAGE   stored | compressed[:FLAG] (deflated by plws) | zlib[:FLAG] (VALUE is the zlib stream)\n"
     "  numbers are decimal or 0x hexadecimal; names and texts take \\\\ \\s \\t \\n \\r \\xHH,\n"
-    "  \"\" is the empty name; paths are relative to the manifest\n"
-    "\n"
-    "exit status: 0 done, 1 bad input (a message names the file), 2 usage\n";
+    "  \"\" is the empty name; paths are relative to the manifest\n";
+
+const TCommandHelp kCommands[] = {
+    {"list", "  plws list FILE                     show the items of a saver's package\n", ""},
+    {"check",
+     "  plws check FILE                    report every item the player would ignore or misread, and a stub\n"
+     "                                     that is not this project's (it needs the vendor's Flash control)\n",
+     ""},
+    {"extract",
+     "  plws extract FILE DIR              write the stub, every item and DIR/manifest.plws (new files only)\n", ""},
+    {"pack",
+     "  plws pack [--stub STUB] --out OUT MANIFEST\n"
+     "                                     build a saver: the manifest's stub (or STUB) + its package\n",
+     kManifestHelp},
+    {"upgrade",
+     "  plws upgrade [--stub STUB] OLD NEW\n"
+     "                                     write NEW (a new file): this project's saver.scr (or STUB) + the\n"
+     "                                     package of OLD byte for byte, so an old saver plays again\n",
+     "without --stub the stub is the saver.scr beside plws, else the one of the build plws came from;\n"
+     "OLD's package must read as the player reads it\n"},
+    {"play",
+     "  plws play FILE [--preview] [--window WxH] [--screenshot PNG [--after SECONDS]]\n"
+     "                                     play the movie in Chromium with Ruffle (Linux)\n",
+     ""},
+};
+
+const char kExitHelp[] = "exit status: 0 done, 1 bad input (a message names the file), 2 usage\n";
+
+std::string UsageText() {
+  std::string text = "usage:\n";
+  for (const TCommandHelp& c : kCommands) text += c.Synopsis;
+  text += "  plws COMMAND --help | plws --help | plws --version\n\n";
+  return text + kManifestHelp + "\n" + kExitHelp;
+}
+
+const TCommandHelp* FindCommand(const std::string& Name) {
+  for (const TCommandHelp& c : kCommands)
+    if (Name == c.Name) return &c;
+  return nullptr;
+}
+
+std::string CommandHelpText(const TCommandHelp& C) {
+  std::string text = std::string("usage:\n") + C.Synopsis;
+  if (*C.Details) text += std::string("\n") + C.Details;
+  return text + "\n" + kExitHelp;
+}
+
+bool IsHelp(const std::string& Arg) { return Arg == "--help" || Arg == "-h"; }
 
 int Usage(const std::string& What) {
-  std::cerr << "plws: " << What << "\n" << kUsage;
+  std::cerr << "plws: " << What << "\n" << UsageText();
   return kExitUsage;
 }
 
 int Run(const std::vector<std::string>& Args) {
   if (Args.empty()) return Usage("no command given");
   const std::string& cmd = Args[0];
-  if (cmd == "-h" || cmd == "--help" || cmd == "help") {
-    std::cout << kUsage;
+  if (IsHelp(cmd) || cmd == "help") {
+    if (Args.size() > 2) return Usage("help takes at most one COMMAND");
+    if (Args.size() == 1) {
+      std::cout << UsageText();
+      return kExitDone;
+    }
+    const TCommandHelp* c = FindCommand(Args[1]);
+    if (!c) return Usage("unknown command " + Args[1]);
+    std::cout << CommandHelpText(*c);
     return kExitDone;
   }
   if (cmd == "--version") {
     std::cout << "plws " << PL_VERSION << "\n";
+    return kExitDone;
+  }
+  const TCommandHelp* command = FindCommand(cmd);
+  if (!command) return Usage("unknown command " + cmd);
+  // As Unix tools do: --help anywhere after the command is its help, never
+  // a file of that name (./--help names one).
+  if (std::any_of(Args.begin() + 1, Args.end(), IsHelp)) {
+    std::cout << CommandHelpText(*command);
     return kExitDone;
   }
   auto status = [](bool Ok) { return Ok ? kExitDone : kExitBadInput; };
@@ -374,24 +514,29 @@ int Run(const std::vector<std::string>& Args) {
     if (Args.size() != 3) return Usage("extract takes FILE and DIR");
     return status(ExtractFile(Args[1], Args[2], std::cout, std::cerr));
   }
-  if (cmd == "pack") {
-    std::string stub, out, manifest;
+  if (cmd == "pack" || cmd == "upgrade") {
+    std::string stub, out;
+    std::vector<std::string> files;
     for (size_t i = 1; i < Args.size(); ++i) {
       if (Args[i] == "--stub" && i + 1 < Args.size())
         stub = Args[++i];
-      else if (Args[i] == "--out" && i + 1 < Args.size())
+      else if (cmd == "pack" && Args[i] == "--out" && i + 1 < Args.size())
         out = Args[++i];
-      else if (!Args[i].empty() && Args[i][0] != '-' && manifest.empty())
-        manifest = Args[i];
+      else if (!Args[i].empty() && Args[i][0] != '-' && files.size() < (cmd == "pack" ? 1u : 2u))
+        files.push_back(Args[i]);
       else
         return Usage("unexpected argument " + Args[i]);
     }
-    if (out.empty() || manifest.empty()) return Usage("pack needs --out OUT and a MANIFEST");
-    PackFile(stub, out, manifest);
+    if (cmd == "upgrade") {
+      if (files.size() != 2) return Usage("upgrade takes OLD and NEW");
+      UpgradeFile(stub, files[0], files[1], std::cout);
+      return kExitDone;
+    }
+    if (out.empty() || files.empty()) return Usage("pack needs --out OUT and a MANIFEST");
+    PackFile(stub, out, files[0]);
     return kExitDone;
   }
-  if (cmd == "play") return PlayCommand(std::vector<std::string>(Args.begin() + 1, Args.end()));
-  return Usage("unknown command " + cmd);
+  return PlayCommand(std::vector<std::string>(Args.begin() + 1, Args.end()));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The package tool: shows, checks, unpacks and builds the package of a saver.
+// The package tool: shows, checks, unpacks and builds the package of a saver,
+// and moves one behind this project's stub.
 // Normal output goes to Out, every diagnostic to Err ("plws: FILE: ...").
 #pragma once
 #include <cstdint>
@@ -65,8 +66,19 @@ bool ListFile(const std::string& File, std::ostream& Out, std::ostream& Err);
 // when the package is damaged (the rebuilt one would differ).
 bool ExtractFile(const std::string& File, const std::string& Dir, std::ostream& Out, std::ostream& Err);
 
-// Reports every item the player would ignore or misread, then a summary
-// line. False when anything was reported.
+// Writes NewPath, a new file: the stub (StubPath, or else the saver.scr
+// beside plws or of its build) followed by the package of OldPath byte for
+// byte, from where the reader finds its body to the file's end. Refuses,
+// before writing anything, an OldPath without a package or whose package
+// the player's reader does not read whole, a NewPath that exists, and a
+// stub that ends with a package itself.
+void UpgradeFile(const std::string& StubPath, const std::string& OldPath, const std::string& NewPath,
+                 std::ostream& Out);
+
+// Reports a stub that is not this project's saver (which carries the Flash
+// emulator: without it the movie needs the vendor's Flash control) and every
+// item the player would ignore or misread, then a summary line. False when
+// anything was reported.
 bool CheckFile(const std::string& File, std::ostream& Out);
 
 // Text with every byte outside printable ASCII (and the backslash) escaped;
