@@ -338,6 +338,7 @@ class TBrowserHost {
     }
     try {
       Call("Browser.getVersion", "", "", kStartTimeoutMs);
+      Trace("browser answered");
     } catch (const std::exception& e) {
       Trace(std::string("browser did not answer: ") + e.what());
       End();
@@ -871,7 +872,9 @@ void TBrowserPlayer::Paint() {
   bmi.bmiHeader.biPlanes = 1;
   bmi.bmiHeader.biBitCount = 32;
   bmi.bmiHeader.biCompression = BI_RGB;
-  SetStretchBltMode(paint.Dc(), HALFTONE);
+  // Nearest pixels: the frames are scaled up and soft already, and the
+  // filtered mode costs more than decoding them.
+  SetStretchBltMode(paint.Dc(), COLORONCOLOR);
   StretchDIBits(paint.Dc(), fit.Left, fit.Top, fit.Width, fit.Height, 0, 0, FFrameW, FFrameH, FFrame.data(), &bmi,
                 DIB_RGB_COLORS, SRCCOPY);
   const RECT bars[] = {{0, 0, client.right, fit.Top},

@@ -130,7 +130,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return w;
   };
   const std::wstring inDos = dosPath(in), outDos = dosPath(out);
-  for (int i = 0; i < 500 && GetFileAttributesW(outDos.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
+  // Wine does not see a FIFO as a file, so the process-id file, written
+  // right after the FIFOs are made, says they are there.
+  for (int i = 0; i < 500 && GetFileAttributesW(dosPath(pid).c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
   TUniqueFile toBrowser(CreateFileW(inDos.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   TUniqueFile fromBrowser(CreateFileW(outDos.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!toBrowser || !fromBrowser) return 4;
