@@ -109,7 +109,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // the singleton links of its profile (left dangling when it is killed) and
   // its temporary folder, short-named in /tmp because a socket's path must
   // stay short. Its process id tells this program when that is done.
-  std::string script = "rm -f " + ShellQuote(in) + " " + ShellQuote(out) + " && mkfifo " + ShellQuote(in) + " " +
+  std::string script = "rm -f " + ShellQuote(in) + " " + ShellQuote(out) + " " + ShellQuote(pid) + " && mkfifo " + ShellQuote(in) + " " +
                        ShellQuote(out) + " && echo $$ >" + ShellQuote(pid) +
                        " && t=$(mktemp -d /tmp/pl-standin.XXXXXX) && TMPDIR=$t /usr/bin/chromium";
   for (const std::string& a : args) script += " " + ShellQuote(a);
@@ -132,7 +132,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   const std::wstring inDos = dosPath(in), outDos = dosPath(out);
   // Wine does not see a FIFO as a file, so the process-id file, written
   // right after the FIFOs are made, says they are there.
-  for (int i = 0; i < 500 && GetFileAttributesW(dosPath(pid).c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
+  for (int i = 0; i < 1500 && GetFileAttributesW(dosPath(pid).c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
   TUniqueFile toBrowser(CreateFileW(inDos.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   TUniqueFile fromBrowser(CreateFileW(outDos.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!toBrowser || !fromBrowser) return 4;
