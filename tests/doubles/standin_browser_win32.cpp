@@ -9,7 +9,7 @@
 // profile folder that a shell opens as the browser's descriptors 3 and 4.
 // When the saver's end closes (or this program is ended), the browser's
 // descriptor 3 ends, and Chromium exits by itself; this program ends when
-// the browser's descriptor 4 does.
+// the shell that ran the browser does.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -113,7 +113,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                        ShellQuote(out) + " && echo $$ >" + ShellQuote(pid) +
                        " && t=$(mktemp -d /tmp/pl-standin.XXXXXX) && TMPDIR=$t /usr/bin/chromium";
   for (const std::string& a : args) script += " " + ShellQuote(a);
-  script += " 3<" + ShellQuote(in) + " 4>" + ShellQuote(out) + " </dev/null >" +
+  script += " 3<" + ShellQuote(in) + " 4>" + ShellQuote(out) + " </dev/null >>" +
             ShellQuote(log && *log ? log : "/dev/null") + " 2>&1; rm -rf \"$t\" " + ShellQuote(in) + " " +
             ShellQuote(out) + " " + ShellQuote(profile) + "/Singleton*";
   std::string command = QuoteCommandLine({"/bin/sh", "-c", script});
@@ -133,30 +133,42 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Wine does not see a FIFO as a file, so the process-id file, written
   // right after the FIFOs are made, says they are there.
   for (int i = 0; i < 1500 && GetFileAttributesW(dosPath(pid).c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
-  TUniqueFile toBrowser(CreateFileW(inDos.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-  TUniqueFile fromBrowser(CreateFileW(outDos.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  long shellPid = 0;
+  for (int i = 0; i < 100 && shellPid <= 0; ++i, Sleep(20)) {
+    TUniqueFile pidFile(CreateFileW(dosPath(pid).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+    char number[32] = {};
+    DWORD got = 0;
+    if (pidFile && ReadFile(pidFile.Get(), number, sizeof number - 1, &got, nullptr)) shellPid = std::atol(number);
+  }
+  if (shellPid <= 0) return 4;
+  // Both ends are opened for reading and writing: Wine opens a FIFO without
+  // waiting for the other side, and one opened for one direction alone fails
+  // (writing) or reads its end at once (reading) while the shell has not yet
+  // opened its side. So the end of the answers is the shell's end, not the
+  // FIFO's.
+  TUniqueFile toBrowser(
+      CreateFileW(inDos.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  TUniqueFile fromBrowser(
+      CreateFileW(outDos.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!toBrowser || !fromBrowser) return 4;
 
-  // Commands: when the saver's end closes, so does the browser's input.
+  // Commands: when the saver's end closes, so does the browser's input, and
+  // the browser ends.
   std::thread commands([&] {
     Pump(fromSaver, toBrowser.Get());
     toBrowser.Reset();
   });
   commands.detach();
-  // Answers and events, until the browser lets go of its end...
-  Pump(fromBrowser.Get(), toSaver);
-  // ...and then until its shell has gone, so that whoever started this
-  // program finds the profile free once it ends.
-  char number[32] = {};
-  TUniqueFile pidFile(CreateFileW(dosPath(pid).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-  DWORD got = 0;
-  if (pidFile && ReadFile(pidFile.Get(), number, sizeof number - 1, &got, nullptr)) {
-    const std::wstring proc = L"Z:\\proc\\" + Wide(std::to_string(std::atol(number)));
-    for (int i = 0; i < 500 && std::atol(number) > 0 && GetFileAttributesW(proc.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
-      Sleep(20);
-  }
-  pidFile.Reset();
+  std::thread answers([&] { Pump(fromBrowser.Get(), toSaver); });
+  answers.detach();
+  // Until the shell has gone (after the browser, with the FIFOs and links
+  // it leaves), so that whoever started this program finds the profile
+  // free once it ends.
+  const std::wstring proc = L"Z:\\proc\\" + Wide(std::to_string(shellPid));
+  while (GetFileAttributesW(proc.c_str()) != INVALID_FILE_ATTRIBUTES) Sleep(50);
   DeleteFileW(dosPath(pid).c_str());
+  ExitProcess(0);
   return 0;
 }

@@ -263,9 +263,9 @@ class SaverE2E : public ::testing::Test {
 
   // The display settings' preview of Scr in a corner of the screen, until
   // EndPreview(Name).
-  std::unique_ptr<TChild> Preview(const std::string& Scr, const std::string& Name) {
-    return Start({"wine", S().PreviewHost, WinePath(Scr), "120", "100", "100", "320", "240"}, Name + ".out",
-                 {{"PL_E2E_PREVIEW_UNTIL", WinePath(Dir + "/end-" + Name)}});
+  std::unique_ptr<TChild> Preview(const std::string& Scr, const std::string& Name, TEnv Extra = {}) {
+    Extra["PL_E2E_PREVIEW_UNTIL"] = WinePath(Dir + "/end-" + Name);
+    return Start({"wine", S().PreviewHost, WinePath(Scr), "120", "100", "100", "320", "240"}, Name + ".out", Extra);
   }
   void EndPreview(std::unique_ptr<TChild>& Host, const std::string& Name) {
     WriteFile(Dir + "/end-" + Name, "");
@@ -1223,13 +1223,22 @@ TEST_F(SaverE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeaves
   TStandInBrowser browser(S().Source);
   ASSERT_TRUE(browser.Registered);
   const std::string trace = Dir + "/player.log";
-  const TEnv env = {{"PL_BROWSER_PLAYER_LOG", WinePath(trace)}};
+  // The player's trace, and what the Linux browser says (for a failure's report).
+  const TEnv env = {{"PL_BROWSER_PLAYER_LOG", WinePath(trace)}, {"PL_STANDIN_BROWSER_LOG", Dir + "/chromium.log"}};
   // Nothing of a run may outlive it: no browser (its command line names the
   // profile in the prefix's temporary folder), no file.
+  // A browser of this scenario (the stand-in or Chromium) names its profile
+  // in a package folder of it on its command line.
+  auto noBrowserLeft = [] { return ProcessesMatching("{E2E-BROWSER").empty(); };
   auto expectNothingLeft = [&] {
-    EXPECT_TRUE(WaitUntil([] { return ProcessesMatching(S().TempUnix).empty(); }, 15000))
-        << "a browser of the run is still there";
+    EXPECT_TRUE(WaitUntil(noBrowserLeft, 15000)) << "a browser of the run is still there";
     ExpectTempAsBefore();
+  };
+  auto framesPainted = [&] {
+    const std::string t = ReadFile(trace);
+    size_t n = 0;
+    for (size_t at = 0; (at = t.find("first frame of the movie", at)) != std::string::npos; ++at) ++n;
+    return n;
   };
 
   // A movie on a blue stage (the background put) that loads a need file (a
@@ -1278,6 +1287,33 @@ TEST_F(SaverE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeaves
     const auto code = saver->Wait(30000);
     ASSERT_TRUE(code);
     EXPECT_EQ(*code, 0);
+    expectNothingLeft();
+  }
+  {
+    // Killed while it plays, as a forced shutdown kills it: its browser goes
+    // with it, and the next run plays and then leaves nothing, the killed
+    // run's profile included.
+    const size_t before = framesPainted();
+    auto parent = Start({"wine", scr, "/s"}, "killed.out", env);
+    ASSERT_TRUE(WaitUntil([&] { return framesPainted() > before; }, 120000, 500)) << ReadFile(trace);
+    KillPids(ProcessesMatching(fs::path(scr).filename().string() + " /E"));
+    EXPECT_EQ(parent->Wait(20000), std::optional<int>(0));
+    EXPECT_TRUE(WaitUntil(noBrowserLeft, 15000)) << "the killed run's browser outlived it";
+    auto next = Start({"wine", scr, "/s"}, "after-kill.out", env);
+    EXPECT_TRUE(WaitUntil([&] { return framesPainted() > before + 1; }, 120000, 500)) << ReadFile(trace);
+    Key("space");
+    EXPECT_EQ(next->Wait(30000), std::optional<int>(0));
+    expectNothingLeft();
+  }
+  {
+    // In the display settings' preview the movie plays in a page of the
+    // preview window's size (320x240, the stage shrunk to fit), and ends
+    // with its parent, leaving nothing.
+    const size_t before = framesPainted();
+    auto host = Preview(scr, "preview", env);
+    EXPECT_TRUE(WaitUntil([&] { return framesPainted() > before; }, 120000, 500)) << ReadFile(trace);
+    EXPECT_NE(ReadFile(trace).find("movie loading: stage.swf at 320x240"), std::string::npos) << ReadFile(trace);
+    EndPreview(host, "preview");
     expectNothingLeft();
   }
   {
