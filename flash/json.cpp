@@ -200,6 +200,13 @@ std::string JsonString(const std::string& Text) {
   return out + "\"";
 }
 
+TJson::TJson() = default;
+TJson::~TJson() = default;
+TJson::TJson(const TJson&) = default;
+TJson::TJson(TJson&&) noexcept = default;
+TJson& TJson::operator=(const TJson&) = default;
+TJson& TJson::operator=(TJson&&) noexcept = default;
+
 const TJson* TJson::Get(const std::string& Key) const {
   for (const auto& [k, v] : Members)
     if (k == Key) return &v;

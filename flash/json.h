@@ -7,6 +7,15 @@
 #include <vector>
 
 struct TJson {
+  // Made where TJson is complete: a member list of pairs that hold TJson
+  // cannot be built inside its own definition.
+  TJson();
+  ~TJson();
+  TJson(const TJson&);
+  TJson(TJson&&) noexcept;
+  TJson& operator=(const TJson&);
+  TJson& operator=(TJson&&) noexcept;
+
   enum TKind { Null, Bool, Number, String, Array, Object } Kind = Null;
   bool BoolValue = false;
   double NumberValue = 0;
