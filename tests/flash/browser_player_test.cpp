@@ -19,6 +19,18 @@ TEST(DevToolsFramer, GivesWholeMessagesWhateverTheCutsAndFailsPastTheLimit) {
     }
     EXPECT_EQ(got, (std::vector<std::string>{"{\"id\":1}", "{\"method\":\"A\"}"})) << "pieces of " << step;
   }
+  // Short messages that come several to a read, after a read that ended
+  // inside one: each is found where it starts, not past where the last
+  // search stopped.
+  {
+    TDevToolsFramer framer;
+    std::vector<std::string> got;
+    for (const std::string& piece : {std::string("{\"id\":10"), std::string("}") + '\0' + "{}" + '\0' + "[]" + '\0'}) {
+      ASSERT_TRUE(framer.Append(piece.data(), piece.size()));
+      while (auto m = framer.Next()) got.push_back(*m);
+    }
+    EXPECT_EQ(got, (std::vector<std::string>{"{\"id\":10}", "{}", "[]"}));
+  }
   TDevToolsFramer small(8);
   EXPECT_TRUE(small.Append("12345678", 8));
   EXPECT_FALSE(small.Append("9", 1));
@@ -68,6 +80,11 @@ TEST(BrowserPlayerPicture, PageSizeFrameFitAndWhereAPressLands) {
   EXPECT_EQ(w * 1000 + h, 400600);
   PageSizeFor(0, 0, 300, 200, true, w, h);  // unknown stage: the window
   EXPECT_EQ(w * 1000 + h, 300200);
+  PageSizeFor(400, 0, 300, 200, true, w, h);  // a stage without a height is no known stage
+  EXPECT_EQ(w * 1000 + h, 300200);
+  PageSizeFor(8000, 10, 400, 300, true, w, h);  // a sliver: never a page of no height
+  EXPECT_EQ(w, 400);
+  EXPECT_EQ(h, 1);
 
   // Show all: the 4:3 frame fills the height of a wide window, bars left
   // and right; without scale it keeps its size, centred.
@@ -75,6 +92,8 @@ TEST(BrowserPlayerPicture, PageSizeFrameFitAndWhereAPressLands) {
   EXPECT_EQ(FitFrame(640, 480, 1024, 1024, true), (TFrameRect{0, 128, 1024, 768}));
   EXPECT_EQ(FitFrame(640, 480, 1024, 768, false), (TFrameRect{192, 144, 640, 480}));
   EXPECT_EQ(FitFrame(0, 480, 1024, 768, true), (TFrameRect{}));
+  // A preview-sized frame on a screen: 149 x 9.64 is 1436.8, rounded, not cut.
+  EXPECT_EQ(FitFrame(149, 112, 1920, 1080, true), (TFrameRect{241, 0, 1437, 1080}));
 
   // A press in the window lands on the same place of the movie.
   const TFrameRect fit = FitFrame(640, 480, 1920, 1080, true);
@@ -91,17 +110,47 @@ TEST(BrowserPlayerPicture, PageSizeFrameFitAndWhereAPressLands) {
   WindowToPage(fit, 640, 480, 10, 500, x, y);  // on a bar: the nearest edge of the movie
   EXPECT_EQ(x, 0);
   EXPECT_EQ(y, 222);
+  // Bars above and below: a press is taken off the top bar first.
+  const TFrameRect tall = FitFrame(640, 480, 1024, 1024, true);
+  WindowToPage(tall, 640, 480, 512, 128 + 384, x, y);  // the middle
+  EXPECT_EQ(x, 320);
+  EXPECT_EQ(y, 240);
+  WindowToPage(tall, 640, 480, 0, 1000, x, y);  // on the bottom bar: the movie's last row
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 479);
+  // A window pixel covers 1/2.25 of a movie pixel: the one under its centre
+  // is the one pressed (the third pixel's centre, 2.5 / 2.25, is in the
+  // movie's second).
+  WindowToPage(fit, 640, 480, 240 + 2, 2, x, y);
+  EXPECT_EQ(x, 1);
+  EXPECT_EQ(y, 1);
 }
 
 TEST(BrowserPlayerKeys, LettersDigitsNamedKeysAndTheRest) {
   EXPECT_EQ(KeyEventParams('A', true, false),
             R"({"type":"keyDown","windowsVirtualKeyCode":65,"nativeVirtualKeyCode":65,"key":"a","code":"KeyA","text":"a","unmodifiedText":"a"})");
-  EXPECT_NE(KeyEventParams('A', true, true).find(R"("key":"A")"), std::string::npos);
+  EXPECT_EQ(KeyEventParams('A', true, true),
+            R"({"type":"keyDown","windowsVirtualKeyCode":65,"nativeVirtualKeyCode":65,"key":"A","code":"KeyA","text":"A","unmodifiedText":"A","modifiers":8})");
   EXPECT_EQ(KeyEventParams('7', false, false),
             R"({"type":"keyUp","windowsVirtualKeyCode":55,"nativeVirtualKeyCode":55,"key":"7","code":"Digit7"})");
   EXPECT_NE(KeyEventParams(0x25, true, false).find(R"("type":"rawKeyDown")"), std::string::npos);
   EXPECT_NE(KeyEventParams(0x0D, true, false).find(R"("text":"\u000d")"), std::string::npos);
   EXPECT_EQ(KeyEventParams(0x7B, true, false), "");  // F12: not the movie's
+  // The keys a movie is steered with, by their names and what they type.
+  const struct {
+    unsigned Vk;
+    const char* Key;
+    const char* Text;
+  } named[] = {{0x25, "ArrowLeft", nullptr}, {0x26, "ArrowUp", nullptr}, {0x27, "ArrowRight", nullptr},
+               {0x28, "ArrowDown", nullptr}, {0x20, " ", " "},         {0x1B, "Escape", nullptr}};
+  for (const auto& k : named) {
+    const std::string down = KeyEventParams(k.Vk, true, false);
+    EXPECT_NE(down.find(std::string("\"key\":\"") + k.Key + "\""), std::string::npos) << down;
+    if (k.Text)
+      EXPECT_NE(down.find(std::string("\"text\":\"") + k.Text + "\""), std::string::npos) << down;
+    else
+      EXPECT_EQ(down.find("\"text\""), std::string::npos) << down;
+  }
 }
 
 TEST(BrowserPlayerLaunch, ArgumentsAndTheirCommandLine) {
@@ -115,4 +164,5 @@ TEST(BrowserPlayerLaunch, ArgumentsAndTheirCommandLine) {
   EXPECT_EQ(QuoteCommandLine({"C:\\Program Files\\Edge\\msedge.exe", "--a=b c", "say \"hi\"", "end\\", ""}),
             R"("C:\Program Files\Edge\msedge.exe" "--a=b c" "say \"hi\"" end\ "")");
   EXPECT_EQ(QuoteCommandLine({"x", "dir with\\"}), R"(x "dir with\\")");
+  EXPECT_EQ(QuoteCommandLine({"a \\\"b"}), R"("a \\\"b")");  // a backslash, then a quote
 }

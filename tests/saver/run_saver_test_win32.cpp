@@ -35,6 +35,9 @@ ProbeRun RunProbe(const std::string& Dir, const std::string& Args, const char* C
 
 TEST(RunSaver, SRelaunchesItselfWithEAndWaits) {
   const std::string dir = MakeTempDir("run saver ");
+  // A program named by the path's words up to a blank lies beside it: an
+  // unquoted path would start that one.
+  ASSERT_TRUE(CopyFileA((ExeDir() + "run_saver_probe.exe").c_str(), (dir + "probe.exe").c_str(), FALSE));
   // The child runs for a while and fails; the parent outlives it and exits 0.
   const auto run = RunProbe(dir, "/s", "7", "700");
   ASSERT_TRUE(run.Result.Started);
