@@ -1,9 +1,11 @@
 #include "tests/support/process_win32.h"
 
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include "tests/support/message_pump_win32.h"
 #include "util/utils_win32.h"
@@ -13,13 +15,37 @@ std::string ExeDir() {
   return s.substr(0, s.find_last_of('\\') + 1);
 }
 
+namespace {
+
+// The folders this test program made, removed with everything in them when
+// it ends, so the prefix's temporary directory holds only what a program
+// under test failed to remove.
+struct TMadeTempDirs {
+  std::vector<std::string> Dirs;
+  ~TMadeTempDirs() {
+    for (const std::string& d : Dirs) {
+      std::error_code ignored;
+      std::filesystem::remove_all(std::filesystem::path(d), ignored);
+    }
+  }
+};
+TMadeTempDirs& MadeTempDirs() {
+  static TMadeTempDirs dirs;
+  return dirs;
+}
+
+}  // namespace
+
 std::string MakeTempDir(const std::string& Prefix) {
   char tmp[MAX_PATH];
   GetTempPathA(MAX_PATH, tmp);
   std::random_device rd;
   for (;;) {
     std::string dir = std::string(tmp) + Prefix + std::to_string(rd() % 1000000);
-    if (CreateDirectoryA(dir.c_str(), nullptr)) return dir + "\\";
+    if (CreateDirectoryA(dir.c_str(), nullptr)) {
+      MadeTempDirs().Dirs.push_back(dir);
+      return dir + "\\";
+    }
   }
 }
 

@@ -8,7 +8,8 @@
 
 // The folder of the running test executable, with a trailing backslash.
 std::string ExeDir();
-// A fresh folder under the temporary directory (name may hold blanks).
+// A fresh folder under the temporary directory (name may hold blanks),
+// removed with its contents when the test program ends.
 std::string MakeTempDir(const std::string& Prefix);
 std::string ReadTextFile(const std::string& Path);
 bool FileExists(const std::string& Path);
