@@ -95,7 +95,14 @@ ruffle-player{display:block;width:100vw;height:100vh})" + cursor + R"(</style>
   document.body.appendChild(player);
   player.addEventListener("loadeddata", () => report({kind: "loaded"}));
   // The saver pauses the movie while it withholds the movie's time.
-  window.plwsPause = (paused) => { if (paused) player.ruffle().pause(); else player.ruffle().play(); };
+  window.plwsPause = (paused) => {
+    try {
+      if (paused) player.ruffle().suspend(); else player.ruffle().resume();
+      report({kind: "paused", paused: player.ruffle().suspended});
+    } catch (e) {
+      report({kind: "error", message: String(e)});
+    }
+  };
   player.ruffle().addFSCommandHandler((command, args) =>
     report({kind: "fscommand", command: String(command), args: String(args)}));
   const options = {
