@@ -586,11 +586,15 @@ void TBrowserPlayer::SetPaused(bool Paused) {
   if (Paused == FPaused || !FLoaded) return;
   FPaused = Paused;
   Trace(std::string(Paused ? "paused" : "resumed") + " after " + std::to_string(FFramesSinceStart.load()) + " frames");
-  // A paused emulator draws nothing, so no frames come while it is paused.
-  FHost->Forget(FHost->Send("Runtime.evaluate",
-                            std::string("{\"expression\":\"window.plwsPause&&plwsPause(") +
-                                (Paused ? "true" : "false") + ")\"}",
-                            FSession));
+  // A paused emulator draws nothing, so no frames come while it is paused;
+  // a frozen page runs no script and no timer at all, so a preview nobody
+  // sees costs the browser next to nothing. The page thaws before the
+  // emulator is asked to go on, since a frozen page runs nothing it is sent.
+  const std::string pause = std::string("{\"expression\":\"window.plwsPause&&plwsPause(") +
+                            (Paused ? "true" : "false") + ")\"}";
+  if (!Paused) FHost->Forget(FHost->Send("Page.setWebLifecycleState", "{\"state\":\"active\"}", FSession));
+  FHost->Forget(FHost->Send("Runtime.evaluate", pause, FSession));
+  if (Paused) FHost->Forget(FHost->Send("Page.setWebLifecycleState", "{\"state\":\"frozen\"}", FSession));
 }
 
 std::string TBrowserPlayer::PageUrl() const { return std::string(kOrigin) + "/" + FToken + "/"; }
