@@ -1618,6 +1618,41 @@ TEST_F(BrowserE2E, ThePreviewTheSettingsAndTheEndOfTheSessionWorkAsWithTheContro
     EXPECT_TRUE(run->Wait(20000));
     ExpectNothingLeft();
   }
+
+  {
+    SCOPED_TRACE("password");
+    // "ScreenSaveUsePassword" on, as the system stores it, and a password
+    // library beside the saver that refuses every check: the movie plays on
+    // after a refused one, and the end of the session still ends the run.
+    const std::string desktop = "HKCU\\Control Panel\\Desktop";
+    ASSERT_EQ(RunProgram({"wine", "reg", "add", desktop, "/v", "ScreenSaveUsePassword", "/t", "REG_SZ", "/d", "1",
+                          "/f"}).ExitCode, 0);
+    struct TPasswordOff {
+      std::string Key;
+      ~TPasswordOff() { RunProgram({"wine", "reg", "delete", Key, "/v", "ScreenSaveUsePassword", "/f"}); }
+    } off{desktop};
+    fs::copy_file(S().Win + "/tests/saver/password_double.dll", Dir + "/Password.CPL",
+                  fs::copy_options::overwrite_existing);
+    const TPlayerTrace trace = NewTrace("password");
+    TEnv env = TraceEnv(trace);
+    const std::string checks = Dir + "/password-checks.log";
+    env["PL_PASSWORD_REJECTS"] = "1000";
+    env["PL_PROBE_LOG"] = WinePath(checks);
+    auto saver = Start({"wine", scr, "/s"}, "password.out", env);
+    ASSERT_TRUE(WaitForMovie(trace)) << trace.Text();
+    Key("a");
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(checks).find("result=0") != std::string::npos; }, 20000))
+        << ReadFile(checks) << saver->Output();
+    const int refusedAt = trace.LastPaintedFrame();
+    EXPECT_TRUE(WaitUntil([&] { return trace.LastPaintedFrame() > refusedAt; }, 20000))
+        << "the movie stopped after a refused check:\n" << trace.Text();
+    EXPECT_TRUE(saver->Running());
+    const TRunResult end = RunProgram({"wineboot", "--end-session"}, {}, 60000);
+    EXPECT_EQ(end.ExitCode, 0) << end.Output;
+    EXPECT_TRUE(saver->Wait(20000));
+    EXPECT_EQ(ReadFile(checks).find("result=1"), std::string::npos) << ReadFile(checks);
+    ExpectNothingLeft();
+  }
 }
 
 }  // namespace
