@@ -503,17 +503,14 @@ TBrowserPlayer::TBrowserPlayer(TCommandSink OnCommand) : FOnCommand(std::move(On
   FHost = TBrowserHost::Acquire();
 }
 
-// A page of its own, every request of it stopping here first: nothing
-// reaches a network. A headless browser's window keeps room for a toolbar
-// (87 pixels of a 300-pixel window in Chromium), and the page is drawn at
-// its own size whatever the window's, but the browser drops input outside
-// the window's real view: the window gets room for the toolbar on top of
-// the page, or a press in the page's lower part would never reach it.
+// A page of its own, in a window of the page's size (a headless browser's
+// window has room for a toolbar too, which a page of the window's size
+// would lose), every request of it stopping here first: nothing reaches a
+// network.
 void TBrowserPlayer::OpenPage() {
-  constexpr int kToolbarRoom = 200;
   const TJson target = FHost->Call("Target.createTarget",
                                    "{\"url\":\"about:blank\",\"newWindow\":true,\"width\":" + std::to_string(FPageW) +
-                                       ",\"height\":" + std::to_string(FPageH + kToolbarRoom) + "}",
+                                       ",\"height\":" + std::to_string(FPageH) + "}",
                                    "");
   const TJson* id = target.Get("targetId");
   if (!id || id->Kind != TJson::String) throw std::runtime_error("Target.createTarget: no target");
