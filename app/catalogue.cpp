@@ -1,22 +1,11 @@
 #include "app/catalogue.h"
 
-#include <limits>
+#include "util/utils.h"
 
 int32_t IndexedKeySlot(const std::string& Name, const std::string& Key) {
   const size_t at = Name.find(Key);
   if (at == std::string::npos) return -1;
-  const std::string rest = Name.substr(at + Key.size());
-  size_t i = 0;
-  bool negative = false;
-  if (i < rest.size() && (rest[i] == '-' || rest[i] == '+')) negative = rest[i++] == '-';
-  if (i >= rest.size()) return -1;
-  int64_t v = 0;
-  for (; i < rest.size(); ++i) {
-    if (rest[i] < '0' || rest[i] > '9') return -1;
-    v = v * 10 + (rest[i] - '0');
-    if (v > std::numeric_limits<int32_t>::max()) return -1;
-  }
-  return static_cast<int32_t>(negative ? -v : v);
+  return ParseInt32(std::string_view(Name).substr(at + Key.size())).value_or(-1);
 }
 
 const TCatalogueEntry* FindCatalogueEntry(const std::string& Name) {

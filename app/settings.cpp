@@ -206,8 +206,7 @@ bool IsDeviceName(const std::string& Text) {
   // trailing blanks before it: "nul.txt" and "CON .x" are devices too.
   std::string base = Text.substr(0, Text.find('.'));
   while (!base.empty() && base.back() == ' ') base.pop_back();
-  std::transform(base.begin(), base.end(), base.begin(),
-                 [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
+  base = AsciiUpperCase(base);
   if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
       base == "CONOUT$")
     return true;
@@ -263,16 +262,8 @@ std::string Join(const std::string& Dir, const std::string& Name, char Separator
   return Dir + Separator + Name;
 }
 
-std::string Quoted(const std::string& Text) {
-  std::string out = "\"";
-  for (unsigned char c : Text) {
-    if (c < 0x20 || c == 0x7F)
-      out += "\\x" + HexByte(c);
-    else
-      out += static_cast<char>(c);
-  }
-  return out + "\"";
-}
+// A refusal is one line of a log: a name's control bytes must not break it.
+std::string Quoted(const std::string& Text) { return ::Quoted(Text, TControlBytes::Escaped); }
 
 }  // namespace
 
