@@ -8,12 +8,15 @@ int32_t IndexedKeySlot(const std::string& Name, const std::string& Key) {
   return ParseInt32(std::string_view(Name).substr(at + Key.size())).value_or(-1);
 }
 
+std::optional<int32_t> MatchCatalogueEntry(const TCatalogueEntry& Entry, const std::string& Name) {
+  if (!Entry.Indexed) return Name == Entry.Key ? std::optional<int32_t>(-1) : std::nullopt;
+  const int32_t slot = IndexedKeySlot(Name, Entry.Key);
+  return slot >= 0 ? std::optional<int32_t>(slot) : std::nullopt;
+}
+
 const TCatalogueEntry* FindCatalogueEntry(const std::string& Name) {
-  for (int i = 0; i < kCatalogueSize; ++i) {
-    const auto& e = kCatalogue[i];
-    if (e.Indexed ? IndexedKeySlot(Name, e.Key) >= 0 : Name == e.Key)
-      return &e;
-  }
+  for (int i = 0; i < kCatalogueSize; ++i)
+    if (MatchCatalogueEntry(kCatalogue[i], Name)) return &kCatalogue[i];
   return nullptr;
 }
 

@@ -25,8 +25,13 @@ struct TCatalogueEntry {
 extern const TCatalogueEntry kCatalogue[];
 extern const int kCatalogueSize;
 
-// The entry that names Name: exact, case-sensitive match of the whole name,
-// or, for an indexed key, the key followed by an integer. Null when unknown.
+// Whether Entry is one for an item named Name, and the item's slot then:
+// for a plain key the whole name, case-sensitive, and slot -1; for an indexed
+// key the key followed by a slot of 0 or more (IndexedKeySlot). Nullopt when
+// Entry is not one for it.
+std::optional<int32_t> MatchCatalogueEntry(const TCatalogueEntry& Entry, const std::string& Name);
+
+// The first entry that names Name (MatchCatalogueEntry). Null when unknown.
 const TCatalogueEntry* FindCatalogueEntry(const std::string& Name);
 
 // Readers of the encodings. An item shorter than its encoding counts as

@@ -153,11 +153,10 @@ TPlayerSettings DecodeSettings(const TItemTypes& Items, std::vector<TSettingsNot
     TItemValue v{item, static_cast<int32_t>(index), DecodeFlag(item.Data, size), DecodeInt32(item.Data, size)};
     // An item may match more than one entry; every match is applied.
     for (const TCatalogueEntry& e : kCatalogue) {
-      if (e.Indexed) {
-        v.Slot = IndexedKeySlot(item.Name, e.Key);
-        if (v.Slot < 0) continue;
-      } else {
-        if (item.Name != e.Key) continue;
+      const auto slot = MatchCatalogueEntry(e, item.Name);
+      if (!slot) continue;
+      v.Slot = *slot;
+      if (!e.Indexed) {
         // An item too short for its encoding counts as absent.
         if ((e.Encoding == kFlag && !v.Flag) || (e.Encoding == kInt32 && !v.Int32)) {
           d.Note(v.At, "holds " + Plural(static_cast<size_t>(size), "byte", "bytes") + ", too short for " +
@@ -174,8 +173,8 @@ TPlayerSettings DecodeSettings(const TItemTypes& Items, std::vector<TSettingsNot
   }
 
   TPlayerSettings& s = d.S;
-  s.Scale = d.Stretch ? "ShowAll" : "NoScale";
-  s.RequiredVersion = d.Version.empty() ? "0.0.0.0" : d.Version;
+  s.Scale = d.Stretch ? kStretchScale : kDefaultScale;
+  s.RequiredVersion = d.Version.empty() ? kAnyVersion : d.Version;
   for (auto& [index, slot] : d.NeedFiles.Slots) {
     s.NeedFiles.push_back(slot.File);
     // Only a slot with both a name and bytes is written.

@@ -35,12 +35,18 @@ struct TMovieItem {
   std::string SwfName;  // "FlashSwfName" at that moment
 };
 
+// The movie's scale unless "FlashStretch" is on, and the one it gets then.
+inline constexpr char kDefaultScale[] = "NoScale";
+inline constexpr char kStretchScale[] = "ShowAll";
+// The required version when the package names none: any control will do.
+inline constexpr char kAnyVersion[] = "0.0.0.0";
+
 // Every catalogue value after the loader applied the items in package order.
 // Absent items leave the defaults written here.
 struct TPlayerSettings {
   std::string GUID;
   bool Loop = false;
-  std::string Scale = "NoScale";  // "ShowAll" when "FlashStretch" is on
+  std::string Scale = kDefaultScale;  // kStretchScale when "FlashStretch" is on
   bool Menu = false;
   bool MenuFull = false;
   int32_t Quality = 0;
@@ -48,7 +54,7 @@ struct TPlayerSettings {
   int32_t BackColor = 0;
   std::string SwfName;    // the last "FlashSwfName"
   bool PreviewSleep = false;
-  std::string RequiredVersion = "0.0.0.0";
+  std::string RequiredVersion = kAnyVersion;
   uint8_t Position = 0;   // 0 whole desktop, 1 first monitor, 2 every monitor
   // Host settings: absent leaves the host component's own default.
   std::optional<bool> StopByMouse;
