@@ -9,7 +9,7 @@
 
 enum class TItemEncoding { Flag, Int32, Text, Bytes };
 
-struct TSettingsDecoder;  // the settings loader's state (app/settings.cpp)
+struct TSettingsDecoder;  // the settings loader's state (app/settings_decoder.h)
 struct TItemValue;        // one item as the loader reads it
 
 struct TCatalogueEntry {
@@ -20,8 +20,8 @@ struct TCatalogueEntry {
   void (*Apply)(TSettingsDecoder& Decoder, const TItemValue& Value);
 };
 
-// The known keys, in the order the settings loader tries them. The table
-// stands beside the loader (app/settings.cpp), whose state its entries set.
+// The known keys, in the order the settings loader tries them; each entry
+// sets the loader's state (app/settings_decoder.h).
 extern const TCatalogueEntry kCatalogue[];
 extern const int kCatalogueSize;
 

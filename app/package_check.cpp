@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/catalogue.h"
+#include "app/file_names.h"
 #include "framework/bmp_decode.h"
 
 namespace {

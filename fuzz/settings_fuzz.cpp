@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/catalogue.h"
+#include "app/extraction_plan.h"
 #include "app/settings.h"
 #include "fuzz/fuzz_support.h"
 #include "util/utils.h"

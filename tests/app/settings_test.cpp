@@ -4,6 +4,8 @@
 
 #include <deque>
 
+#include "app/extraction_plan.h"
+#include "app/file_names.h"
 #include "app/package_check.h"
 #include "app/settings.h"
 #include "package/writer.h"

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/extraction_plan.h"
 #include "app/settings.h"
 #include "package/raii_items.h"
 #include "tools/plws/play.h"
