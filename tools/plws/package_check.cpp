@@ -1,4 +1,4 @@
-#include "app/package_check.h"
+#include "tools/plws/package_check.h"
 
 #include <algorithm>
 
