@@ -130,9 +130,9 @@ std::string BrowserExe();
 std::pair<int, int> ScreenSize();
 
 // Chromium, started in a process group of its own and ended by its process id.
-class TBrowser {
+class TBrowserProcess {
  public:
-  ~TBrowser() { End(); }
+  ~TBrowserProcess() { End(); }
 
   // TempDir becomes the browser's TMPDIR: what it leaves there (its
   // singleton socket) goes with the private folder.
