@@ -1,4 +1,4 @@
-#include "tools/fakeplayer/fake_movie.h"
+#include "tests/doubles/fakeplayer/fake_movie.h"
 
 #include "util/utils.h"
 
