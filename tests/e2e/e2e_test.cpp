@@ -97,7 +97,7 @@ class SaverE2E : public ::testing::Test {
     s.HoldFiles = s.Win + "/tests/e2e/e2e_hold_files.exe";
     s.Plws = PL_E2E_PLWS;
     s.Swfgen = PL_E2E_SWFGEN;
-    s.RegisterFake = s.Source + "/tools/fakeplayer/register-fakeplayer";
+    s.RegisterFake = s.Source + "/tests/doubles/fakeplayer/register-fakeplayer";
     if (Env("DISPLAY").empty() || s.Prefix.empty()) {
       s.Why = "needs DISPLAY and WINEPREFIX: run it through scripts/with-display";
       return;

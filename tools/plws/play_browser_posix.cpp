@@ -46,8 +46,8 @@ std::pair<int, int> ScreenSize() {
   return {w, h};
 }
 
-void TBrowser::Start(const std::string& Exe, const std::vector<std::string>& Args, const std::string& LogPath,
-                     const std::string& TempDir, bool DevToolsPipe) {
+void TBrowserProcess::Start(const std::string& Exe, const std::vector<std::string>& Args,
+                            const std::string& LogPath, const std::string& TempDir, bool DevToolsPipe) {
   std::vector<std::string> all = {Exe};
   all.insert(all.end(), Args.begin(), Args.end());
   std::vector<char*> argv;
@@ -92,7 +92,7 @@ void TBrowser::Start(const std::string& Exe, const std::vector<std::string>& Arg
   if (FPid < 0) throw EPlwsError(std::string("cannot start the browser: ") + std::strerror(forkError));
 }
 
-bool TBrowser::Ended() {
+bool TBrowserProcess::Ended() {
   if (FPid <= 0) return true;
   siginfo_t info{};
   // Look without reaping: while the leader is unreaped its group id
@@ -109,7 +109,7 @@ bool TBrowser::Ended() {
   return true;
 }
 
-void TBrowser::End() {
+void TBrowserProcess::End() {
   if (FPid <= 0) return;
   kill(FPid, SIGTERM);
   const auto deadline = Clock::now() + std::chrono::seconds(5);
