@@ -27,8 +27,8 @@ extern const int kCatalogueSize;
 
 // Whether Entry is one for an item named Name, and the item's slot then:
 // for a plain key the whole name, case-sensitive, and slot -1; for an indexed
-// key the key followed by a slot of 0 or more (IndexedKeySlot). Nullopt when
-// Entry is not one for it.
+// key a name that holds the key with a slot of 0 or more after its first
+// occurrence (IndexedKeySlot). Nullopt when Entry is not one for it.
 std::optional<int32_t> MatchCatalogueEntry(const TCatalogueEntry& Entry, const std::string& Name);
 
 // The first entry that names Name (MatchCatalogueEntry). Null when unknown.

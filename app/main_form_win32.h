@@ -50,7 +50,7 @@ class TfrmMain : public TForm {
   void EndSession();
 
   std::string FGUID;
-  TExtraction FExtraction;  // FTempFolder, FSwfPath, FExtractedFiles and the folder locks
+  TExtraction FExtraction;  // TempFolder, SwfPath, ExtractedFiles and the folder locks
   std::vector<std::unique_ptr<TShockwaveFlashEx>> FFlashControls;
   bool FLoop = false;
   std::string FScale;

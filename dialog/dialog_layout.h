@@ -39,7 +39,7 @@ TDialogLayout LayoutDialog(const TDialogLayoutInput& In);
 
 // The largest size that keeps Width0:Height0 and fits in Limit.
 // The binding limit is the one with the smaller scale factor
-// (LimitW / Width0 against LimitH / Height0, compared exactly in integers);
+// (LimitWidth / Width0 against LimitHeight / Height0, compared exactly in integers);
 // that side takes its limit and the other side is scaled by the same factor,
 // rounded down so it never exceeds its own limit. Neither side drops below
 // 1 pixel. A zero natural size has no proportions to keep: the limits apply
