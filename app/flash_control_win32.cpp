@@ -8,7 +8,9 @@ constexpr DWORD kPreviewTimerGapMs = 50;
 }  // namespace
 
 TShockwaveFlashEx::TShockwaveFlashEx(HWND MainWnd, bool IsPreview, bool PreviewSleep)
-    : TShockwaveFlash(nullptr), FPreviewSleep(PreviewSleep), FIsPreview(IsPreview), FMainWnd(MainWnd) {}
+    : TShockwaveFlash(nullptr), FPreviewSleep(PreviewSleep), FIsPreview(IsPreview), FMainWnd(MainWnd) {
+  if (FIsPreview && FPreviewSleep) LimitFrameRate(kPreviewTimerGapMs);
+}
 
 void TShockwaveFlashEx::BlockMessage(UINT Msg) { FBlockedMessages.push_back(Msg); }
 

@@ -216,3 +216,9 @@ std::string QuoteCommandLine(const std::vector<std::string>& Args) {
   }
   return line;
 }
+
+double FrameRateWithin(double MovieRate, unsigned MinGapMs) {
+  if (MinGapMs == 0 || !(MovieRate > 0)) return 0;
+  const double limit = 1000.0 / MinGapMs;
+  return MovieRate > limit ? limit : 0;
+}

@@ -68,6 +68,14 @@ void PageSizeFor(int StageW, int StageH, int WndW, int WndH, bool ShowAll, int& 
 // it the frame keeps its size, centred.
 TFrameRect FitFrame(int FrameW, int FrameH, int WndW, int WndH, bool ShowAll);
 
+// The frame rate for a movie of MovieRate frames per second whose owner
+// lets at least MinGapMs pass between two of its timer messages (a
+// throttled preview; 0: no gap): the control advances a frame at most once a
+// timer message, so the emulator runs at one frame a gap at the most. 0 (the
+// movie's own) when that is no limit: no gap, an unknown rate, or a movie
+// no faster.
+double FrameRateWithin(double MovieRate, unsigned MinGapMs);
+
 // The page point under the window point X, Y for a frame drawn at Fit from
 // a page of PageW x PageH; points outside the frame are clamped to its edge.
 void WindowToPage(const TFrameRect& Fit, int PageW, int PageH, int X, int Y, double& PageX, double& PageY);

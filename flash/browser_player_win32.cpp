@@ -617,7 +617,7 @@ void TBrowserPlayer::Load() {
 
   RECT client{};
   GetClientRect(FWindow.Get(), &client);
-  const bool showAll = FShowAll || FPreview;
+  const bool showAll = FShowAll;
   PageSizeFor(info ? info->Width : 0, info ? info->Height : 0, client.right, client.bottom, showAll, FPageW,
               FPageH);
 
@@ -626,7 +626,7 @@ void TBrowserPlayer::Load() {
   c.MovieUrl = c.Root + "m/" + PercentEncodeSegment(Utf8(AnsiToWide(FMovieName)));
   c.BaseUrl = c.Root + "m/";
   c.FlashVars = Utf8(FFlashVars);
-  c.Preview = FPreview;
+  c.FrameRate = FrameRateWithin(info ? info->FrameRate : 0, FMinFrameGapMs);
   c.Loop = FLoop;
   c.Scale = showAll ? "showAll" : "noScale";
   c.Quality = PageQualityFor(FQuality);
@@ -648,7 +648,8 @@ void TBrowserPlayer::Load() {
               FSession);
   FHost->Call("Page.navigate", "{\"url\":" + JsonString(PageUrl()) + "}", FSession);
   FLoaded = true;
-  Trace("movie loading: " + FMovieName + " at " + std::to_string(FPageW) + "x" + std::to_string(FPageH));
+  Trace("movie loading: " + FMovieName + " at " + std::to_string(FPageW) + "x" + std::to_string(FPageH) +
+        (c.FrameRate > 0 ? ", " + Number(c.FrameRate) + " frames a second" : ""));
 }
 
 // ---- what the browser tells the player (its reader thread) ---------------------------
@@ -789,7 +790,7 @@ void TBrowserPlayer::SendMouse(const char* Type, LPARAM Point, const char* Butto
     frameW = FFrameW ? FFrameW : FPageW;
     frameH = FFrameH ? FFrameH : FPageH;
   }
-  const TFrameRect fit = FitFrame(frameW, frameH, client.right, client.bottom, FShowAll || FPreview);
+  const TFrameRect fit = FitFrame(frameW, frameH, client.right, client.bottom, FShowAll);
   double x = 0, y = 0;
   WindowToPage(fit, FPageW, FPageH, static_cast<short>(LOWORD(Point)), static_cast<short>(HIWORD(Point)), x, y);
   std::string p = std::string("{\"type\":\"") + Type + "\",\"x\":" + Number(x) + ",\"y\":" + Number(y);
@@ -865,7 +866,7 @@ void TBrowserPlayer::Paint() {
     FillRect(paint.Dc(), &client, static_cast<HBRUSH>(brush.Get()));
     return;
   }
-  const TFrameRect fit = FitFrame(FFrameW, FFrameH, client.right, client.bottom, FShowAll || FPreview);
+  const TFrameRect fit = FitFrame(FFrameW, FFrameH, client.right, client.bottom, FShowAll);
   if (FFramesSinceStart > FPaintedFrames) {
     FPaintedFrames = FFramesSinceStart;
     // What the user sees, now and then: the colour at the frame's centre,

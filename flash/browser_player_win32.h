@@ -74,7 +74,9 @@ class TBrowserPlayer {
   // the puts made with it (Scale) take part.
   void SetMovie(const std::wstring& Path);
   void SetScale(const std::wstring& Value);
-  void SetPreview(bool Value) { FPreview = Value; }
+  // At most one frame of the movie per MinGapMs (0: the movie's own rate),
+  // for an owner that spaces its timer messages so.
+  void SetMinFrameGap(unsigned MinGapMs) { FMinFrameGapMs = MinGapMs; }
   // Stop pauses the movie; StopPlay pauses it and ends the frames.
   void Stop();
   void StopPlay();
@@ -103,8 +105,9 @@ class TBrowserPlayer {
   std::string FToken, FTarget, FSession;
   TUniqueWindow FWindow;
 
-  bool FLoop = true, FMenu = true, FPreview = false, FShowAll = true;
+  bool FLoop = true, FMenu = true, FShowAll = true;
   int FQuality = -1, FBackgroundColor = -1;
+  unsigned FMinFrameGapMs = 0;
   std::wstring FFlashVars, FMovie;
   bool FLoadPending = false, FLoaded = false, FPaused = false, FTimerReached = false;
 

@@ -37,6 +37,9 @@ std::string BuildPlayPage(const TPageConfig& C) {
   config += ",\"scale\":" + JsonString(C.Scale);
   config += ",\"quality\":" + JsonString(C.Quality);
   config += ",\"background\":" + JsonString(C.Background);
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.6g", C.FrameRate > 0 ? C.FrameRate : 0.0);
+  config += ",\"frameRate\":" + std::string(rate);
   config += ",\"menu\":" + std::string(b(C.Menu));
   config += ",\"stopByMouse\":" + std::string(b(C.StopByMouse));
   config += ",\"stopByKey\":" + std::string(b(C.StopByKey));
@@ -120,6 +123,7 @@ ruffle-player{display:block;width:100vw;height:100vh})" + cursor + R"(</style>
   };
   if (cfg.quality) options.quality = cfg.quality;
   if (cfg.background) options.backgroundColor = cfg.background;
+  if (cfg.frameRate) options.frameRate = cfg.frameRate;
   Promise.resolve(player.ruffle().load(options))
     .catch((e) => report({kind: "error", message: String(e)}));
 })();

@@ -14,6 +14,7 @@ struct TPageConfig {
   std::string Scale;        // the emulator's "showAll" / "noScale"
   std::string Quality;      // "low" / "high"; empty = the emulator's default
   std::string Background;   // "#RRGGBB"; empty = the movie's own colour
+  double FrameRate = 0;     // frames per second instead of the movie's own; 0 = its own
   bool Menu = false;
   bool StopByMouse = true;
   bool StopByKey = true;

@@ -509,6 +509,9 @@ void TShockwaveFlash::StopPlay() {
   if (FBrowser) return FBrowser->StopPlay();
   CallSlot(SLOT_FLASH_STOPPLAY, "StopPlay");
 }
+void TShockwaveFlash::LimitFrameRate(unsigned MinGapMs) {
+  if (FBrowser) FBrowser->SetMinFrameGap(MinGapMs);
+}
 void TShockwaveFlash::DisableLocalSecurity() {
   if (FBrowser) return;  // the emulator's movies have no local security to lift
   CallSlot(SLOT_FLASH_DISABLELOCALSECURITY, "DisableLocalSecurity");

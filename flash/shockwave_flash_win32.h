@@ -113,6 +113,10 @@ class TShockwaveFlash {
   void Stop();
   void StopPlay();
   void DisableLocalSecurity();
+  // An owner that lets at least MinGapMs pass between two timer messages
+  // slows the control by that alone; the browser player's emulator keeps its
+  // own time, so it is told to run at one frame a gap at the most.
+  void LimitFrameRate(unsigned MinGapMs);
 
   // Raised on the GUI thread, from the message queue, never from inside the
   // control's own call: the handler may free this control.

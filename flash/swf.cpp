@@ -97,6 +97,9 @@ std::optional<TSwfInfo> ReadSwfInfo(const std::vector<uint8_t>& Swf) {
   TSwfInfo info;
   info.Width = static_cast<int>(std::clamp<int64_t>((xMax - xMin) / 20, 0, 1 << 16));
   info.Height = static_cast<int>(std::clamp<int64_t>((yMax - yMin) / 20, 0, 1 << 16));
+  // The rate follows the stage's rectangle: 8.8 fixed point, fraction first.
+  const size_t rate = TagsStart(*body) - 4;
+  info.FrameRate = (*body)[rate + 1] + (*body)[rate] / 256.0;
   WalkTags(*body, [&](const TTag& t) {
     if (t.Code == 9 && t.Length >= 3) {  // SetBackgroundColor: R, G, B
       info.Background = (*body)[t.Data] << 16 | (*body)[t.Data + 1] << 8 | (*body)[t.Data + 2];

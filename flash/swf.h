@@ -16,6 +16,7 @@ bool LooksLikeSwf(const uint8_t* Bytes, int32_t Size);
 struct TSwfInfo {
   int Width = 0, Height = 0;  // pixels, twips / 20
   int32_t Background = -1;
+  double FrameRate = 0;  // frames per second, as the header gives it
 };
 std::optional<TSwfInfo> ReadSwfInfo(const std::vector<uint8_t>& Swf);
 

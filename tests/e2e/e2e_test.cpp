@@ -276,6 +276,13 @@ class SaverE2E : public ::testing::Test {
   // package's folder when that one is in use.
   static std::string OwnFolder(const std::string& GUID, long Pid) { return GUID + "." + std::to_string(Pid); }
 
+  // Logoff, shutdown or restart: the system asks every top-level window and
+  // may end the process as soon as the last one has heard the end.
+  static void EndSession() {
+    const TRunResult r = RunProgram({"wineboot", "--end-session"}, {}, 60000);
+    EXPECT_EQ(r.ExitCode, 0) << r.Output << "\nthe saver must not hold up the end of the session";
+  }
+
   // The saver's main window: the form's caption.
   static bool SaverWindowShown(const std::string& Display = "") {
     TEnv env;
@@ -670,18 +677,12 @@ TEST_F(SaverE2E, TheEndOfTheSessionLeavesNothingBehindInAnyModeThatExtracts) {
       "item FlashNeedFileCount int32 stored 1",
       "item FlashNeedFileName0 text stored data.xml",
       "item FlashNeedFileData0 text stored <data/>"}));
-  // Logoff, shutdown or restart: the system asks every top-level window and
-  // may end the process as soon as the last one has heard the end.
-  auto endSession = [] {
-    const TRunResult r = RunProgram({"wineboot", "--end-session"}, {}, 60000);
-    EXPECT_EQ(r.ExitCode, 0) << r.Output << "\nthe saver must not hold up the end of the session";
-  };
   {
     SCOPED_TRACE("full screen");
     auto parent = Start({"wine", scr, "/s"}, "saver.out");
     ASSERT_TRUE(WaitForEvents("load", 1)) << ReadFile(Log);
     ASSERT_TRUE(fs::exists(TempFolder(guid) + "/data.xml"));
-    endSession();
+    EndSession();
     EXPECT_TRUE(parent->Wait(20000));
     ExpectTempAsBefore();
   }
@@ -691,7 +692,7 @@ TEST_F(SaverE2E, TheEndOfTheSessionLeavesNothingBehindInAnyModeThatExtracts) {
     auto host = Start({"wine", S().PreviewHost, WinePath(scr), "120"}, "preview.out");
     ASSERT_TRUE(WaitForEvents("load", 2)) << ReadFile(Log);
     ASSERT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf"));
-    endSession();
+    EndSession();
     EXPECT_TRUE(host->Wait(20000));
     EXPECT_TRUE(WaitUntil([&] { return ProcessesMatching(fs::path(scr).filename().string() + " /p").empty(); }, 20000));
     ExpectTempAsBefore();
@@ -703,7 +704,7 @@ TEST_F(SaverE2E, TheEndOfTheSessionLeavesNothingBehindInAnyModeThatExtracts) {
       return RunProgram({"xdotool", "search", "--onlyvisible", "--name", "^E2E session dialog$"}).ExitCode == 0;
     }, 20000)) << saver->Output();
     ASSERT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf"));
-    endSession();
+    EndSession();
     EXPECT_TRUE(saver->Wait(20000));
     ExpectTempAsBefore();
   }
@@ -1514,6 +1515,7 @@ TEST_F(BrowserE2E, ThePreviewTheSettingsAndTheEndOfTheSessionWorkAsWithTheContro
                 .ExitCode, 0);
   const std::string scr = Pack("modes", With(CommonItems(guid), {
       "item FlashSwf file compressed " + movie,
+      "item FlashPreviewSleep flag stored 1",
       "item DialogTitle text stored E2E browser dialog",
       "item DialogURL text stored http://example.invalid/",
       "item DialogImage file compressed " + bmp,
@@ -1535,6 +1537,10 @@ TEST_F(BrowserE2E, ThePreviewTheSettingsAndTheEndOfTheSessionWorkAsWithTheContro
     ASSERT_TRUE(WaitUntil([&] { return host->Output().find("posted 75") != std::string::npos; }, 20000))
         << host->Output();
     ASSERT_TRUE(WaitUntil([&] { return preview.Paints().size() >= 3; }, 30000)) << preview.Text();
+    // The preview's throttle ("FlashPreviewSleep"), which spaces the
+    // control's timer messages 50 ms apart, holds the 30 fps movie to 20.
+    EXPECT_NE(preview.Text().find("movie loading: movie.swf at 320x240, 20 frames a second"), std::string::npos)
+        << preview.Text();
     // Wine shows nothing another process draws in a window of its own (a
     // plain red child of the host stays the host's grey), so the player's
     // trace tells what it painted: the whole preview, in the stage's green.
@@ -1562,6 +1568,8 @@ TEST_F(BrowserE2E, ThePreviewTheSettingsAndTheEndOfTheSessionWorkAsWithTheContro
     // profile of its own, in its own folder, never the preview's.
     auto saver = Start({"wine", scr, "/s"}, "full.out", TraceEnv(full));
     ASSERT_TRUE(WaitForMovie(full)) << full.Text() << saver->Output();
+    EXPECT_NE(full.Text().find("movie loading: movie.swf at "), std::string::npos) << full.Text();
+    EXPECT_EQ(full.Text().find("frames a second"), std::string::npos) << "full screen runs at the movie's own rate";
     ASSERT_EQ(preview.Profiles().size(), 1u) << preview.Text();
     ASSERT_EQ(full.Profiles().size(), 1u) << full.Text();
     EXPECT_EQ(preview.Profiles()[0].find(TempWindows(guid + "\\browser.")), 0u) << preview.Profiles()[0];
@@ -1596,8 +1604,7 @@ TEST_F(BrowserE2E, ThePreviewTheSettingsAndTheEndOfTheSessionWorkAsWithTheContro
     EXPECT_GE(shot.Count(0, 0, shot.Width, shot.Height, kMagenta), 48 * 40) << "the package's picture";
     ASSERT_TRUE(fs::exists(TempFolder(guid) + "/data.xml"));
     // The end of the session while it shows.
-    const TRunResult end = RunProgram({"wineboot", "--end-session"}, {}, 60000);
-    EXPECT_EQ(end.ExitCode, 0) << end.Output;
+    EndSession();
     EXPECT_TRUE(saver->Wait(20000));
     ExpectNothingLeft();
   }
@@ -1613,8 +1620,7 @@ TEST_F(BrowserE2E, ThePreviewTheSettingsAndTheEndOfTheSessionWorkAsWithTheContro
                          : Start({"wine", scr, "/s"}, "session-full.out", env);
     ASSERT_TRUE(WaitForMovie(trace)) << trace.Text();
     ASSERT_FALSE(NoBrowserLeft());
-    const TRunResult end = RunProgram({"wineboot", "--end-session"}, {}, 60000);
-    EXPECT_EQ(end.ExitCode, 0) << end.Output << "\nthe saver must not hold up the end of the session";
+    EndSession();
     // Nothing left the moment the session's end has been heard.
     EXPECT_TRUE(NoBrowserLeft()) << trace.Text();
     EXPECT_TRUE(run->Wait(20000));
@@ -1649,8 +1655,7 @@ TEST_F(BrowserE2E, ThePreviewTheSettingsAndTheEndOfTheSessionWorkAsWithTheContro
     EXPECT_TRUE(WaitUntil([&] { return trace.LastPaintedFrame() > refusedAt; }, 20000))
         << "the movie stopped after a refused check:\n" << trace.Text();
     EXPECT_TRUE(saver->Running());
-    const TRunResult end = RunProgram({"wineboot", "--end-session"}, {}, 60000);
-    EXPECT_EQ(end.ExitCode, 0) << end.Output;
+    EndSession();
     EXPECT_TRUE(saver->Wait(20000));
     EXPECT_EQ(ReadFile(checks).find("result=1"), std::string::npos) << ReadFile(checks);
     ExpectNothingLeft();

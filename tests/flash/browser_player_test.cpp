@@ -3,6 +3,7 @@
 // browser's command line.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,19 @@ TEST(BrowserPlayerPicture, PageSizeFrameFitAndWhereAPressLands) {
   WindowToPage(fit, 640, 480, 240 + 2, 2, x, y);
   EXPECT_EQ(x, 1);
   EXPECT_EQ(y, 1);
+}
+
+TEST(BrowserPlayerTime, AThrottledOwnerLimitsTheEmulatorToOneFrameAGap) {
+  EXPECT_EQ(FrameRateWithin(30, 50), 20.0);
+  EXPECT_EQ(FrameRateWithin(120, 40), 25.0);
+  // No faster than the gap allows, or no gap: the movie's own rate (0).
+  EXPECT_EQ(FrameRateWithin(20, 50), 0.0);
+  EXPECT_EQ(FrameRateWithin(12.5, 50), 0.0);
+  EXPECT_EQ(FrameRateWithin(30, 0), 0.0);
+  // A header that says nothing usable keeps the movie as it is.
+  EXPECT_EQ(FrameRateWithin(0, 50), 0.0);
+  EXPECT_EQ(FrameRateWithin(-5, 50), 0.0);
+  EXPECT_EQ(FrameRateWithin(std::nan(""), 50), 0.0);
 }
 
 TEST(BrowserPlayerKeys, LettersDigitsNamedKeysAndTheRest) {

@@ -176,9 +176,11 @@ TEST(SwfInfo, StageAndBackgroundOfPlainAndCompressedMovies) {
   o.Width = 640;
   o.Height = 480;
   o.Background = 0x402000;
+  o.FramesPerSecond = 24;
   const auto swf = BuildSwfMovie(o);
   const auto info = ReadSwfInfo(swf);
   ASSERT_TRUE(info);
+  EXPECT_EQ(info->FrameRate, 24.0);
   EXPECT_EQ(info->Width, 640);
   EXPECT_EQ(info->Height, 480);
   EXPECT_EQ(info->Background, 0x402000);
@@ -197,6 +199,9 @@ TEST(SwfInfo, StageAndBackgroundOfPlainAndCompressedMovies) {
   ASSERT_TRUE(none);
   EXPECT_EQ(none->Background, -1);
   EXPECT_EQ(none->Width, 0);
+  EXPECT_EQ(none->FrameRate, 12.0);
+  bare[9] = 0x80;  // the rate's fraction comes first
+  EXPECT_EQ(ReadSwfInfo(bare)->FrameRate, 12.5);
   auto zws = swf;
   zws[0] = 'Z';
   EXPECT_FALSE(ReadSwfInfo(zws));
@@ -366,6 +371,10 @@ TEST(PageText, JsonAndTheScriptItLivesIn) {
   EXPECT_NE(page.find("\"movie\":\"/m/G/G.swf\""), std::string::npos);
   EXPECT_NE(page.find("allowScriptAccess: true"), std::string::npos);
   EXPECT_NE(page.find("addFSCommandHandler"), std::string::npos);
+  EXPECT_NE(page.find("\"frameRate\":0,"), std::string::npos) << "the movie's own rate";
+  c.FrameRate = 20;
+  EXPECT_NE(BuildPlayPage(c).find("\"frameRate\":20,"), std::string::npos);
+  c.FrameRate = 0;
   // Every address the page uses starts with the run's root.
   c.Root = "/0123abcd/";
   const std::string rooted = BuildPlayPage(c);
