@@ -52,15 +52,6 @@ void ShowErrorBox(HWND Owner, const char16_t* Text) {
               MB_OK | MB_ICONERROR);
 }
 
-// Clears a re-entry guard on every way out.
-struct TGuard {
-  bool& Flag;
-  explicit TGuard(bool& AFlag) : Flag(AFlag) { Flag = true; }
-  ~TGuard() { Flag = false; }
-  TGuard(const TGuard&) = delete;
-  TGuard& operator=(const TGuard&) = delete;
-};
-
 }  // namespace
 
 TPasswordServices& PasswordServices() {
