@@ -3,6 +3,7 @@
 // those whose "none" is INVALID_HANDLE_VALUE are different types.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
 
 #include <utility>
 
@@ -101,6 +102,39 @@ class TWindowTimer {
 
  private:
   HWND FWindow = nullptr;
+  UINT_PTR FId = 0;
+};
+
+// A subclass of a window (SetWindowSubclass: procedure, id and reference
+// data), removed when it goes, unless the window went first.
+class TWindowSubclass {
+ public:
+  TWindowSubclass() = default;
+  ~TWindowSubclass() { Reset(); }
+  TWindowSubclass(const TWindowSubclass&) = delete;
+  TWindowSubclass& operator=(const TWindowSubclass&) = delete;
+
+  // SetWindowSubclass's result; the owner holds the subclass only when it was set.
+  bool Set(HWND Window, SUBCLASSPROC Proc, UINT_PTR Id, DWORD_PTR Data) {
+    Reset();
+    if (!::SetWindowSubclass(Window, Proc, Id, Data)) return false;
+    FWindow = Window;
+    FProc = Proc;
+    FId = Id;
+    return true;
+  }
+  HWND Window() const { return FWindow; }
+  explicit operator bool() const { return FWindow != nullptr; }
+  // Also right inside the subclass procedure (on WM_NCDESTROY, say): the
+  // next procedure of the window still gets the message.
+  void Reset() {
+    const HWND wnd = std::exchange(FWindow, nullptr);
+    if (wnd && ::IsWindow(wnd)) ::RemoveWindowSubclass(wnd, FProc, FId);
+  }
+
+ private:
+  HWND FWindow = nullptr;
+  SUBCLASSPROC FProc = nullptr;
   UINT_PTR FId = 0;
 };
 
