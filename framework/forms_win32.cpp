@@ -95,6 +95,8 @@ TForm::TForm(TComponent* AOwner) : TWinControl(AOwner) {
   FVisible = false;
   FParentFont = false;
   FParentColor = false;
+  // A size of its own until the derived constructor sets the real bounds;
+  // no window exists yet, so nothing is ever shown at it.
   SetBounds(0, 0, 320, 240);
   Application->AddForm(this);
 }
