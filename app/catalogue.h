@@ -9,7 +9,7 @@
 
 enum class TItemEncoding { Flag, Int32, Text, Bytes };
 
-struct TSettingsDecoder;  // the settings loader's state (app/settings.cpp)
+struct TSettingsDecoder;  // the settings loader's state (app/settings_decoder.h)
 struct TItemValue;        // one item as the loader reads it
 
 struct TCatalogueEntry {
@@ -20,13 +20,18 @@ struct TCatalogueEntry {
   void (*Apply)(TSettingsDecoder& Decoder, const TItemValue& Value);
 };
 
-// The known keys, in the order the settings loader tries them. The table
-// stands beside the loader (app/settings.cpp), whose state its entries set.
+// The known keys, in the order the settings loader tries them; each entry
+// sets the loader's state (app/settings_decoder.h).
 extern const TCatalogueEntry kCatalogue[];
 extern const int kCatalogueSize;
 
-// The entry that names Name: exact, case-sensitive match of the whole name,
-// or, for an indexed key, the key followed by an integer. Null when unknown.
+// Whether Entry is one for an item named Name, and the item's slot then:
+// for a plain key the whole name, case-sensitive, and slot -1; for an indexed
+// key the key followed by a slot of 0 or more (IndexedKeySlot). Nullopt when
+// Entry is not one for it.
+std::optional<int32_t> MatchCatalogueEntry(const TCatalogueEntry& Entry, const std::string& Name);
+
+// The first entry that names Name (MatchCatalogueEntry). Null when unknown.
 const TCatalogueEntry* FindCatalogueEntry(const std::string& Name);
 
 // Readers of the encodings. An item shorter than its encoding counts as

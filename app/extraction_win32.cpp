@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/file_names.h"
 #include "util/file_operation_win32.h"
 #include "util/raii_win32.h"
 #include "util/utils.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/extraction_plan.h"
 #include "app/settings.h"
 #include "saver/duplicate_win32.h"
 

@@ -7,6 +7,7 @@
 
 #include "app/settings.h"
 #include "util/geometry.h"
+#include "util/utils.h"
 
 struct TFlashPlacement {
   // Fill the form's whole client area (the form covers the virtual desktop).

@@ -5,6 +5,7 @@
 #include "app/main_form.h"
 #include "app/settings.h"
 #include "dialog/dialog_win32.h"
+#include "dialog/stdctrls_win32.h"
 #include "flash/browser_player_win32.h"
 #include "flash/flash_utils_win32.h"
 #include "framework/form_utils_win32.h"
@@ -13,6 +14,7 @@
 #include "saver/duplicate_win32.h"
 #include "util/file_operation_win32.h"
 #include "util/text_win32.h"
+#include "util/texts.h"
 #include "util/utils.h"
 #include "util/utils_win32.h"
 
@@ -42,7 +44,7 @@ std::vector<TRect> MonitorBounds() {
 TfrmMain::TfrmMain(TComponent* AOwner) : TForm(AOwner) {
   frmMain = this;
   SetName("frmMain");
-  SetCaption(std::string("plu:mex ScreenSaver"));
+  SetCaption(WideText(FormTexts::kCaption));
   SetColor(clBlack);  // wherever no control covers the form
   SetBorderIcons(0);
   // The resource's bounds. The host component places the form over the
@@ -52,7 +54,7 @@ TfrmMain::TfrmMain(TComponent* AOwner) : TForm(AOwner) {
   Font().SetCharset(SHIFTJIS_CHARSET);
   Font().SetColor(clWindowText);
   Font().SetHeight(-12);
-  Font().SetName(L"\uFF2D\uFF33 \uFF30\u30B4\u30B7\u30C3\u30AF");  // MS P Gothic
+  Font().SetName(WideText(FormTexts::kFontName));
 
   ScreenSaver = new TScreenSaver(this);
   ScreenSaver->SetName("ScreenSaver");

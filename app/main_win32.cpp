@@ -3,7 +3,7 @@
 
 #include "app/main_form_win32.h"
 #include "framework/forms_win32.h"
-#include "saver/run_saver.h"
+#include "saver/run_saver_win32.h"
 #include "saver/screen_saver_win32.h"
 #include "saver/thread_timer.h"
 #include "util/file_operation_win32.h"

@@ -1,10 +1,6 @@
-// What a package asks of the player, decoded from its items, and where its
-// files go on disk. Everything here is a plain function of its inputs: the
-// saver's Win32 layer and `plws play` gather the inputs and apply the result.
-//
-// Package texts are untrusted. A name taken from the package only ever
-// becomes one file-name component inside the temporary directory, or is
-// refused; nothing is written or deleted outside that directory.
+// What a package asks of the player, decoded from its items: a plain
+// function of the items, which the saver's Win32 layer and `plws play`
+// gather and apply. Where the files go is app/extraction_plan.h.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -12,7 +8,6 @@
 #include <vector>
 
 #include "package/exe_adder.h"
-#include "util/utils.h"
 
 // A block borrowed from the item list: valid while the list lives.
 struct TItemBlock {
@@ -35,12 +30,18 @@ struct TMovieItem {
   std::string SwfName;  // "FlashSwfName" at that moment
 };
 
+// The movie's scale unless "FlashStretch" is on, and the one it gets then.
+inline constexpr char kDefaultScale[] = "NoScale";
+inline constexpr char kStretchScale[] = "ShowAll";
+// The required version when the package names none: any control will do.
+inline constexpr char kAnyVersion[] = "0.0.0.0";
+
 // Every catalogue value after the loader applied the items in package order.
 // Absent items leave the defaults written here.
 struct TPlayerSettings {
   std::string GUID;
   bool Loop = false;
-  std::string Scale = "NoScale";  // "ShowAll" when "FlashStretch" is on
+  std::string Scale = kDefaultScale;  // kStretchScale when "FlashStretch" is on
   bool Menu = false;
   bool MenuFull = false;
   int32_t Quality = 0;
@@ -48,7 +49,7 @@ struct TPlayerSettings {
   int32_t BackColor = 0;
   std::string SwfName;    // the last "FlashSwfName"
   bool PreviewSleep = false;
-  std::string RequiredVersion = "0.0.0.0";
+  std::string RequiredVersion = kAnyVersion;
   uint8_t Position = 0;   // 0 whole desktop, 1 first monitor, 2 every monitor
   // Host settings: absent leaves the host component's own default.
   std::optional<bool> StopByMouse;
@@ -92,78 +93,3 @@ std::string ComposeFlashVars(const std::string& AuthorFlashVars, const std::stri
 // to end: the command, lower-cased by the code page's rules, equals "quit".
 // Only a full-screen run obeys it; the arguments do not matter.
 bool IsQuitCommand(const std::string& Command);
-
-// Names are read in the package's code page (IsLead, the system's ANSI code
-// page by default): separators are only looked for outside double-byte
-// characters, whose second byte may equal '\\' or '|'.
-
-// Text unchanged when it is one safe file-name component on every system the
-// files may land on; nullopt otherwise. Refused: empty, "." or "..", longer
-// than 255 bytes, control characters, any of \ / : * ? " < > |, a trailing
-// dot or blank, and device names (CON, PRN, AUX, NUL, COM0-9, LPT0-9,
-// COM and LPT with a superscript 1, 2 or 3, CONIN$, CONOUT$, with or without
-// an extension).
-std::optional<std::string> SafeFileComponent(const std::string& Text,
-                                             TLeadByteTest IsLead = SystemLeadByteTest());
-
-// The file-name part of a package name (what follows its last "\", "/" or
-// ":"), when that is a safe component: "sub\data.xml" gives "data.xml",
-// "..\..\x" and "C:\x" give "x", "a\.." is refused.
-std::optional<std::string> FileNamePart(const std::string& Name,
-                                        TLeadByteTest IsLead = SystemLeadByteTest());
-
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
-
-// The folder the movie goes into: TempDir joined with the movie's GUID.
-// Nullopt when there is no movie, or its GUID is empty or not one safe
-// component: then no folder is made and the temporary directory is never
-// the one the cleanup deletes.
-std::optional<std::string> MovieFolder(const TPlayerSettings& Settings, const std::string& TempDir,
-                                       TLeadByteTest IsLead = SystemLeadByteTest(),
-                                       char Separator = kPathSeparator);
-
-struct TPlannedFile {
-  std::string Path;
-  TItemBlock Block;
-  // False for files outside the folder this run created: an existing file
-  // there may belong to another program and is neither replaced nor, later,
-  // deleted; only a file this run created goes in the cleanup list.
-  bool ReplaceExisting = false;
-};
-
-struct TExtractionPlan {
-  std::string MoviePath;  // empty when no movie is written
-  std::vector<TPlannedFile> Files;  // the movie first, then the need files
-  // The folder to delete at the end: the movie folder when this run created
-  // it, else empty (never the temporary directory itself).
-  std::string FolderToDelete;
-  std::vector<std::string> Refused;  // why a name was refused, for the user
-};
-
-// Where the movie and need files go. FolderCreated tells whether this run
-// created MovieFolder(Settings, TempDir). Inside that folder the movie is
-// named by "FlashSwfName" (its file-name part; the GUID with ".swf" when it
-// is empty or refused); otherwise it lies beside, in TempDir, named by the
-// GUID with ".swf". Need files go beside the movie under the file-name part
-// of their names; there are none without a movie.
-TExtractionPlan PlanExtraction(const TPlayerSettings& Settings, const std::string& TempDir,
-                               bool FolderCreated, TLeadByteTest IsLead = SystemLeadByteTest(),
-                               char Separator = kPathSeparator);
-// The plan for a copy that works in a folder of its own, Folder (created by
-// it, inside TempDir), because the package's folder is in use: laid out as
-// inside the package's folder, and Folder is the one to delete.
-TExtractionPlan PlanExtractionIn(const TPlayerSettings& Settings, const std::string& TempDir,
-                                 const std::string& Folder, TLeadByteTest IsLead = SystemLeadByteTest(),
-                                 char Separator = kPathSeparator);
-
-// The name of the folder of its own that the copy with process id Pid uses
-// beside the package's folder FolderName: "<FolderName>.<Pid>". No two live
-// copies share it, so one that was killed never stands in the next one's way.
-std::string PrivateFolderName(const std::string& FolderName, uint32_t Pid);
-// Whether Rest, what follows a package's folder name in a name found beside
-// it, makes that a private folder name: "." and one to ten decimal digits.
-bool IsPrivateFolderSuffix(const std::string& Rest);

@@ -26,7 +26,7 @@ void CheckURLEncoded(std::string_view Field) {
     }
     if (i + 2 >= Field.size())
       throw EURLDecodeError(FormatText(DialogTexts::kErrorDecodingURLText, {ToUtf16(position)}));
-    if (HexDigitValue(Field[i + 1]) < 0 || HexDigitValue(Field[i + 2]) < 0)
+    if (HexPairValue(Field, i + 1) < 0)
       throw EURLDecodeError(FormatText(DialogTexts::kInvalidURLEncodedChar,
                                        {AsciiToUtf16(Field.substr(i, 3)), ToUtf16(position)}));
     i += 2;

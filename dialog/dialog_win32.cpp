@@ -9,7 +9,7 @@ TfrmDialog* frmDialog = nullptr;
 namespace {
 
 void SetDialogFont(TFont& Font, TColor Color) {
-  Font.SetName(WideText(DialogTexts::kFontName));
+  Font.SetName(WideText(FormTexts::kFontName));
   Font.SetHeight(-12);
   Font.SetCharset(SHIFTJIS_CHARSET);
   Font.SetColor(Color);
@@ -21,7 +21,7 @@ TLayoutControl LayoutOf(TControl& C) { return {C.Visible(), C.Left(), C.Top(), C
 
 TfrmDialog::TfrmDialog(TComponent* AOwner) : TForm(AOwner) {
   SetName("frmDialog");
-  SetCaption(WideText(DialogTexts::kCaption));
+  SetCaption(WideText(FormTexts::kCaption));
   SetBorderStyle(bsDialog);
   SetBorderIcons(0);
   SetColor(clBtnFace);

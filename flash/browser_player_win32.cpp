@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -325,7 +326,7 @@ class TBrowserHost {
       throw std::runtime_error("cannot put the browser in its job");
     }
     ResumeThread(FProcess.hThread);
-    Trace("browser started: " + program);
+    Trace("browser started: " + program + ", profile " + FProfile);
     // The browser's ends are the browser's now: closing ours lets the
     // reader see the end of the pipe when the browser goes.
     commandsRead.Reset();
@@ -584,12 +585,16 @@ void TBrowserPlayer::EndTimerOffer() {
 void TBrowserPlayer::SetPaused(bool Paused) {
   if (Paused == FPaused || !FLoaded) return;
   FPaused = Paused;
-  Trace(Paused ? "paused" : "resumed");
-  // A paused emulator draws nothing, so no frames come while it is paused.
-  FHost->Forget(FHost->Send("Runtime.evaluate",
-                            std::string("{\"expression\":\"window.plwsPause&&plwsPause(") +
-                                (Paused ? "true" : "false") + ")\"}",
-                            FSession));
+  Trace(std::string(Paused ? "paused" : "resumed") + " after " + std::to_string(FFramesSinceStart.load()) + " frames");
+  // A paused emulator draws nothing, so no frames come while it is paused;
+  // a frozen page runs no script and no timer at all, so a preview nobody
+  // sees costs the browser next to nothing. The page thaws before the
+  // emulator is asked to go on, since a frozen page runs nothing it is sent.
+  const std::string pause = std::string("{\"expression\":\"window.plwsPause&&plwsPause(") +
+                            (Paused ? "true" : "false") + ")\"}";
+  if (!Paused) FHost->Forget(FHost->Send("Page.setWebLifecycleState", "{\"state\":\"active\"}", FSession));
+  FHost->Forget(FHost->Send("Runtime.evaluate", pause, FSession));
+  if (Paused) FHost->Forget(FHost->Send("Page.setWebLifecycleState", "{\"state\":\"frozen\"}", FSession));
 }
 
 std::string TBrowserPlayer::PageUrl() const { return std::string(kOrigin) + "/" + FToken + "/"; }
@@ -860,11 +865,19 @@ void TBrowserPlayer::Paint() {
     FillRect(paint.Dc(), &client, static_cast<HBRUSH>(brush.Get()));
     return;
   }
+  const TFrameRect fit = FitFrame(FFrameW, FFrameH, client.right, client.bottom, FShowAll || FPreview);
   if (FFramesSinceStart > FPaintedFrames) {
     FPaintedFrames = FFramesSinceStart;
-    ++FPaintsSinceStart;
+    // What the user sees, now and then: the colour at the frame's centre,
+    // so a trace tells a black or wrong picture from a missing one.
+    if (FPaintsSinceStart++ % 30 == 0) {
+      const uint8_t* centre = &FFrame[(static_cast<size_t>(FFrameH / 2) * FFrameW + FFrameW / 2) * 4];
+      char rgb[8];
+      std::snprintf(rgb, sizeof rgb, "%02X%02X%02X", centre[2], centre[1], centre[0]);
+      Trace("painted frame " + std::to_string(FPaintedFrames) + ": " + std::to_string(fit.Width) + "x" +
+            std::to_string(fit.Height) + ", centre " + rgb);
+    }
   }
-  const TFrameRect fit = FitFrame(FFrameW, FFrameH, client.right, client.bottom, FShowAll || FPreview);
   BITMAPINFO bmi{};
   bmi.bmiHeader.biSize = sizeof bmi.bmiHeader;
   bmi.bmiHeader.biWidth = FFrameW;

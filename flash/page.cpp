@@ -93,9 +93,22 @@ ruffle-player{display:block;width:100vw;height:100vh})" + cursor + R"(</style>
   }
   const player = window.RufflePlayer.newest().createPlayer();
   document.body.appendChild(player);
+  // On a browser that draws without a graphics card the emulator lays a
+  // notice about it over the movie at the first pointer over it; here it
+  // would take the movie's clicks until one closed it, and nobody reads it.
+  const quiet = document.createElement("style");
+  quiet.textContent = "#hardware-acceleration-modal { display: none !important; }";
+  if (player.shadowRoot) player.shadowRoot.appendChild(quiet);
   player.addEventListener("loadeddata", () => report({kind: "loaded"}));
   // The saver pauses the movie while it withholds the movie's time.
-  window.plwsPause = (paused) => { if (paused) player.ruffle().pause(); else player.ruffle().play(); };
+  window.plwsPause = (paused) => {
+    try {
+      if (paused) player.ruffle().suspend(); else player.ruffle().resume();
+      report({kind: "paused", paused: player.ruffle().suspended});
+    } catch (e) {
+      report({kind: "error", message: String(e)});
+    }
+  };
   player.ruffle().addFSCommandHandler((command, args) =>
     report({kind: "fscommand", command: String(command), args: String(args)}));
   const options = {

@@ -27,9 +27,7 @@ std::string MimeTypeFor(const std::string& Path) {
   const size_t dot = Path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
     return "application/octet-stream";
-  std::string ext = Path.substr(dot + 1);
-  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  const auto it = kTypes.find(ext);
+  const auto it = kTypes.find(AsciiLowerCase(Path.substr(dot + 1)));
   return it == kTypes.end() ? "application/octet-stream" : it->second;
 }
 
@@ -41,13 +39,12 @@ std::string PercentDecode(const std::string& Text, bool& Ok) {
       out += Text[i];
       continue;
     }
-    const int hi = i + 1 < Text.size() ? HexDigitValue(Text[i + 1]) : -1;
-    const int lo = i + 2 < Text.size() ? HexDigitValue(Text[i + 2]) : -1;
-    if (hi < 0 || lo < 0) {
+    const int byte = HexPairValue(Text, i + 1);
+    if (byte < 0) {
       Ok = false;
       return {};
     }
-    out += static_cast<char>(hi * 16 + lo);
+    out += static_cast<char>(byte);
     i += 2;
   }
   return out;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/catalogue.h"
+#include "app/extraction_plan.h"
 #include "app/settings.h"
 #include "fuzz/fuzz_support.h"
 #include "util/utils.h"
@@ -95,8 +96,7 @@ bool IsDevice(const std::string& Component) {
   // LPT include the superscripts 1, 2 and 3 (Latin-1 and UTF-8 forms).
   std::string base = Component.substr(0, Component.find('.'));
   while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  base = AsciiUpperCase(base);
   for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
     if (base == device) return true;
   if (base.rfind("COM", 0) != 0 && base.rfind("LPT", 0) != 0) return false;

@@ -1,7 +1,6 @@
 #include "saver/modes.h"
 
-#include <cstdint>
-#include <limits>
+#include "util/utils.h"
 
 std::vector<std::string> SplitCommandLine(const std::string& CommandLine) {
   std::vector<std::string> args;
@@ -30,9 +29,7 @@ char ModeLetterFromArgs(const std::vector<std::string>& Args) {
   if (s.empty()) s = "/C";
   if (s[0] == '-' || s[0] == '/') s = s.size() > 1 ? s.substr(1, 1) : std::string();
   if (s.empty()) return 'C';
-  char c = s[0];
-  if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return c;
+  return AsciiUpper(s[0]);
 }
 
 TScreenSaverMode ModeFromLetter(char Letter) {
@@ -45,19 +42,4 @@ TScreenSaverMode ModeFromLetter(char Letter) {
   }
 }
 
-int32_t ParentHandleFromArg(const std::string& Arg) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < Arg.size() && (Arg[i] == '-' || Arg[i] == '+')) negative = Arg[i++] == '-';
-  if (i >= Arg.size()) return 0;
-  int64_t value = 0;
-  for (; i < Arg.size(); ++i) {
-    if (Arg[i] < '0' || Arg[i] > '9') return 0;
-    value = value * 10 + (Arg[i] - '0');
-    if (value > int64_t{std::numeric_limits<int32_t>::max()} + 1) return 0;
-  }
-  if (negative) value = -value;
-  if (value > std::numeric_limits<int32_t>::max() || value < std::numeric_limits<int32_t>::min())
-    return 0;
-  return static_cast<int32_t>(value);
-}
+int32_t ParentHandleFromArg(const std::string& Arg) { return ParseInt32(Arg).value_or(0); }

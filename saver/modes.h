@@ -25,6 +25,12 @@ std::vector<std::string> SplitCommandLine(const std::string& CommandLine);
 // one, gives 'C': the user gets the settings dialog rather than a black window.
 char ModeLetterFromArgs(const std::vector<std::string>& Args);
 
+#ifdef _WIN32
+// The switch letter of this process's command line: ModeLetterFromArgs of
+// the arguments of GetCommandLineA after the program name.
+char GetModeLetter();
+#endif
+
 // 'A', 'C', 'E', 'P' select their modes; every other letter ssmNone.
 TScreenSaverMode ModeFromLetter(char Letter);
 

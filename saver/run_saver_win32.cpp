@@ -3,16 +3,10 @@
 #include <string>
 
 #include "saver/modes.h"
-#include "saver/run_saver.h"
+#include "saver/run_saver_win32.h"
 #include "util/messages.h"
 #include "util/raii_win32.h"
 #include "util/utils_win32.h"
-
-char GetModeLetter() {
-  const auto args = SplitCommandLine(GetCommandLineA());
-  return ModeLetterFromArgs(args.size() > 1 ? std::vector<std::string>(args.begin() + 1, args.end())
-                                            : std::vector<std::string>{});
-}
 
 void RunSaverProcess() {
   STARTUPINFOA si;

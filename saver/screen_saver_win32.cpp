@@ -7,7 +7,7 @@
 
 #include "framework/form_utils_win32.h"
 #include "saver/duplicate_win32.h"
-#include "saver/run_saver.h"
+#include "saver/modes.h"
 #include "saver/thread_timer_win32.h"
 #include "util/messages.h"
 #include "util/raii_win32.h"

@@ -15,13 +15,20 @@ inline constexpr char16_t kPasswordChangeFailed[] = u"パスワードの変更�
 
 }  // namespace SaverTexts
 
-// The settings dialog: its own caption, button and font, and the two
-// address errors (filled in by FormatText, dialog/text_format.h).
-namespace DialogTexts {
+// The caption and font of the player's forms: the main form's and the
+// settings dialog's.
+namespace FormTexts {
 
 inline constexpr char16_t kCaption[] = u"plu:mex ScreenSaver";
-inline constexpr char16_t kCloseButton[] = u"閉じる(&C)";
 inline constexpr char16_t kFontName[] = u"ＭＳ Ｐゴシック";
+
+}  // namespace FormTexts
+
+// The settings dialog: its own button, and the two address errors (filled
+// in by FormatText, dialog/text_format.h).
+namespace DialogTexts {
+
+inline constexpr char16_t kCloseButton[] = u"閉じる(&C)";
 
 // A "%" without two characters after it. Argument: the position.
 inline constexpr char16_t kErrorDecodingURLText[] = u"URL 表記用エンコード（%%XX）文字列のエラー：位置 - %d";

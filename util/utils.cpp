@@ -85,11 +85,63 @@ void AppendUtf8(std::string& Out, uint32_t Cp) {
   put(0x80 | (Cp & 0x3F));
 }
 
+char AsciiLower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
+
+char AsciiUpper(char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 'a' + 'A') : C; }
+
+std::string AsciiLowerCase(std::string S) {
+  for (char& c : S) c = AsciiLower(c);
+  return S;
+}
+
+std::string AsciiUpperCase(std::string S) {
+  for (char& c : S) c = AsciiUpper(c);
+  return S;
+}
+
+std::optional<int64_t> ParseInteger(std::string_view Text, int64_t Min, int64_t Max, bool AllowHex) {
+  size_t i = 0;
+  const bool negative = !Text.empty() && Text[0] == '-';
+  if (!Text.empty() && (Text[0] == '-' || Text[0] == '+')) ++i;
+  int base = 10;
+  if (AllowHex && (Text.substr(i, 2) == "0x" || Text.substr(i, 2) == "0X")) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= Text.size()) return std::nullopt;
+  // The magnitude stops before it passes 2^63, the largest any int64 limit
+  // allows, so no text of any length can make it wrap.
+  constexpr uint64_t kLimit = uint64_t{1} << 63;
+  uint64_t magnitude = 0;
+  for (; i < Text.size(); ++i) {
+    const int digit = base == 16 ? HexDigitValue(Text[i]) : (Text[i] >= '0' && Text[i] <= '9' ? Text[i] - '0' : -1);
+    if (digit < 0) return std::nullopt;
+    if (magnitude > (kLimit - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base)) return std::nullopt;
+    magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+  }
+  if (!negative && magnitude == kLimit) return std::nullopt;
+  const int64_t value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  if (value < Min || value > Max) return std::nullopt;
+  return value;
+}
+
+std::optional<int32_t> ParseInt32(std::string_view Text) {
+  const auto value = ParseInteger(Text, INT32_MIN, INT32_MAX);
+  if (!value) return std::nullopt;
+  return static_cast<int32_t>(*value);
+}
+
 int HexDigitValue(char C) {
   if (C >= '0' && C <= '9') return C - '0';
   if (C >= 'a' && C <= 'f') return C - 'a' + 10;
   if (C >= 'A' && C <= 'F') return C - 'A' + 10;
   return -1;
+}
+
+int HexPairValue(std::string_view Text, size_t At) {
+  if (At >= Text.size() || Text.size() - At < 2) return -1;
+  const int hi = HexDigitValue(Text[At]), lo = HexDigitValue(Text[At + 1]);
+  return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
 }
 
 std::string HexByte(unsigned char Byte, bool Upper) {
@@ -100,6 +152,17 @@ std::string HexByte(unsigned char Byte, bool Upper) {
 std::string ExcludeTrailingChar(const std::string& S, char C) {
   if (!S.empty() && S.back() == C) return S.substr(0, S.size() - 1);
   return S;
+}
+
+std::string Quoted(const std::string& Text, TControlBytes Controls) {
+  std::string out = "\"";
+  for (const unsigned char c : Text) {
+    if (Controls == TControlBytes::Escaped && (c < 0x20 || c == 0x7F))
+      out += "\\x" + HexByte(c);
+    else
+      out += static_cast<char>(c);
+  }
+  return out + "\"";
 }
 
 std::string QuoteString(const std::string& S, char Quote, TLeadByteTest IsLead) {

@@ -9,7 +9,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // True when Byte starts a double-byte character in some code page.
@@ -37,8 +39,30 @@ std::string TrimControls(const std::string& S);
 // on Windows; natively only A to Z change).
 std::string AnsiLowerCase(std::string S);
 
+// C lower- or upper-cased when it is an ASCII letter; every other byte, and
+// so every byte of a double-byte character, unchanged. For names and words
+// whose letters are ASCII by definition (keys, switches, extensions, device
+// names), where the code page's own rules must not apply.
+char AsciiLower(char C);
+char AsciiUpper(char C);
+std::string AsciiLowerCase(std::string S);
+std::string AsciiUpperCase(std::string S);
+
+// The whole of Text as an integer from Min to Max: an optional '-' or '+',
+// then one or more decimal digits (a leading 0 is still decimal) or, when
+// AllowHex, "0x" or "0X" and one or more hexadecimal digits; nothing else,
+// not even a blank. Nullopt for any
+// other text or a value outside Min..Max.
+std::optional<int64_t> ParseInteger(std::string_view Text, int64_t Min, int64_t Max, bool AllowHex = false);
+// A signed decimal that fits 32 bits, by the rule of ParseInteger.
+std::optional<int32_t> ParseInt32(std::string_view Text);
+
 // The value of a hexadecimal digit of either case; -1 for any other character.
 int HexDigitValue(char C);
+// The byte that the two hexadecimal digits at At and At + 1 of Text stand for
+// (an escape such as "%41" or "\x41" after its introducer); -1 when Text ends
+// before them or either is no hexadecimal digit.
+int HexPairValue(std::string_view Text, size_t At);
 // Code point Cp (at most U+10FFFF) in UTF-8 at the end of Out.
 void AppendUtf8(std::string& Out, uint32_t Cp);
 // Byte as two hexadecimal digits: "0A", or "0a" when not Upper.
@@ -47,6 +71,14 @@ std::string HexByte(unsigned char Byte, bool Upper = true);
 // S without its last byte when that byte equals C, else S. Looks at the last
 // byte alone (not multi-byte aware): a key path ends in ASCII.
 std::string ExcludeTrailingChar(const std::string& S, char C);
+
+// How Quoted writes the control characters of a text.
+enum class TControlBytes {
+  Kept,     // as they are: the caller makes the whole message safe to show
+  Escaped,  // codes 0 to 31 and 127 as \xHH, so the message stays one line
+};
+// Text in double quotes, for a message that names it. No other byte changes.
+std::string Quoted(const std::string& Text, TControlBytes Controls);
 
 // Quote, S with every Quote in it doubled, Quote.
 std::string QuoteString(const std::string& S, char Quote, TLeadByteTest IsLead = SystemLeadByteTest());

@@ -2,10 +2,9 @@
 // UTF-8 or single-byte, and neither has a trail byte that looks like ASCII.
 #include "util/utils.h"
 
+#include <utility>
+
 TLeadByteTest SystemLeadByteTest() { return IsSingleByteLeadByte; }
 
-std::string AnsiLowerCase(std::string S) {
-  for (char& c : S)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return S;
-}
+// Without a code page of the system's, only the ASCII letters have a case.
+std::string AnsiLowerCase(std::string S) { return AsciiLowerCase(std::move(S)); }

@@ -4,10 +4,12 @@
 
 #include <deque>
 
-#include "app/package_check.h"
+#include "app/extraction_plan.h"
+#include "app/file_names.h"
 #include "app/settings.h"
 #include "package/writer.h"
 #include "tests/support/package_builder.h"
+#include "tools/plws/package_check.h"
 
 namespace {
 

@@ -66,7 +66,7 @@ TFakeBrowser PrepareFakeBrowser() {
   TFakeBrowser fake;
   const std::string dir = MakeTempDir("Web Browser ");
   fake.Path = dir + "fake browser.exe";
-  const std::string built = HostToWindowsPath(HostBinaryDir() + "/tools/fakebrowser/fakebrowser.exe");
+  const std::string built = HostToWindowsPath(HostBinaryDir() + "/tests/doubles/fakebrowser/fakebrowser.exe");
   CopyFileA(built.c_str(), fake.Path.c_str(), FALSE);
   fake.Log = dir + "launches.log";
   DeleteFileA(fake.Log.c_str());

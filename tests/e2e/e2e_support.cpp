@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "tools/fakeplayer/fake_movie.h"
+#include "tests/doubles/fakeplayer/fake_movie.h"
 #include "util/raii_posix.h"
 
 extern char** environ;

@@ -97,7 +97,7 @@ class SaverE2E : public ::testing::Test {
     s.HoldFiles = s.Win + "/tests/e2e/e2e_hold_files.exe";
     s.Plws = PL_E2E_PLWS;
     s.Swfgen = PL_E2E_SWFGEN;
-    s.RegisterFake = s.Source + "/tools/fakeplayer/register-fakeplayer";
+    s.RegisterFake = s.Source + "/tests/doubles/fakeplayer/register-fakeplayer";
     if (Env("DISPLAY").empty() || s.Prefix.empty()) {
       s.Why = "needs DISPLAY and WINEPREFIX: run it through scripts/with-display";
       return;
@@ -1029,6 +1029,49 @@ TEST_F(SaverE2E, HostileNamesWriteNothingOutsideTheTemporaryDirectory) {
   EXPECT_TRUE(Tree(Cwd()).empty());
 }
 
+class TStandInBrowser {
+ public:
+  // Program: what to register as the browser instead of the stand-in.
+  explicit TStandInBrowser(const std::string& Source, const std::string& Program = "", const TEnv& Extra = {})
+      : FScript(Source + "/scripts/register-stand-in-browser"), FEnv(Extra) {
+    TEnv env = Extra;
+    if (!Program.empty()) env["STANDIN_BROWSER"] = Program;
+    Registered = RunProgram({FScript}, env).ExitCode == 0;
+  }
+  ~TStandInBrowser() { RunProgram({FScript, "none"}, FEnv); }
+  TStandInBrowser(const TStandInBrowser&) = delete;
+  TStandInBrowser& operator=(const TStandInBrowser&) = delete;
+  bool Registered = false;
+
+ private:
+  std::string FScript;
+  TEnv FEnv;
+};
+
+// Pixels of the rectangle within Tolerance of Colour on every channel: the
+// frames come as JPEG pictures, whose colours are near, not exact.
+bool Near(uint32_t Pixel, uint32_t Colour, int Tolerance = 24) {
+  for (int s = 0; s < 24; s += 8)
+    if (std::abs(static_cast<int>((Pixel >> s) & 0xFF) - static_cast<int>((Colour >> s) & 0xFF)) > Tolerance)
+      return false;
+  return true;
+}
+int CountNear(const TScreen& Shot, uint32_t Colour, int Left = 0, int Top = 0, int Right = -1, int Bottom = -1) {
+  int n = 0;
+  for (int y = Top; y < (Bottom < 0 ? Shot.Height : Bottom); ++y)
+    for (int x = Left; x < (Right < 0 ? Shot.Width : Right); ++x) n += Near(Shot.Pixel(x, y), Colour);
+  return n;
+}
+
+// A browser of these scenarios (the stand-in or Chromium) names its profile
+// on its command line: in a package folder of the scenario (GUIDs that start
+// "{E2E-BROWSER"), or, for a package without a GUID, in the temporary folder
+// itself.
+bool NoBrowserLeft() {
+  return ProcessesMatching("{E2E-BROWSER").empty() && ProcessesMatching("Temp\\browser.").empty() &&
+         ProcessesMatching("Temp/browser.").empty();
+}
+
 // ---- two monitors ------------------------------------------------------------------------
 
 // An X server of this scenario's own: Xorg with the dummy driver and two
@@ -1171,79 +1214,146 @@ TEST_F(SaverE2E, ScreenSaverPositionCoversTheDesktopTheFirstMonitorOrEachMonitor
     EXPECT_EQ(saver->Wait(20000), std::optional<int>(0));
     EXPECT_FALSE(fs::exists(TempFolder("{E2E-POSITION}")));
   }
-  RunProgram({S().RegisterFake, "none"}, fakeEnv);
-}
+  ASSERT_EQ(RunProgram({S().RegisterFake, "none"}, fakeEnv).ExitCode, 0);
 
-}  // namespace
+  // Without the control, every monitor plays the movie through the browser
+  // player: a page for each, at its own size, one browser for the run. The
+  // 320x240 stage at its own size in the middle of each monitor, where its
+  // white square crosses it.
+  SCOPED_TRACE("every monitor, browser player");
+  TStandInBrowser browser(S().Source, "", env);
+  ASSERT_TRUE(browser.Registered);
+  TEnv traced = env;
+  traced["PL_BROWSER_PLAYER_LOG"] = WinePath(Dir + "/monitors-player.log");
+  const std::string guid = "{E2E-BROWSERMONITORS}";
+  const std::string scr = Pack("monitors-browser", With(CommonItems(guid), {
+      "item FlashSwf file compressed " + S().PlainMovie,
+      "item ScreenSaverPosition int32 stored 258"}));
+  auto saver = Start({"wine", scr, "/s"}, "monitors-browser.out", traced);
+  const std::string trace = Dir + "/monitors-player.log";
+  auto count = [&](const std::string& Line) {
+    const std::string t = ReadFile(trace);
+    size_t n = 0;
+    for (size_t at = 0; (at = t.find(Line, at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return count("first frame of the movie") >= 2; }, 120000, 500)) << ReadFile(trace);
+  EXPECT_EQ(count("browser started"), 1u) << ReadFile(trace);
+  EXPECT_EQ(count("movie loading: movie.swf at 320x240"), 2u) << ReadFile(trace);
+  TScreen shot;
+  auto square = [&](int Left, int Top, int Right, int Bottom) { return CountNear(shot, 0xFFFFFF, Left, Top, Right, Bottom); };
+  WaitUntil([&] {
+    shot = Screenshot(Dir + "/monitors-browser.png", server.Display);
+    return shot.Width == 1824 && square(352, 264, 672, 504) > 100 && square(1264, 180, 1584, 420) > 100;
+  }, 20000, 500);
+  ASSERT_EQ(shot.Width, 1824);
+  EXPECT_GT(square(352, 264, 672, 504), 100) << "the first monitor's stage";
+  EXPECT_GT(square(1264, 180, 1584, 420), 100) << "the second monitor's stage";
+  EXPECT_GT(CountNear(shot, kGreen, 0, 0, 1024, 768), 1024 * 768 * 9 / 10) << "the first monitor";
+  EXPECT_GT(CountNear(shot, kGreen, 1024, 0, 1824, 600), 800 * 600 * 9 / 10) << "the second monitor";
+  Key("space", server.Display);
+  EXPECT_EQ(saver->Wait(30000), std::optional<int>(0));
+  EXPECT_TRUE(WaitUntil(NoBrowserLeft, 15000));
+  EXPECT_FALSE(fs::exists(TempFolder(guid)));
+}
 
 // ---- the browser player ---------------------------------------------------------------
 //
 // No vendor control: the saver plays through the emulator it carries, in the
 // stand-in for Edge (Debian's Chromium behind a pipe bridge), registered in
-// the shared prefix for this scenario only.
+// the shared prefix for these scenarios only.
 
-class TStandInBrowser {
- public:
-  // Program: what to register as the browser instead of the stand-in.
-  explicit TStandInBrowser(const std::string& Source, const std::string& Program = "")
-      : FScript(Source + "/scripts/register-stand-in-browser") {
-    TEnv env;
-    if (!Program.empty()) env["STANDIN_BROWSER"] = Program;
-    Registered = RunProgram({FScript}, env).ExitCode == 0;
+// The player's trace (PL_BROWSER_PLAYER_LOG) of one or more runs.
+struct TPlayerTrace {
+  std::string Path;
+  std::string Text() const { return ReadFile(Path); }
+  size_t Count(const std::string& Line) const {
+    const std::string t = Text();
+    size_t n = 0;
+    for (size_t at = 0; (at = t.find(Line, at)) != std::string::npos; ++at) ++n;
+    return n;
   }
-  ~TStandInBrowser() { RunProgram({FScript, "none"}); }
-  TStandInBrowser(const TStandInBrowser&) = delete;
-  TStandInBrowser& operator=(const TStandInBrowser&) = delete;
-  bool Registered = false;
-
- private:
-  std::string FScript;
+  size_t MoviesStarted() const { return Count("first frame of the movie"); }
+  // The frame counts of the "paused"/"resumed" lines, in order.
+  std::vector<int> Pauses(const std::string& Word) const {
+    std::vector<int> out;
+    const std::string t = Text();
+    const std::regex line(Word + " after (\\d+) frames");
+    for (auto it = std::sregex_iterator(t.begin(), t.end(), line); it != std::sregex_iterator(); ++it)
+      out.push_back(std::stoi((*it)[1]));
+    return out;
+  }
+  // The sampled paints: frame number, painted size and the colour at the centre.
+  struct TPaint {
+    int Frame, Width, Height;
+    uint32_t Centre;
+  };
+  std::vector<TPaint> Paints() const {
+    std::vector<TPaint> out;
+    const std::string t = Text();
+    static const std::regex line(R"(painted frame (\d+): (\d+)x(\d+), centre ([0-9A-F]{6}))");
+    for (auto it = std::sregex_iterator(t.begin(), t.end(), line); it != std::sregex_iterator(); ++it)
+      out.push_back({std::stoi((*it)[1]), std::stoi((*it)[2]), std::stoi((*it)[3]),
+                     static_cast<uint32_t>(std::stoul((*it)[4], nullptr, 16))});
+    return out;
+  }
+  int LastPaintedFrame() const {
+    const auto p = Paints();
+    return p.empty() ? 0 : p.back().Frame;
+  }
+  // The profile folder the run's browser was given.
+  std::vector<std::string> Profiles() const {
+    std::vector<std::string> out;
+    const std::string t = Text();
+    static const std::regex line(R"(browser started: [^\r\n]*, profile ([^\r\n]+))");
+    for (auto it = std::sregex_iterator(t.begin(), t.end(), line); it != std::sregex_iterator(); ++it)
+      out.push_back((*it)[1]);
+    return out;
+  }
 };
 
-// Pixels of the rectangle within Tolerance of Colour on every channel: the
-// frames come as JPEG pictures, whose colours are near, not exact.
-int CountNear(const TScreen& Shot, uint32_t Colour, int Tolerance = 24) {
-  int n = 0;
-  for (int y = 0; y < Shot.Height; ++y)
-    for (int x = 0; x < Shot.Width; ++x) {
-      const uint32_t p = Shot.Pixel(x, y);
-      bool near = true;
-      for (int s = 0; s < 24; s += 8)
-        near = near && std::abs(static_cast<int>((p >> s) & 0xFF) - static_cast<int>((Colour >> s) & 0xFF)) <= Tolerance;
-      n += near;
-    }
-  return n;
-}
+class BrowserE2E : public SaverE2E {
+ protected:
+  void SetUp() override {
+    SaverE2E::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_TRUE(RegisterFake("none"));
+    FBrowser = std::make_unique<TStandInBrowser>(S().Source);
+    ASSERT_TRUE(FBrowser->Registered);
+  }
+  void TearDown() override {
+    SaverE2E::TearDown();
+    if (!S().Ready) return;
+    FBrowser.reset();
+    RegisterFake("v9");
+  }
 
-TEST_F(SaverE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeavesNothing) {
-  ASSERT_TRUE(RegisterFake("none"));
-  struct TRestore {
-    ~TRestore() { RegisterFake("v9"); }
-  } restore;
-  TStandInBrowser browser(S().Source);
-  ASSERT_TRUE(browser.Registered);
-  const std::string trace = Dir + "/player.log";
-  // The player's trace, and what the Linux browser says (for a failure's report).
-  const TEnv env = {{"PL_BROWSER_PLAYER_LOG", WinePath(trace)}, {"PL_STANDIN_BROWSER_LOG", Dir + "/chromium.log"}};
-  // Nothing of a run may outlive it: no browser (its command line names the
-  // profile in the prefix's temporary folder), no file.
-  // A browser of this scenario (the stand-in or Chromium) names its profile
-  // on its command line: in a package folder of the scenario, or, for a
-  // package without a GUID, in the temporary folder itself.
-  auto noBrowserLeft = [] {
-    return ProcessesMatching("{E2E-BROWSER").empty() && ProcessesMatching("Temp\\browser.").empty() &&
-           ProcessesMatching("Temp/browser.").empty();
-  };
-  auto expectNothingLeft = [&] {
-    EXPECT_TRUE(WaitUntil(noBrowserLeft, 15000)) << "a browser of the run is still there";
+  // A trace file of the scenario's own, and the environment that asks for
+  // it (with what the Linux browser says, for a failure's report).
+  TPlayerTrace NewTrace(const std::string& Name) const { return {Dir + "/" + Name + ".log"}; }
+  TEnv TraceEnv(const TPlayerTrace& Trace) const {
+    return {{"PL_BROWSER_PLAYER_LOG", WinePath(Trace.Path)},
+            {"PL_STANDIN_BROWSER_LOG", Dir + "/chromium.log"}};
+  }
+
+  // Nothing of a run may outlive it: no browser, no file.
+  void ExpectNothingLeft() const {
+    EXPECT_TRUE(WaitUntil(NoBrowserLeft, 15000)) << "a browser of the run is still there";
     ExpectTempAsBefore();
-  };
-  auto framesPainted = [&] {
-    const std::string t = ReadFile(trace);
-    size_t n = 0;
-    for (size_t at = 0; (at = t.find("first frame of the movie", at)) != std::string::npos; ++at) ++n;
-    return n;
-  };
+  }
+  // The emulator's module takes a while to compile on a busy machine.
+  static bool WaitForMovie(const TPlayerTrace& Trace, size_t Count = 1) {
+    return WaitUntil([&] { return Trace.MoviesStarted() >= Count; }, 120000, 500);
+  }
+
+  std::unique_ptr<TStandInBrowser> FBrowser;
+};
+
+TEST_F(BrowserE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeavesNothing) {
+  const TPlayerTrace trace = NewTrace("player");
+  const TEnv env = TraceEnv(trace);
+  auto expectNothingLeft = [&] { ExpectNothingLeft(); };
+  auto framesPainted = [&] { return trace.MoviesStarted(); };
 
   // A movie on a blue stage (the background put) that loads a need file (a
   // yellow square crossing a strip along the top) and tells what FlashVars
@@ -1271,7 +1381,7 @@ TEST_F(SaverE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeaves
       return shot.Width > 0 && CountNear(shot, 0x0000FF) > shot.Width * shot.Height / 4 &&
              CountNear(shot, 0xFFFF00) > 1000;
     }, 120000, 1000);
-    EXPECT_TRUE(playing) << "the movie's stage and its need file's square never showed; trace:\n" << ReadFile(trace);
+    EXPECT_TRUE(playing) << "the movie's stage and its need file's square never showed; trace:\n" << trace.Text();
     // The 400x300 stage shown whole on the screen: the need file's square
     // runs along its top third, where the movie loads it.
     if (playing) {
@@ -1279,7 +1389,7 @@ TEST_F(SaverE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeaves
       top.Height = shot.Height / 3;
       EXPECT_GT(CountNear(top, 0xFFFF00), CountNear(shot, 0xFFFF00) * 9 / 10);
     }
-    const std::string t = ReadFile(trace);
+    const std::string t = trace.Text();
     // The version the saver reports for the browser player is the one the
     // emulator tells movies ("LNX 32,0,0,0" from Linux's browser).
     std::string version = ReadFile(S().Source + "/flash/emulator-version.txt");
@@ -1299,35 +1409,33 @@ TEST_F(SaverE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeaves
     // run's profile included.
     const size_t before = framesPainted();
     auto parent = Start({"wine", scr, "/s"}, "killed.out", env);
-    ASSERT_TRUE(WaitUntil([&] { return framesPainted() > before; }, 120000, 500)) << ReadFile(trace);
+    ASSERT_TRUE(WaitUntil([&] { return framesPainted() > before; }, 120000, 500)) << trace.Text();
     KillPids(ProcessesMatching(fs::path(scr).filename().string() + " /E"));
     EXPECT_EQ(parent->Wait(20000), std::optional<int>(0));
-    EXPECT_TRUE(WaitUntil(noBrowserLeft, 15000)) << "the killed run's browser outlived it";
+    EXPECT_TRUE(WaitUntil(NoBrowserLeft, 15000)) << "the killed run's browser outlived it";
     auto next = Start({"wine", scr, "/s"}, "after-kill.out", env);
-    EXPECT_TRUE(WaitUntil([&] { return framesPainted() > before + 1; }, 120000, 500)) << ReadFile(trace);
+    EXPECT_TRUE(WaitUntil([&] { return framesPainted() > before + 1; }, 120000, 500)) << trace.Text();
     Key("space");
     EXPECT_EQ(next->Wait(30000), std::optional<int>(0));
     expectNothingLeft();
   }
   {
-    // In the display settings' preview the movie plays in a page of the
-    // preview window's size (320x240, the stage shrunk to fit), and ends
-    // with its parent, leaving nothing.
-    const size_t before = framesPainted();
-    auto host = Preview(scr, "preview", env);
-    EXPECT_TRUE(WaitUntil([&] { return framesPainted() > before; }, 120000, 500)) << ReadFile(trace);
-    EXPECT_NE(ReadFile(trace).find("movie loading: stage.swf at 320x240"), std::string::npos) << ReadFile(trace);
-    EndPreview(host, "preview");
-    expectNothingLeft();
-  }
-  {
-    // The movie's own "quit" ends the run as the control's does. Without a
-    // GUID the run has no folder of its own: the browser's profile sits in
-    // the temporary folder itself, and only the browser's end removes it.
-    const std::string quitter = Pack("browserquit", {"item FlashSwf file compressed " + MovieSaying("QUIT")});
+    // A saver another writer made behind a stub that plays only through the
+    // vendor's control, brought here by plws upgrade: the movie's own "quit"
+    // ends the run as the control's does. Without a GUID the run has no
+    // folder of its own: the browser's profile sits in the temporary folder
+    // itself, and only the browser's end removes it.
+    const std::string old = WriteSaver(
+        "browserquit-old", HandWrittenSaver(Bytes("MZ\x90 another writer's stub"), 0x2C1, {
+            StoredItem("FlashSwfName", "movie.swf"),
+            TPackageRecord{"FlashSwf", 3, DeflateAtLevel(Bytes(ReadFile(MovieSaying("QUIT"))), 9)}}));
+    const std::string quitter = Dir + "/browserquit.scr";
+    Savers.push_back(quitter);
+    const TRunResult up = RunProgram({S().Plws, "upgrade", "--stub", S().Saver, old, quitter});
+    ASSERT_EQ(up.ExitCode, 0) << up.Output;
     auto saver = Start({"wine", quitter, "/s"}, "quit.out", env);
     const auto code = saver->Wait(120000);
-    ASSERT_TRUE(code) << ReadFile(trace);
+    ASSERT_TRUE(code) << trace.Text();
     EXPECT_EQ(*code, 0);
     expectNothingLeft();
   }
@@ -1346,19 +1454,21 @@ TEST_F(SaverE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeaves
                                                        "item FlashSwf file compressed " + clicks});
     auto saver = Start({"wine", clickScr, "/s"}, "click.out", env);
     auto seen = [&](int X, int Y) {
-      const std::string t = ReadFile(trace);
+      const std::string t = trace.Text();
       static const std::regex kPointer(R"(_xmouse=(-?\d+)&_ymouse=(-?\d+))");
       for (auto it = std::sregex_iterator(t.begin(), t.end(), kPointer); it != std::sregex_iterator(); ++it)
         if (std::abs(std::stoi((*it)[1]) - X) <= 2 && std::abs(std::stoi((*it)[2]) - Y) <= 2) return true;
       return false;
     };
-    ASSERT_TRUE(WaitUntil([&] { return ReadFile(trace).find("_xmouse=") != std::string::npos; }, 120000, 500))
-        << ReadFile(trace);
+    ASSERT_TRUE(WaitUntil([&] { return trace.Text().find("_xmouse=") != std::string::npos; }, 120000, 500))
+        << trace.Text();
     const TScreen shot = Screenshot();
     ASSERT_GT(shot.Width, 0);
     const double scale = std::min(shot.Width / 400.0, shot.Height / 300.0);
     const int left = static_cast<int>((shot.Width - 400 * scale) / 2), top = static_cast<int>((shot.Height - 300 * scale) / 2);
-    for (const auto& [x, y] : {std::pair{100, 75}}) {
+    // A second press elsewhere reaches it too (a notice of the emulator's
+    // once lay over the movie after the first and took the next ones).
+    for (const auto& [x, y] : {std::pair{100, 75}, std::pair{300, 225}}) {
       const int sx = left + static_cast<int>(x * scale), sy = top + static_cast<int>(y * scale);
       EXPECT_EQ(RunProgram({"xdotool", "mousemove", std::to_string(sx), std::to_string(sy), "click", "1"}).ExitCode, 0);
       EXPECT_TRUE(WaitUntil([&] { return seen(x, y); }, 20000)) << "the press at " << sx << "," << sy
@@ -1383,7 +1493,7 @@ TEST_F(SaverE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeaves
     const TScreen shot = ShotWhenBlack(Dir + "/broken.png");
     ASSERT_GT(shot.Width, 0);
     EXPECT_EQ(shot.Count(0, 0, shot.Width, shot.Height, 0x000000), shot.Width * shot.Height);
-    WaitUntil([&] { return ReadFile(trace).find("browser ended") != std::string::npos; }, 30000);
+    WaitUntil([&] { return trace.Text().find("browser ended") != std::string::npos; }, 30000);
     Key("space");
     const auto code = saver->Wait(30000);
     ASSERT_TRUE(code);
@@ -1391,3 +1501,160 @@ TEST_F(SaverE2E, WithoutTheControlTheBrowserPlayerPlaysTheMovieAndEveryEndLeaves
     expectNothingLeft();
   }
 }
+
+
+TEST_F(BrowserE2E, ThePreviewTheSettingsAndTheEndOfTheSessionWorkAsWithTheControlAndLeaveNothing) {
+  const std::string guid = "{E2E-BROWSERMODES}";
+  const std::string bmp = Dir + "/picture.bmp";
+  WriteFile(bmp, SolidBmp(48, 40, kMagenta));
+  // A green stage with a yellow square crossing it twice a second: a page
+  // that changes every frame while the emulator runs.
+  const std::string movie = Dir + "/moving.swf";
+  ASSERT_EQ(RunProgram({S().Swfgen, "--out", movie, "--bg", "00FF00", "--shape", "FFFF00", "--frames", "15"})
+                .ExitCode, 0);
+  const std::string scr = Pack("modes", With(CommonItems(guid), {
+      "item FlashSwf file compressed " + movie,
+      "item DialogTitle text stored E2E browser dialog",
+      "item DialogURL text stored http://example.invalid/",
+      "item DialogImage file compressed " + bmp,
+      "item FlashNeedFileCount int32 stored 1",
+      "item FlashNeedFileName0 text stored data.xml",
+      "item FlashNeedFileData0 text stored <data/>"}));
+  const TPlayerTrace preview = NewTrace("preview"), full = NewTrace("full");
+
+  {
+    SCOPED_TRACE("preview beside a full-screen run");
+    // The display settings' preview: the movie's picture at the preview's
+    // size, and none of the input posted to the player reaches the movie.
+    TEnv env = TraceEnv(preview);
+    env["PL_E2E_PREVIEW_UNTIL"] = WinePath(Dir + "/end-preview");
+    env["PL_E2E_PREVIEW_HIDDEN"] = WinePath(Dir + "/hidden");
+    auto host = Start({"wine", S().PreviewHost, "--post-input", WinePath(scr), "600", "100", "100", "320", "240"},
+                      "preview.out", env);
+    ASSERT_TRUE(WaitForMovie(preview)) << preview.Text() << host->Output();
+    ASSERT_TRUE(WaitUntil([&] { return host->Output().find("posted 75") != std::string::npos; }, 20000))
+        << host->Output();
+    ASSERT_TRUE(WaitUntil([&] { return preview.Paints().size() >= 3; }, 30000)) << preview.Text();
+    // Wine shows nothing another process draws in a window of its own (a
+    // plain red child of the host stays the host's grey), so the player's
+    // trace tells what it painted: the whole preview, in the stage's green.
+    int green = 0;
+    for (const auto& p : preview.Paints()) {
+      EXPECT_EQ(p.Width, 320);
+      EXPECT_EQ(p.Height, 240);
+      green += Near(p.Centre, 0x00FF00) || Near(p.Centre, 0xFFFF00);
+    }
+    EXPECT_EQ(green, static_cast<int>(preview.Paints().size())) << preview.Text();
+    EXPECT_EQ(preview.Count("] input "), 0u) << "input reached the movie of a preview:\n" << preview.Text();
+
+    // A preview nobody sees pauses the emulator: no frame comes while the
+    // host is hidden, and the frames come again once it shows.
+    WriteFile(Dir + "/hidden", "");
+    ASSERT_TRUE(WaitUntil([&] { return !preview.Pauses("paused").empty(); }, 20000)) << preview.Text();
+    SleepMs(3000);
+    std::remove((Dir + "/hidden").c_str());
+    ASSERT_TRUE(WaitUntil([&] { return !preview.Pauses("resumed").empty(); }, 20000)) << preview.Text();
+    const int pausedAt = preview.Pauses("paused")[0], resumedAt = preview.Pauses("resumed")[0];
+    EXPECT_LE(resumedAt - pausedAt, 2) << "frames came while the preview was hidden:\n" << preview.Text();
+    EXPECT_TRUE(WaitUntil([&] { return preview.LastPaintedFrame() > resumedAt; }, 20000)) << preview.Text();
+
+    // A full-screen run of the same package meanwhile: a browser and a
+    // profile of its own, in its own folder, never the preview's.
+    auto saver = Start({"wine", scr, "/s"}, "full.out", TraceEnv(full));
+    ASSERT_TRUE(WaitForMovie(full)) << full.Text() << saver->Output();
+    ASSERT_EQ(preview.Profiles().size(), 1u) << preview.Text();
+    ASSERT_EQ(full.Profiles().size(), 1u) << full.Text();
+    EXPECT_EQ(preview.Profiles()[0].find(TempWindows(guid + "\\browser.")), 0u) << preview.Profiles()[0];
+    EXPECT_EQ(full.Profiles()[0].find(TempWindows(guid + ".")), 0u) << full.Profiles()[0];
+    EXPECT_EQ(ProcessesMatching(preview.Profiles()[0]).empty(), false) << "the preview's browser";
+    // Ending the full-screen run (a key away from the preview, which lies
+    // above it without a window manager) leaves the preview playing.
+    EXPECT_EQ(RunProgram({"xdotool", "mousemove", "900", "700"}).ExitCode, 0);
+    Key("space");
+    EXPECT_EQ(saver->Wait(30000), std::optional<int>(0)) << full.Text();
+    EXPECT_TRUE(WaitUntil([&] { return ProcessesMatching(full.Profiles()[0]).empty(); }, 15000));
+    const int before = preview.LastPaintedFrame();
+    EXPECT_TRUE(WaitUntil([&] { return preview.LastPaintedFrame() > before; }, 20000))
+        << "the preview stopped with the other run:\n" << preview.Text();
+    EXPECT_TRUE(host->Running());
+    EndPreview(host, "preview");
+    ExpectNothingLeft();
+  }
+
+  {
+    SCOPED_TRACE("settings");
+    // Without the control, the dialog still shows, with the package's picture.
+    auto saver = Start({"wine", scr, "/c"}, "config.out");
+    ASSERT_TRUE(WaitUntil([] {
+      return RunProgram({"xdotool", "search", "--onlyvisible", "--name", "^E2E browser dialog$"}).ExitCode == 0;
+    }, 20000)) << saver->Output();
+    TScreen shot;
+    WaitUntil([&] {
+      shot = Screenshot(Dir + "/dialog.png");
+      return shot.Count(0, 0, shot.Width, shot.Height, kMagenta) >= 48 * 40;
+    }, 10000, 250);
+    EXPECT_GE(shot.Count(0, 0, shot.Width, shot.Height, kMagenta), 48 * 40) << "the package's picture";
+    ASSERT_TRUE(fs::exists(TempFolder(guid) + "/data.xml"));
+    // The end of the session while it shows.
+    const TRunResult end = RunProgram({"wineboot", "--end-session"}, {}, 60000);
+    EXPECT_EQ(end.ExitCode, 0) << end.Output;
+    EXPECT_TRUE(saver->Wait(20000));
+    ExpectNothingLeft();
+  }
+
+  // The end of the session while the movie plays, full screen and in the
+  // preview: the browser ends and its profile and the package's files go
+  // before the session does.
+  for (const bool inPreview : {false, true}) {
+    SCOPED_TRACE(inPreview ? "session end in the preview" : "session end full screen");
+    const TPlayerTrace trace = NewTrace(inPreview ? "session-preview" : "session-full");
+    const TEnv env = TraceEnv(trace);
+    auto run = inPreview ? Start({"wine", S().PreviewHost, WinePath(scr), "600"}, "session-preview.out", env)
+                         : Start({"wine", scr, "/s"}, "session-full.out", env);
+    ASSERT_TRUE(WaitForMovie(trace)) << trace.Text();
+    ASSERT_FALSE(NoBrowserLeft());
+    const TRunResult end = RunProgram({"wineboot", "--end-session"}, {}, 60000);
+    EXPECT_EQ(end.ExitCode, 0) << end.Output << "\nthe saver must not hold up the end of the session";
+    // Nothing left the moment the session's end has been heard.
+    EXPECT_TRUE(NoBrowserLeft()) << trace.Text();
+    EXPECT_TRUE(run->Wait(20000));
+    ExpectNothingLeft();
+  }
+
+  {
+    SCOPED_TRACE("password");
+    // "ScreenSaveUsePassword" on, as the system stores it, and a password
+    // library beside the saver that refuses every check: the movie plays on
+    // after a refused one, and the end of the session still ends the run.
+    const std::string desktop = "HKCU\\Control Panel\\Desktop";
+    ASSERT_EQ(RunProgram({"wine", "reg", "add", desktop, "/v", "ScreenSaveUsePassword", "/t", "REG_SZ", "/d", "1",
+                          "/f"}).ExitCode, 0);
+    struct TPasswordOff {
+      std::string Key;
+      ~TPasswordOff() { RunProgram({"wine", "reg", "delete", Key, "/v", "ScreenSaveUsePassword", "/f"}); }
+    } off{desktop};
+    fs::copy_file(S().Win + "/tests/saver/password_double.dll", Dir + "/Password.CPL",
+                  fs::copy_options::overwrite_existing);
+    const TPlayerTrace trace = NewTrace("password");
+    TEnv env = TraceEnv(trace);
+    const std::string checks = Dir + "/password-checks.log";
+    env["PL_PASSWORD_REJECTS"] = "1000";
+    env["PL_PROBE_LOG"] = WinePath(checks);
+    auto saver = Start({"wine", scr, "/s"}, "password.out", env);
+    ASSERT_TRUE(WaitForMovie(trace)) << trace.Text();
+    Key("a");
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(checks).find("result=0") != std::string::npos; }, 20000))
+        << ReadFile(checks) << saver->Output();
+    const int refusedAt = trace.LastPaintedFrame();
+    EXPECT_TRUE(WaitUntil([&] { return trace.LastPaintedFrame() > refusedAt; }, 20000))
+        << "the movie stopped after a refused check:\n" << trace.Text();
+    EXPECT_TRUE(saver->Running());
+    const TRunResult end = RunProgram({"wineboot", "--end-session"}, {}, 60000);
+    EXPECT_EQ(end.ExitCode, 0) << end.Output;
+    EXPECT_TRUE(saver->Wait(20000));
+    EXPECT_EQ(ReadFile(checks).find("result=1"), std::string::npos) << ReadFile(checks);
+    ExpectNothingLeft();
+  }
+}
+
+}  // namespace

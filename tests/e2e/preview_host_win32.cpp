@@ -6,12 +6,15 @@
 //   e2e_preview_host [--post-input] SAVER SECONDS [LEFT TOP WIDTH HEIGHT]
 //
 // With PL_E2E_PREVIEW_UNTIL naming a file, the parent also goes as soon as
-// that file exists.
+// that file exists; with PL_E2E_PREVIEW_HIDDEN naming one, the parent is
+// hidden while that file exists, as the settings hide a preview that is
+// scrolled away or behind another page.
 // Prints "parent <hwnd>" once the saver is started, "early <code>" if the
 // saver ends before SECONDS, then "exit <code>", or "timeout" when the
 // saver is still running 20 s after the parent went (it is then killed).
-// With --post-input, once the player control's window (class
-// PlFakeFlashPlayer) is inside the parent, every message number of the key,
+// With --post-input, once the player's window (the fake control's class
+// PlFakeFlashPlayer or the browser player's PlBrowserPlayer) is inside the
+// parent, every message number of the key,
 // mouse, tablet and pen ranges a preview blocks, and the one after each
 // range and before each but the first, is posted to it (wParam 0, lParam
 // 0x00050007), and "posted <count>" is printed; the last one is 0x0390.
@@ -46,7 +49,7 @@ HWND FindControl(HWND Parent) {
       [](HWND Wnd, LPARAM Found) noexcept -> BOOL {
         wchar_t name[64] = {};
         GetClassNameW(Wnd, name, 64);
-        if (std::wstring(name) != L"PlFakeFlashPlayer") return TRUE;
+        if (std::wstring(name) != L"PlFakeFlashPlayer" && std::wstring(name) != L"PlBrowserPlayer") return TRUE;
         *reinterpret_cast<HWND*>(Found) = Wnd;
         return FALSE;
       },
@@ -125,6 +128,9 @@ int main(int argc, char** argv) {
   char until[MAX_PATH] = {};
   const DWORD untilLength = GetEnvironmentVariableA("PL_E2E_PREVIEW_UNTIL", until, MAX_PATH);
   const std::string untilFile = untilLength < MAX_PATH ? std::string(until, untilLength) : "";
+  char hidden[MAX_PATH] = {};
+  const DWORD hiddenLength = GetEnvironmentVariableA("PL_E2E_PREVIEW_HIDDEN", hidden, MAX_PATH);
+  const std::string hiddenFile = hiddenLength < MAX_PATH ? std::string(hidden, hiddenLength) : "";
   bool posted = !postInput;
   auto round = [&] {
     if (!posted) {
@@ -133,6 +139,10 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         posted = true;
       }
+    }
+    if (!hiddenFile.empty()) {
+      const bool hide = GetFileAttributesA(hiddenFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+      if (hide == (IsWindowVisible(parent) != FALSE)) ShowWindow(parent, hide ? SW_HIDE : SW_SHOWNOACTIVATE);
     }
     return !untilFile.empty() && GetFileAttributesA(untilFile.c_str()) != INVALID_FILE_ATTRIBUTES;
   };

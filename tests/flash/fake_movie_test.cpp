@@ -1,6 +1,6 @@
 // The fake player's movie scan and log fields, which the end-to-end tests
 // rely on to script the fake and to read what it saw.
-#include "tools/fakeplayer/fake_movie.h"
+#include "tests/doubles/fakeplayer/fake_movie.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 
 #include "flash/flash_utils_win32.h"
 #include "flash/shockwave_flash_win32.h"
+#include "tests/doubles/fakeplayer/fake_registration_win32.h"
 #include "tests/support/process_win32.h"
-#include "tools/fakeplayer/fake_registration_win32.h"
 #include "util/raii_com_win32.h"
 
 namespace {

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "flash/shockwave_flash_win32.h"
+#include "tests/doubles/fakeplayer/fake_movie.h"
+#include "tests/doubles/fakeplayer/fake_registration_win32.h"
 #include "tests/support/fake_log_win32.h"
 #include "tests/support/fake_player_host_win32.h"
 #include "tests/support/message_pump_win32.h"
 #include "tests/support/process_win32.h"
 #include "tests/support/resource_counts_win32.h"
-#include "tools/fakeplayer/fake_movie.h"
-#include "tools/fakeplayer/fake_registration_win32.h"
 #include "util/raii_com_win32.h"
 #include "util/text_win32.h"
 

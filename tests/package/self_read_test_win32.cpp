@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/extraction_plan.h"
 #include "app/settings.h"
 #include "framework/bmp_decode.h"
 #include "package/exe_adder.h"

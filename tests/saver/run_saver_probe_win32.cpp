@@ -12,7 +12,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "saver/run_saver.h"
+#include "saver/modes.h"
+#include "saver/run_saver_win32.h"
 #include "tests/support/probe_log_win32.h"
 #include "util/utils_win32.h"
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include "tools/fakeplayer/fake_registration_win32.h"
+#include "tests/doubles/fakeplayer/fake_registration_win32.h"
 
 // A suite against the v9 fake player: OLE on the test thread and the fake
 // registered, for the whole suite.

@@ -5,8 +5,8 @@
 
 #include "package/writer.h"
 #include "package/zlibex.h"
+#include "tests/doubles/fakeplayer/fake_movie.h"
 #include "tools/plws/play.h"
-#include "tools/fakeplayer/fake_movie.h"
 #include "tools/plws/plws.h"
 #include "tools/swfgen/swf_writer.h"
 

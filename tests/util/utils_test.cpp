@@ -137,6 +137,59 @@ TEST(TextUtils, VersionAtLeast) {
   EXPECT_TRUE(VersionAtLeast("0.5", "9 .0"));   // one after it is not: "9 " is 0
 }
 
+TEST(TextUtils, AsciiCaseTouchesOnlyAsciiLetters) {
+  EXPECT_EQ(AsciiLowerCase("FlashSWF@[`{AZaz09"), "flashswf@[`{azaz09");
+  EXPECT_EQ(AsciiUpperCase("nul.Txt@[`{AZaz"), "NUL.TXT@[`{AZAZ");
+  // Bytes of other code pages, and the trail byte of a double-byte
+  // character, are never letters here.
+  EXPECT_EQ(AsciiLowerCase("\xC0\xDE" + kHyo), "\xC0\xDE" + kHyo);
+  EXPECT_EQ(AsciiUpperCase("\xE0\xFE\x82\x61"), "\xE0\xFE\x82\x41");
+  EXPECT_EQ(AsciiUpper('e'), 'E');
+  EXPECT_EQ(AsciiLower('E'), 'e');
+  EXPECT_EQ(AsciiUpper('/'), '/');
+}
+
+TEST(TextUtils, ParseIntegerTakesTheWholeTextWithinItsRange) {
+  EXPECT_EQ(ParseInt32("0"), 0);
+  EXPECT_EQ(ParseInt32("+7"), 7);
+  EXPECT_EQ(ParseInt32("-0"), 0);
+  EXPECT_EQ(ParseInt32("007"), 7);
+  EXPECT_EQ(ParseInt32("2147483647"), INT32_MAX);
+  EXPECT_EQ(ParseInt32("-2147483648"), INT32_MIN);
+  for (const char* bad : {"", "-", "+", "2147483648", "-2147483649", " 1", "1 ", "+-1", "--1", "1e3", "0x10",
+                          "99999999999999999999999999"})
+    EXPECT_EQ(ParseInt32(bad), std::nullopt) << bad;
+  EXPECT_EQ(ParseInteger("0x1F", 0, 255, true), 31);
+  EXPECT_EQ(ParseInteger("-0Xff", -255, 0, true), -255);
+  EXPECT_EQ(ParseInteger("010", 0, 255, true), 10);  // a leading 0 is no octal
+  EXPECT_EQ(ParseInteger("4294967295", INT32_MIN, UINT32_MAX), UINT32_MAX);
+  EXPECT_EQ(ParseInteger("-9223372036854775808", INT64_MIN, INT64_MAX), INT64_MIN);
+  EXPECT_EQ(ParseInteger("9223372036854775807", INT64_MIN, INT64_MAX), INT64_MAX);
+  for (const char* bad : {"0x", "-0x", "0x-5", "0x+5", "0xg", "256", "9223372036854775808",
+                          "-9223372036854775809", "0x10000000000000000"})
+    EXPECT_EQ(ParseInteger(bad, INT64_MIN, 255, true), std::nullopt) << bad;
+  EXPECT_EQ(ParseInteger("0x10", 0, 255), std::nullopt);  // hexadecimal only when allowed
+}
+
+TEST(TextUtils, HexPairValueNeedsTwoDigits) {
+  EXPECT_EQ(HexPairValue("%41", 1), 0x41);
+  EXPECT_EQ(HexPairValue("\\xfF", 2), 0xFF);
+  EXPECT_EQ(HexPairValue("00", 0), 0);
+  EXPECT_EQ(HexPairValue("%4", 1), -1);
+  EXPECT_EQ(HexPairValue("%", 1), -1);
+  EXPECT_EQ(HexPairValue("%", 5), -1);
+  EXPECT_EQ(HexPairValue("%4g", 1), -1);
+  EXPECT_EQ(HexPairValue("%g4", 1), -1);
+}
+
+TEST(TextUtils, QuotedEscapesControlsOnlyWhenAsked) {
+  const std::string text = std::string("a\x01\n\x7F\\\"b\x80", 8) + kHyo;
+  EXPECT_EQ(Quoted(text, TControlBytes::Kept), "\"" + text + "\"");
+  EXPECT_EQ(Quoted(text, TControlBytes::Escaped), "\"a\\x01\\x0A\\x7F\\\"b\x80" + kHyo + "\"");
+  EXPECT_EQ(Quoted("", TControlBytes::Escaped), "\"\"");
+  EXPECT_EQ(Quoted(std::string(1, '\0'), TControlBytes::Escaped), "\"\\x00\"");
+}
+
 TEST(RegistryText, TerminatorDroppedAndEndsTrimmed) {
   const char padded[] = " \t Value with  blanks \r\n";  // sizeof includes the zero
   EXPECT_EQ(RegistryValueText(padded, sizeof padded), "Value with  blanks");

@@ -38,11 +38,11 @@ int64_t NumberValue(const std::string& Text, int64_t Min, int64_t Max, const std
   const std::string word = NextWord(Text, pos);
   const std::string after = Rest(Text, pos);
   if (!after.empty()) throw EPlwsError("unexpected text after the " + What + ": \"" + after + "\"");
-  int64_t value = 0;
-  if (!ParseNumber(word, Min, Max, value))
+  const auto value = ParseInteger(word, Min, Max, true);
+  if (!value)
     throw EPlwsError(What + " needs a number from " + std::to_string(Min) + " to " + std::to_string(Max) +
                      " (decimal or 0x hexadecimal), got \"" + word + "\"");
-  return value;
+  return *value;
 }
 
 // The storage word: stored, compressed[:FLAG] or zlib[:FLAG].
@@ -70,9 +70,9 @@ std::vector<uint8_t> HexBytes(const std::string& Value) {
   if (digits.size() % 2) throw EPlwsError("hex needs pairs of digits");
   std::vector<uint8_t> bytes;
   for (size_t i = 0; i < digits.size(); i += 2) {
-    const int hi = HexDigitValue(digits[i]), lo = HexDigitValue(digits[i + 1]);
-    if (hi < 0 || lo < 0) throw EPlwsError("hex holds a character that is not a hexadecimal digit");
-    bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+    const int byte = HexPairValue(digits, i);
+    if (byte < 0) throw EPlwsError("hex holds a character that is not a hexadecimal digit");
+    bytes.push_back(static_cast<uint8_t>(byte));
   }
   return bytes;
 }
@@ -82,30 +82,6 @@ std::string Resolve(const std::string& BaseDir, const std::string& Path) {
 }
 
 }  // namespace
-
-bool ParseNumber(const std::string& Word, int64_t Min, int64_t Max, int64_t& Value) {
-  size_t i = 0;
-  const bool negative = i < Word.size() && Word[i] == '-';
-  if (i < Word.size() && (Word[i] == '-' || Word[i] == '+')) ++i;
-  int base = 10;
-  if (Word.compare(i, 2, "0x") == 0 || Word.compare(i, 2, "0X") == 0) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= Word.size()) return false;
-  // Accumulated as a magnitude that stops growing past any 64-bit limit.
-  uint64_t magnitude = 0;
-  for (; i < Word.size(); ++i) {
-    const int digit = base == 16 ? HexDigitValue(Word[i]) : (Word[i] >= '0' && Word[i] <= '9' ? Word[i] - '0' : -1);
-    if (digit < 0) return false;
-    magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-    if (magnitude > (uint64_t{1} << 62)) return false;
-  }
-  const int64_t v = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-  if (v < Min || v > Max) return false;
-  Value = v;
-  return true;
-}
 
 std::string EscapeBytes(const std::string& S, bool Word) {
   if (Word && S.empty()) return "\"\"";
@@ -141,10 +117,9 @@ std::string UnescapeBytes(const std::string& S) {
       case 'n': out += '\n'; break;
       case 'r': out += '\r'; break;
       case 'x': {
-        const int hi = i + 1 < S.size() ? HexDigitValue(S[i + 1]) : -1;
-        const int lo = i + 2 < S.size() ? HexDigitValue(S[i + 2]) : -1;
-        if (hi < 0 || lo < 0) throw EPlwsError("\\x needs two hexadecimal digits");
-        out += static_cast<char>(hi * 16 + lo);
+        const int byte = HexPairValue(S, i + 1);
+        if (byte < 0) throw EPlwsError("\\x needs two hexadecimal digits");
+        out += static_cast<char>(byte);
         i += 2;
         break;
       }

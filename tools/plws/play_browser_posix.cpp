@@ -46,8 +46,8 @@ std::pair<int, int> ScreenSize() {
   return {w, h};
 }
 
-void TBrowser::Start(const std::string& Exe, const std::vector<std::string>& Args, const std::string& LogPath,
-                     const std::string& TempDir, bool DevToolsPipe) {
+void TBrowserProcess::Start(const std::string& Exe, const std::vector<std::string>& Args,
+                            const std::string& LogPath, const std::string& TempDir, bool DevToolsPipe) {
   std::vector<std::string> all = {Exe};
   all.insert(all.end(), Args.begin(), Args.end());
   std::vector<char*> argv;
@@ -93,14 +93,14 @@ void TBrowser::Start(const std::string& Exe, const std::vector<std::string>& Arg
   FProcess = TChildProcessGroup(pid);
 }
 
-bool TBrowser::Ended() {
+bool TBrowserProcess::Ended() {
   if (!FProcess.Ended(FStatus)) return false;
   FToBrowser.Reset();
   FFromBrowser.Reset();
   return true;
 }
 
-void TBrowser::End() {
+void TBrowserProcess::End() {
   if (!FProcess) return;
   FProcess.Terminate();
   const auto deadline = Clock::now() + std::chrono::seconds(5);

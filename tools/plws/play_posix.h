@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/extraction_plan.h"
 #include "app/settings.h"
 #include "package/raii_items.h"
 #include "tools/plws/play.h"
@@ -129,9 +130,9 @@ std::string BrowserExe();
 std::pair<int, int> ScreenSize();
 
 // Chromium, started in a process group of its own and ended by its process id.
-class TBrowser {
+class TBrowserProcess {
  public:
-  ~TBrowser() { End(); }
+  ~TBrowserProcess() { End(); }
 
   // TempDir becomes the browser's TMPDIR: what it leaves there (its
   // singleton socket) goes with the private folder.

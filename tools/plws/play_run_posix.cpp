@@ -100,7 +100,7 @@ class TPlayRun {
     // Declared after the folder, so both end before it is removed.
     TServer server(BuildPlayPage(page), token, ruffle, temp, FEvents, FLog);
     struct TEndBrowser {
-      TBrowser& B;
+      TBrowserProcess& B;
       ~TEndBrowser() { B.End(); }
     } endBrowser{FBrowser};
     server.Start();
@@ -262,7 +262,7 @@ class TPlayRun {
   const TPlayOptions& O;
   TLog FLog;
   TEventQueue FEvents;
-  TBrowser FBrowser;
+  TBrowserProcess FBrowser;
   bool FLoaded = false;
   std::string FEndReason, FPlayerError, FBrowserFailed;
 };

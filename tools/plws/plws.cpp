@@ -10,11 +10,11 @@
 #include <sstream>
 
 #include "app/catalogue.h"
-#include "app/package_check.h"
 #include "package/exe_adder.h"
 #include "package/raii_items.h"
 #include "package/stream.h"
 #include "package/zlibex.h"
+#include "tools/plws/package_check.h"
 #include "tools/plws/platform.h"
 #include "tools/plws/play.h"
 #include "tools/plws/stub.h"

@@ -45,11 +45,6 @@ using TFileReader = std::function<std::vector<uint8_t>(const std::string& Path, 
 TManifest ParseManifest(const std::string& Text, const std::string& BaseDir, const std::string& SourceName,
                         const TFileReader& ReadFile = ReadInputFile);
 
-// A number as manifests write it: optional sign, then decimal digits or 0x
-// and hexadecimal digits (a leading 0 is still decimal), nothing else; false
-// when it is none or lies outside Min..Max.
-bool ParseNumber(const std::string& Word, int64_t Min, int64_t Max, int64_t& Value);
-
 // Writes the stub (StubPath, or else the manifest's own) followed by the
 // package of the manifest to OutPath.
 void PackFile(const std::string& StubPath, const std::string& OutPath, const std::string& ManifestPath);

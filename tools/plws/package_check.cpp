@@ -1,31 +1,29 @@
-#include "app/package_check.h"
+#include "tools/plws/package_check.h"
 
 #include <algorithm>
 
 #include "app/catalogue.h"
+#include "app/file_names.h"
 #include "framework/bmp_decode.h"
 
 namespace {
 
-std::string Lower(std::string S) {
-  for (char& c : S) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return S;
-}
-
-std::string Quoted(const std::string& Text) { return "\"" + Text + "\""; }
+// Names go into the notes as they are: plws makes the whole note safe for
+// its terminal, in the package's code page.
+std::string Quoted(const std::string& Text) { return ::Quoted(Text, TControlBytes::Kept); }
 
 // Why a name matches no catalogue key: a key in the wrong letter case is the
 // usual slip, a slot number that is none the next.
 std::string UnknownKey(const std::string& Name) {
-  const std::string lower = Lower(Name);
+  const std::string lower = AsciiLowerCase(Name);
   for (int i = 0; i < kCatalogueSize; ++i) {
     const TCatalogueEntry& e = kCatalogue[i];
     const std::string key = e.Key;
     if (!e.Indexed) {
-      if (lower == Lower(key)) return "differs from the key " + Quoted(key) + " only in letter case: ignored";
+      if (lower == AsciiLowerCase(key)) return "differs from the key " + Quoted(key) + " only in letter case: ignored";
       continue;
     }
-    const size_t at = lower.find(Lower(key));
+    const size_t at = lower.find(AsciiLowerCase(key));
     if (at == std::string::npos) continue;
     if (Name.compare(at, key.size(), key) == 0)
       return Quoted(key) + " is followed by " + Quoted(Name.substr(at + key.size())) +

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/fakeplayer/fake_movie.h"
+#include "tests/doubles/fakeplayer/fake_movie.h"
 #include "util/com_object_win32.h"
 #include "util/raii_com_win32.h"
 #include "util/text_win32.h"

@@ -1,4 +1,4 @@
-#include "tools/fakeplayer/fake_registration_win32.h"
+#include "tests/doubles/fakeplayer/fake_registration_win32.h"
 
 #include <windows.h>
 

@@ -2,9 +2,6 @@
 // starts a second copy of itself with "/E" and waits for it.
 #pragma once
 
-// The switch letter of this process's command line (see ModeLetterFromArgs).
-char GetModeLetter();
-
 // Starts this executable again as "<path>" /E and returns when that copy has
 // ended, servicing this thread's message queue meanwhile. Returns at once if
 // the copy cannot be started.

@@ -1,4 +1,4 @@
-#include "tools/fakeplayer/fake_movie.h"
+#include "tests/doubles/fakeplayer/fake_movie.h"
 
 #include "util/utils.h"
 
@@ -65,8 +65,8 @@ std::string UnescapeLogField(std::string_view Field) {
       case 'r': out += '\r'; break;
       case 't': out += '\t'; break;
       case 'x':
-        if (i + 2 < Field.size() && HexDigitValue(Field[i + 1]) >= 0 && HexDigitValue(Field[i + 2]) >= 0) {
-          out += static_cast<char>(HexDigitValue(Field[i + 1]) * 16 + HexDigitValue(Field[i + 2]));
+        if (const int byte = HexPairValue(Field, i + 1); byte >= 0) {
+          out += static_cast<char>(byte);
           i += 2;
         } else {
           out += "\\x";
