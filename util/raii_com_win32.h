@@ -1,5 +1,6 @@
-// Owning wrappers for COM: interface pointers, VARIANTs, BSTRs, task
-// memory, a call's exception information and the thread's apartment.
+// Owning wrappers for COM: interface pointers, event connections, VARIANTs,
+// BSTRs, task memory, a call's exception information and the thread's
+// apartment.
 #pragma once
 #include <windows.h>
 #include <ole2.h>

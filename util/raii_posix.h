@@ -1,4 +1,6 @@
-// Owning wrappers for POSIX resources (the native build: plws, the tests).
+// Owning wrappers for POSIX resources (the native build: plws, the tests):
+// descriptors, pipes, process pipes, directories, iconv conversions and a
+// child process that leads a group of its own.
 #pragma once
 #include <dirent.h>
 #include <iconv.h>

@@ -1,6 +1,10 @@
-// Owning wrappers for Windows resources. Each type names the function that
-// closes it; wrappers move but never copy. Handles whose "none" is NULL and
-// those whose "none" is INVALID_HANDLE_VALUE are different types.
+// Owning wrappers for Windows resources: handles, keys, modules, hooks, GDI
+// objects, DCs, windows (TBoundWindow for a window an object answers for),
+// mutexes, process information, window timers and subclasses, and the lock,
+// DC, paint and selection scopes. Each type names the function that closes
+// it; handle wrappers move but never copy, the others do neither. Handles
+// whose "none" is NULL and those whose "none" is INVALID_HANDLE_VALUE are
+// different types.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
