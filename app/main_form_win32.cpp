@@ -47,7 +47,10 @@ TfrmMain::TfrmMain(TComponent* AOwner) : TForm(AOwner) {
   SetCaption(WideText(FormTexts::kCaption));
   SetColor(clBlack);  // wherever no control covers the form
   SetBorderIcons(0);
-  SetBounds(1, 108, 180, 180);  // the host component places the window
+  // The resource's bounds. The host component places the form over the
+  // desktop (full screen) or over the parent (preview); a run without a
+  // known switch keeps these and shows the form here, at this size.
+  SetBounds(1, 108, 180, 180);
   Font().SetCharset(SHIFTJIS_CHARSET);
   Font().SetColor(clWindowText);
   Font().SetHeight(-12);
@@ -186,6 +189,8 @@ TShockwaveFlashEx& TfrmMain::CreateFlashControl() {
   if (ScreenSaver->Mode() != ssmSaver) {
     // Anywhere but full screen the movie gets no input at all.
     c.BlockMessages(WM_MOUSEMOVE, WM_MOUSEWHEEL);
+    // 0x0108 is the last key message as WM_KEYLAST ended the range before
+    // WM_UNICHAR (0x0109) joined it: WM_UNICHAR still reaches the movie.
     c.BlockMessages(WM_KEYDOWN, 0x0108);
     c.BlockMessages(0x02C0, 0x02DF);  // tablet messages
     c.BlockMessages(0x0380, 0x038F);  // pen messages

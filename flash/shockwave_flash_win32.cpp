@@ -13,9 +13,6 @@ const IID DIID_DShockwaveFlashEvents = {0xD27CDB6D, 0xAE6D, 0x11CF, {0x96, 0xB8,
 
 namespace {
 
-// The window property that leads from the control's window to its wrapper.
-constexpr wchar_t kWrapperProp[] = L"PlShockwaveFlashWrapper";
-
 std::string Describe(const char* What, HRESULT Code) {
   char buf[160];
   std::snprintf(buf, sizeof buf, "%s failed (0x%08lX)", What, static_cast<unsigned long>(Code));
@@ -192,14 +189,11 @@ TShockwaveFlash::TShockwaveFlash(HWND Parent) {
     // Without an event connection the control still plays; it just cannot
     // tell us about FSCommands.
     TComPtr<IConnectionPointContainer> container;
+    TComPtr<IConnectionPoint> point;
     if (SUCCEEDED(QueryInterfaceTo(FOleObject.Get(), container)) &&
-        SUCCEEDED(container->FindConnectionPoint(DIID_DShockwaveFlashEvents, FConnectionPoint.Put())) &&
-        FConnectionPoint) {
+        SUCCEEDED(container->FindConnectionPoint(DIID_DShockwaveFlashEvents, point.Put())) && point) {
       FSink = TComPtr<TFlashEventSink>(new TFlashEventSink(this));
-      if (FAILED(FConnectionPoint->Advise(FSink.Get(), &FAdviseCookie))) {
-        FAdviseCookie = 0;
-        FConnectionPoint.Reset();
-      }
+      FEvents.Advise(std::move(point), FSink.Get());
     }
     if (Parent) SetParentWindow(Parent);
   } catch (...) {
@@ -224,11 +218,7 @@ void TShockwaveFlash::Teardown() {
   }
   FControlWnd = nullptr;
   FActive = false;
-  if (FConnectionPoint) {
-    if (FAdviseCookie) FConnectionPoint->Unadvise(FAdviseCookie);
-    FAdviseCookie = 0;
-    FConnectionPoint.Reset();
-  }
+  FEvents.Reset();
   if (FOleObject) {
     FOleObject->Close(OLECLOSE_NOSAVE);
     FOleObject->SetClientSite(nullptr);
@@ -316,18 +306,17 @@ void TShockwaveFlash::Hide() {
 // ---- following the parent's size -------------------------------------------------
 
 void TShockwaveFlash::FollowParent(bool Follow) {
-  if (Follow == FFollowingParent) return;
-  const auto id = reinterpret_cast<UINT_PTR>(this);
+  if (Follow == static_cast<bool>(FParentSubclass)) return;
   if (Follow) {
-    if (FParent && SetWindowSubclass(FParent, &TShockwaveFlash::ParentProc, id, reinterpret_cast<DWORD_PTR>(this)))
-      FFollowingParent = true;
+    if (FParent)
+      FParentSubclass.Set(FParent, &TShockwaveFlash::ParentProc, reinterpret_cast<UINT_PTR>(this),
+                          reinterpret_cast<DWORD_PTR>(this));
   } else {
-    if (FParent && IsWindow(FParent)) RemoveWindowSubclass(FParent, &TShockwaveFlash::ParentProc, id);
-    FFollowingParent = false;
+    FParentSubclass.Reset();
   }
 }
 
-LRESULT CALLBACK TShockwaveFlash::ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
+LRESULT CALLBACK TShockwaveFlash::ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR,
                                              DWORD_PTR Data) noexcept {
   auto* self = reinterpret_cast<TShockwaveFlash*>(Data);
   if (Msg == WM_SIZE && self->FAlignClient) {
@@ -338,38 +327,35 @@ LRESULT CALLBACK TShockwaveFlash::ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, 
       // The control keeps its old bounds.
     }
   } else if (Msg == WM_NCDESTROY) {
-    RemoveWindowSubclass(Wnd, &TShockwaveFlash::ParentProc, Id);
-    self->FFollowingParent = false;
+    self->FParentSubclass.Reset();
   }
   return DefSubclassProc(Wnd, Msg, WParam, LParam);
 }
 
 // ---- the control's window ------------------------------------------------------------
 
+// The control's window belongs to the control's own class (or to the browser
+// player), so the wrapper reaches it the way it reaches the parent: through
+// a subclass whose reference data is the wrapper. The window's class and
+// its slots stay the control's.
 void TShockwaveFlash::SubclassControl() {
-  if (!FControlWnd || FOriginalProc) return;
-  if (!SetPropW(FControlWnd, kWrapperProp, this)) return;
-  FOriginalProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(FControlWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TShockwaveFlash::ControlProc)));
-  if (!FOriginalProc) RemovePropW(FControlWnd, kWrapperProp);
+  if (!FControlWnd || FControlSubclass) return;
+  FControlSubclass.Set(FControlWnd, &TShockwaveFlash::ControlProc, reinterpret_cast<UINT_PTR>(this),
+                       reinterpret_cast<DWORD_PTR>(this));
 }
 
-void TShockwaveFlash::UnsubclassControl() {
-  if (!FControlWnd || !FOriginalProc) return;
-  SetWindowLongPtrW(FControlWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FOriginalProc));
-  RemovePropW(FControlWnd, kWrapperProp);
-  FOriginalProc = nullptr;
-}
+void TShockwaveFlash::UnsubclassControl() { FControlSubclass.Reset(); }
 
+// Runs only inside ControlProc, where DefSubclassProc knows which procedure
+// of the window comes next.
 void TShockwaveFlash::WndProc(TFlashMessage& Message) {
-  Message.Result = FOriginalProc ? CallWindowProcW(FOriginalProc, FControlWnd, Message.Msg, Message.WParam,
-                                                   Message.LParam)
-                                 : DefWindowProcW(FControlWnd, Message.Msg, Message.WParam, Message.LParam);
+  Message.Result = FControlSubclass ? DefSubclassProc(FControlWnd, Message.Msg, Message.WParam, Message.LParam)
+                                    : DefWindowProcW(FControlWnd, Message.Msg, Message.WParam, Message.LParam);
 }
 
-LRESULT CALLBACK TShockwaveFlash::ControlProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
-  auto* self = static_cast<TShockwaveFlash*>(GetPropW(Wnd, kWrapperProp));
-  if (!self) return DefWindowProcW(Wnd, Msg, WParam, LParam);
+LRESULT CALLBACK TShockwaveFlash::ControlProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR,
+                                              DWORD_PTR Data) noexcept {
+  auto* self = reinterpret_cast<TShockwaveFlash*>(Data);
   if (Msg == FSCommandMessage()) {
     try {
       self->DeliverFSCommands();  // may free self
@@ -379,10 +365,9 @@ LRESULT CALLBACK TShockwaveFlash::ControlProc(HWND Wnd, UINT Msg, WPARAM WParam,
   }
   if (Msg == WM_NCDESTROY) {
     // The control's window goes away without us: let go of it first.
-    const WNDPROC original = self->FOriginalProc;
     self->UnsubclassControl();
     self->FControlWnd = nullptr;
-    return CallWindowProcW(original, Wnd, Msg, WParam, LParam);
+    return DefSubclassProc(Wnd, Msg, WParam, LParam);
   }
   TFlashMessage message{Msg, WParam, LParam, 0};
   // The browser player learns whether its time was withheld.
@@ -404,7 +389,7 @@ void TShockwaveFlash::QueueFSCommand(std::wstring Command, std::wstring Args) {
     std::lock_guard<std::mutex> guard(FCommandLock);
     FPendingCommands.emplace_back(std::move(Command), std::move(Args));
   }
-  if (FControlWnd && FOriginalProc && PostMessageW(FControlWnd, FSCommandMessage(), 0, 0)) return;
+  if (FControlWnd && FControlSubclass && PostMessageW(FControlWnd, FSCommandMessage(), 0, 0)) return;
   // No window of ours to post to: deliver now (the control's sink runs on
   // the GUI thread; the browser player always has its window).
   if (!FBrowser) DeliverFSCommands();

@@ -147,24 +147,25 @@ class TShockwaveFlash {
   void QueueFSCommand(std::wstring Command, std::wstring Args);
   void DeliverFSCommands();
 
-  static LRESULT CALLBACK ControlProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept;
+  static LRESULT CALLBACK ControlProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
+                                      DWORD_PTR Data) noexcept;
   static LRESULT CALLBACK ParentProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam, UINT_PTR Id,
                                      DWORD_PTR Data) noexcept;
 
   HWND FParent = nullptr;
   HWND FControlWnd = nullptr;
-  WNDPROC FOriginalProc = nullptr;
+  TWindowSubclass FControlSubclass;
   RECT FBounds{0, 0, 0, 0};
   bool FAlignClient = false;
-  bool FFollowingParent = false;
+  // Set while the parent's size is followed.
+  TWindowSubclass FParentSubclass;
   bool FActive = false;
   bool FVisible = true;
 
   TComPtr<IOleObject> FOleObject;
   TComPtr<IOleInPlaceObject> FInPlaceObject;
   TComPtr<IDispatch> FDispatch;
-  TComPtr<IConnectionPoint> FConnectionPoint;
-  DWORD FAdviseCookie = 0;
+  TAdviseConnection FEvents;
   TComPtr<TFlashSite> FSite;
   TComPtr<TFlashEventSink> FSink;
   std::unique_ptr<TBrowserPlayer> FBrowser;

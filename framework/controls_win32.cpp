@@ -37,6 +37,14 @@ namespace {
 
 // Windows of this thread that the framework made. Only the GUI
 // thread creates controls, so no lock guards it.
+//
+// A window of one class of ours (the application's, a message timer's)
+// keeps its object in GWLP_USERDATA, read only by that class's own
+// procedure. Controls cannot: FindControl answers for any window of the
+// thread (the message loop asks about each message's window and its
+// parents), and a system-class window (BUTTON), a foreign one (the player
+// control's) or a message box's may carry anything in GWLP_USERDATA; only
+// this list tells which windows are controls.
 std::unordered_map<HWND, TControl*>& HandleMap() {
   static std::unordered_map<HWND, TControl*> map;
   return map;
@@ -137,7 +145,7 @@ HWND TControl::Handle() {
     if (FParent) FParent->HandleNeeded();
     if (!FHandle) CreateWnd();
   }
-  return FHandle;
+  return FHandle.Get();
 }
 
 void TControl::CreateParams(TCreateParams& Params) {
@@ -179,25 +187,27 @@ void TControl::CreateWnd() {
 }
 
 void TControl::DestroyHandle() {
-  if (!FHandle) return;
-  DestroyWindow(FHandle);  // WM_NCDESTROY unbinds
-  if (FHandle) UnbindHandle();
+  const HWND wnd = FHandle.Get();
+  if (!wnd) return;
+  FHandle.Destroy();  // WM_NCDESTROY unbinds
+  // Its last message never came here (a later subclass kept it): unbind it all the same.
+  if (FindControl(wnd) == this) UnbindHandle(wnd);
 }
 
 void TControl::BindHandle(HWND Wnd) {
-  FHandle = Wnd;
+  FHandle.Reset(Wnd);
   HandleMap()[Wnd] = this;
 }
 
-void TControl::UnbindHandle() {
+void TControl::UnbindHandle(HWND Wnd) {
   if (FCanvas) FCanvas->FreeHandle();
-  HandleMap().erase(FHandle);
+  HandleMap().erase(Wnd);
   // Give a subclassed window its own procedure back, unless someone else
   // subclassed it after us (then theirs must stay in place).
-  if (FDefWndProc && GetWindowLongPtrW(FHandle, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&ControlWindowProc))
-    SetWindowLongPtrW(FHandle, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FDefWndProc));
+  if (FDefWndProc && GetWindowLongPtrW(Wnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&ControlWindowProc))
+    SetWindowLongPtrW(Wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FDefWndProc));
   FDefWndProc = nullptr;
-  FHandle = nullptr;
+  if (FHandle.Get() == Wnd) FHandle.Release();  // gone, or going: nothing left to destroy
   FMouseInControl = false;
   FClicked = false;
 }
@@ -218,7 +228,7 @@ LRESULT TControl::MainWndProc(UINT Msg, WPARAM WParam, LPARAM LParam) {
   }
   if (!*alive) return message.Result;
   --FMessageDepth;
-  if (Msg == WM_NCDESTROY && FHandle) UnbindHandle();
+  if (Msg == WM_NCDESTROY && FHandle) UnbindHandle(FHandle.Get());
   if (FMessageDepth == 0 && FCanvas) FCanvas->FreeHandle();
   return message.Result;
 }
@@ -226,14 +236,14 @@ LRESULT TControl::MainWndProc(UINT Msg, WPARAM WParam, LPARAM LParam) {
 void TControl::DefaultHandler(TMessage& Message) {
   if (Message.Msg >= CN_BASE && Message.Msg < CN_BASE + WM_USER) {
     // A notification nobody handled: what the parent's default would give.
-    Message.Result = DefWindowProcW(FHandle ? GetParent(FHandle) : nullptr, Message.Msg - CN_BASE,
+    Message.Result = DefWindowProcW(FHandle ? GetParent(FHandle.Get()) : nullptr, Message.Msg - CN_BASE,
                                     Message.WParam, Message.LParam);
     return;
   }
   if (!FHandle) return;
   Message.Result = FDefWndProc
-                       ? CallWindowProcW(FDefWndProc, FHandle, Message.Msg, Message.WParam, Message.LParam)
-                       : DefWindowProcW(FHandle, Message.Msg, Message.WParam, Message.LParam);
+                       ? CallWindowProcW(FDefWndProc, FHandle.Get(), Message.Msg, Message.WParam, Message.LParam)
+                       : DefWindowProcW(FHandle.Get(), Message.Msg, Message.WParam, Message.LParam);
 }
 
 void TControl::WndProc(TMessage& Message) {
@@ -245,7 +255,7 @@ void TControl::WndProc(TMessage& Message) {
     case WM_ERASEBKGND:
       if (!FDefWndProc) {
         RECT rc;
-        GetClientRect(FHandle, &rc);
+        GetClientRect(FHandle.Get(), &rc);
         TUniqueGdiObject brush(CreateSolidBrush(ColorToRGB(FColor)));
         FillRect(reinterpret_cast<HDC>(Message.WParam), &rc, static_cast<HBRUSH>(brush.Get()));
         Message.Result = 1;
@@ -254,7 +264,7 @@ void TControl::WndProc(TMessage& Message) {
       break;
     case WM_PAINT:
       if (!FDefWndProc) {
-        const TPaintScope paint(FHandle);
+        const TPaintScope paint(FHandle.Get());
         Canvas();
         FCanvas->UsePaintDc(paint.Dc());
         // The canvas lets go of the paint DC before EndPaint, also when Paint throws.
@@ -265,7 +275,7 @@ void TControl::WndProc(TMessage& Message) {
       }
       break;
     case WM_SETCURSOR:
-      if (FCursor != crDefault && reinterpret_cast<HWND>(Message.WParam) == FHandle &&
+      if (FCursor != crDefault && reinterpret_cast<HWND>(Message.WParam) == FHandle.Get() &&
           LOWORD(Message.LParam) == HTCLIENT) {
         ::SetCursor(LoadCursorA(nullptr, CursorResource(FCursor)));
         Message.Result = TRUE;
@@ -288,7 +298,7 @@ void TControl::HandleMouse(TMessage& Message) {
   const int x = static_cast<short>(LOWORD(Message.LParam));
   const int y = static_cast<short>(HIWORD(Message.LParam));
   RECT client{};
-  GetClientRect(FHandle, &client);
+  GetClientRect(FHandle.Get(), &client);
   const POINT pt{x, y};
 
   switch (Message.Msg) {
@@ -298,7 +308,7 @@ void TControl::HandleMouse(TMessage& Message) {
       const bool inside = PtInRect(&client, pt) != FALSE;
       if (inside && !FMouseInControl) {
         FMouseInControl = true;
-        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, FHandle, 0};
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, FHandle.Get(), 0};
         TrackMouseEvent(&track);
         MouseEnter();
       } else if (!inside && FMouseInControl) {
@@ -322,12 +332,12 @@ void TControl::HandleMouse(TMessage& Message) {
                     Message.Msg == WM_RBUTTONDOWN || Message.Msg == WM_RBUTTONDBLCLK ||
                     Message.Msg == WM_MBUTTONDOWN || Message.Msg == WM_MBUTTONDBLCLK;
   if (down) {
-    if (ControlStyle & csCaptureMouse) ::SetCapture(FHandle);
+    if (ControlStyle & csCaptureMouse) ::SetCapture(FHandle.Get());
     FClicked = button == TMouseButton::mbLeft && (ControlStyle & csClickEvents);
     MouseDown(button, x, y);
     return;
   }
-  if ((ControlStyle & csCaptureMouse) && GetCapture() == FHandle &&
+  if ((ControlStyle & csCaptureMouse) && GetCapture() == FHandle.Get() &&
       (Message.WParam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0)
     ReleaseCapture();
   // The click comes before the release event, as a press-and-release
@@ -354,9 +364,9 @@ void TControl::Click() { CallEvent(OnClick, this); }
 void TControl::UpdateBoundsFromWindow() {
   if (!FHandle) return;
   RECT r;
-  if (!GetWindowRect(FHandle, &r)) return;
-  if (GetWindowLongPtrW(FHandle, GWL_STYLE) & WS_CHILD)
-    MapWindowPoints(HWND_DESKTOP, GetParent(FHandle), reinterpret_cast<POINT*>(&r), 2);
+  if (!GetWindowRect(FHandle.Get(), &r)) return;
+  if (GetWindowLongPtrW(FHandle.Get(), GWL_STYLE) & WS_CHILD)
+    MapWindowPoints(HWND_DESKTOP, GetParent(FHandle.Get()), reinterpret_cast<POINT*>(&r), 2);
   FLeft = r.left;
   FTop = r.top;
   FWidth = r.right - r.left;
@@ -371,7 +381,7 @@ void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
   FWidth = AWidth;
   FHeight = AHeight;
   if (FHandle) {
-    SetWindowPos(FHandle, nullptr, ALeft, ATop, AWidth, AHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(FHandle.Get(), nullptr, ALeft, ATop, AWidth, AHeight, SWP_NOZORDER | SWP_NOACTIVATE);
     UpdateBoundsFromWindow();
   }
 }
@@ -400,20 +410,21 @@ void TControl::SetClientHeight(int Value) {
 
 void TControl::SetVisible(bool Value) {
   FVisible = Value;
-  if (FHandle) ShowWindow(FHandle, Value ? SW_SHOWNA : SW_HIDE);
+  if (FHandle) ShowWindow(FHandle.Get(), Value ? SW_SHOWNA : SW_HIDE);
 }
 
 void TControl::SetEnabled(bool Value) {
   FEnabled = Value;
-  if (FHandle) EnableWindow(FHandle, Value);
+  if (FHandle) EnableWindow(FHandle.Get(), Value);
 }
 
 void TControl::SetCursor(TCursor Value) {
   FCursor = Value;
   // Show the new shape at once when the pointer is over the control.
   POINT pt;
-  if (FHandle && GetCursorPos(&pt) && WindowFromPoint(pt) == FHandle)
-    SendMessageW(FHandle, WM_SETCURSOR, reinterpret_cast<WPARAM>(FHandle), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  if (FHandle && GetCursorPos(&pt) && WindowFromPoint(pt) == FHandle.Get())
+    SendMessageW(FHandle.Get(), WM_SETCURSOR, reinterpret_cast<WPARAM>(FHandle.Get()),
+                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
 }
 
 void TControl::TakeParentFont(const TFont& Value) {
@@ -424,7 +435,7 @@ void TControl::TakeParentFont(const TFont& Value) {
 
 void TControl::FontChanged() {
   if (!FHandle) return;
-  if (FDefWndProc) SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Handle()), TRUE);
+  if (FDefWndProc) SendMessageW(FHandle.Get(), WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Handle()), TRUE);
   Invalidate();
 }
 
@@ -446,7 +457,7 @@ void TControl::SetCaption(const std::string& Value) { SetCaption(AnsiToWide(Valu
 void TControl::SetCaption(const std::wstring& Value) {
   FCaption = Value;
   if (FHandle) {
-    SetWindowTextW(FHandle, FCaption.c_str());
+    SetWindowTextW(FHandle.Get(), FCaption.c_str());
     Invalidate();
   }
 }
@@ -457,7 +468,7 @@ TCanvas& TControl::Canvas() {
 }
 
 void TControl::Invalidate() {
-  if (FHandle) InvalidateRect(FHandle, nullptr, TRUE);
+  if (FHandle) InvalidateRect(FHandle.Get(), nullptr, TRUE);
 }
 
 void TControl::SetParent(TWinControl* Value) {
@@ -475,8 +486,8 @@ void TControl::SetParent(TWinControl* Value) {
   }
   if (FHandle) {
     if (Value && Value->HandleAllocated()) {
-      ::SetParent(FHandle, Value->FHandle);
-      SetWindowPos(FHandle, nullptr, FLeft, FTop, FWidth, FHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+      ::SetParent(FHandle.Get(), Value->FHandle.Get());
+      SetWindowPos(FHandle.Get(), nullptr, FLeft, FTop, FWidth, FHeight, SWP_NOZORDER | SWP_NOACTIVATE);
     } else {
       DestroyHandle();
     }
@@ -534,7 +545,7 @@ void TWinControl::WndProc(TMessage& Message) {
   if (Message.Msg == WM_COMMAND)
     if (const HWND from = reinterpret_cast<HWND>(Message.LParam))
       for (TControl* c : FControls)
-        if (c->FHandle == from) {
+        if (c->FHandle.Get() == from) {
           Message.Result = c->Perform(CN_COMMAND, Message.WParam, Message.LParam);
           return;
         }

@@ -87,7 +87,7 @@ class TControl : public TComponent {
 
   // The window, created on first use (with its parent's first).
   HWND Handle();
-  bool HandleAllocated() const { return FHandle != nullptr; }
+  bool HandleAllocated() const { return static_cast<bool>(FHandle); }
   void HandleNeeded() { Handle(); }
 
   TWinControl* Parent() const { return FParent; }
@@ -184,10 +184,12 @@ class TControl : public TComponent {
   // Destroys the window and leaves the parent's list of controls.
   void LeaveParent();
   void BindHandle(HWND Wnd);
-  void UnbindHandle();
+  void UnbindHandle(HWND Wnd);
   void HandleMouse(TMessage& Message);
 
-  HWND FHandle = nullptr;
+  // Destroyed with the handle still held: the window's last messages come
+  // through this control to the window's own procedure.
+  TBoundWindow FHandle;
   WNDPROC FDefWndProc = nullptr;  // set for subclassed system-class windows
   TWinControl* FParent = nullptr;
   int FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;

@@ -95,6 +95,8 @@ TForm::TForm(TComponent* AOwner) : TWinControl(AOwner) {
   FVisible = false;
   FParentFont = false;
   FParentColor = false;
+  // A size of its own until the derived constructor sets the real bounds;
+  // no window exists yet, so nothing is ever shown at it.
   SetBounds(0, 0, 320, 240);
   Application->AddForm(this);
 }
@@ -274,8 +276,8 @@ TApplication::~TApplication() {
   DestroyComponents();
   while (!FForms.empty()) FForms.back()->Free();
   if (FHandle) {
-    SetWindowLongPtrW(FHandle, GWLP_USERDATA, 0);
-    DestroyWindow(FHandle);
+    SetWindowLongPtrW(FHandle.Get(), GWLP_USERDATA, 0);
+    FHandle.Destroy();
   }
   // A quit request nobody took must not end the next message loop.
   MSG msg;
@@ -289,17 +291,17 @@ void TApplication::Initialize() { Handle(); }
 HWND TApplication::Handle() {
   // Another thread (a timer's worker hiding the window) only reads it: a
   // window belongs to the thread that creates it.
-  if (FHandle || GetCurrentThreadId() != FThreadId) return FHandle;
+  if (FHandle || GetCurrentThreadId() != FThreadId) return FHandle.Get();
   if (!RegisterOwnWindowClass(L"PlApplication", AppWindowProc))
     throw EInvalidOperation("cannot register the application window class");
   // A real top-level window, never shown, with no size: it owns the forms
   // and carries the title.
-  FHandle = CreateWindowExW(0, L"PlApplication", AnsiToWide(FTitle).c_str(),
-                            WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
-                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  FHandle.Reset(CreateWindowExW(0, L"PlApplication", AnsiToWide(FTitle).c_str(),
+                                WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
+                                nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
   if (!FHandle) throw EInvalidOperation("cannot create the application window");
-  SetWindowLongPtrW(FHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  return FHandle;
+  SetWindowLongPtrW(FHandle.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  return FHandle.Get();
 }
 
 LRESULT CALLBACK TApplication::AppWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
@@ -342,7 +344,7 @@ LRESULT CALLBACK TApplication::AppWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, 
 
 void TApplication::SetTitle(const std::string& Value) {
   FTitle = Value;
-  if (FHandle) SetWindowTextW(FHandle, AnsiToWide(Value).c_str());
+  if (FHandle) SetWindowTextW(FHandle.Get(), AnsiToWide(Value).c_str());
 }
 
 void TApplication::AddForm(TForm* Form) {

@@ -183,7 +183,9 @@ class TApplication final : public TComponent {
   bool ProcessMessage(MSG& Msg);
   void Idle();
 
-  HWND FHandle = nullptr;
+  // Destroyed at the end of the destructor, after the forms it owns, with
+  // the handle still held (Handle() gives no new window meanwhile).
+  TBoundWindow FHandle;
   DWORD FThreadId = 0;
   std::vector<TForm*> FForms;
   TForm* FMainForm = nullptr;

@@ -17,7 +17,7 @@ TMessageTimer::TMessageTimer(TComponent* AOwner) : TComponent(AOwner) {
   SetWindowLongPtrW(FWindow.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
-// The window, and the timer with it, goes with the member.
+// The timer goes first, then its window.
 TMessageTimer::~TMessageTimer() = default;
 
 LRESULT CALLBACK TMessageTimer::TimerWindowProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam) noexcept {
@@ -35,8 +35,8 @@ LRESULT CALLBACK TMessageTimer::TimerWindowProc(HWND Wnd, UINT Msg, WPARAM WPara
 }
 
 void TMessageTimer::UpdateTimer() {
-  KillTimer(FWindow.Get(), kTimerId);
-  if (FEnabled && FInterval != 0 && FOnTimer) SetTimer(FWindow.Get(), kTimerId, FInterval, nullptr);
+  FTimer.Reset();
+  if (FEnabled && FInterval != 0 && FOnTimer) FTimer.Set(FWindow.Get(), kTimerId, FInterval);
 }
 
 void TMessageTimer::SetEnabled(bool Value) {

@@ -32,6 +32,8 @@ class TMessageTimer : public TComponent {
   void UpdateTimer();
 
   TUniqueWindow FWindow;
+  // After the window: it goes first.
+  TWindowTimer FTimer;
   bool FEnabled = true;
   uint32_t FInterval = 1000;
   TNotifyEvent FOnTimer;

@@ -210,7 +210,8 @@ void ReadExeItems(TStream& Stream, TItemTypes& Items, TPackageFault* Fault) {
 
 void FreeExeItems(TItemTypes& Items) {
   for (auto& item : Items) {
-    if (item.Size > 0 && item.Data) std::free(item.Data);
+    // Only an item with bytes was given a block of its own.
+    const TUniqueMalloc block(item.Size > 0 ? item.Data : nullptr);
     item.Data = nullptr;
     item.Size = 0;
   }

@@ -52,15 +52,6 @@ void ShowErrorBox(HWND Owner, const char16_t* Text) {
               MB_OK | MB_ICONERROR);
 }
 
-// Clears a re-entry guard on every way out.
-struct TGuard {
-  bool& Flag;
-  explicit TGuard(bool& AFlag) : Flag(AFlag) { Flag = true; }
-  ~TGuard() { Flag = false; }
-  TGuard(const TGuard&) = delete;
-  TGuard& operator=(const TGuard&) = delete;
-};
-
 }  // namespace
 
 TPasswordServices& PasswordServices() {
@@ -435,8 +426,12 @@ void TScreenSaver::TimerTick(TComponent*) {
 }
 
 void TScreenSaver::ThreadTimerTick(TThreadTimer& Sender) {
-  // On the worker thread: keeps the application window hidden even while
-  // the GUI thread is busy.
+  // On the worker thread. The application window is a real top-level window
+  // with a caption (the title): hidden once, it can still be shown again
+  // from outside (another program, or the system restoring the process's
+  // windows), and would then stand over or beside the saver. Hiding it on
+  // every tick, from the worker, puts it away within one interval even while
+  // the GUI thread is busy inside the control or a modal loop.
   Sender.SetEnabled(false);
   ProcessPendingMessages();
   HideApplicationWindow();

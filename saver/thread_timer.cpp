@@ -3,6 +3,8 @@
 #include <chrono>
 #include <system_error>
 
+#include "util/raii.h"
+
 namespace {
 
 std::atomic<bool> gApplicationTerminating{false};
@@ -127,10 +129,7 @@ void TThreadTimer::WaitUntil(std::chrono::steady_clock::time_point Target) {
 void TThreadTimer::Tick() {
   // Busy first, then the destroying check: see the destructor.
   if (FBusy.exchange(true)) return;
-  struct TClearBusy {
-    std::atomic<bool>& Busy;
-    ~TClearBusy() { Busy = false; }
-  } clearBusy{FBusy};
+  const TClearBusy clearBusy(FBusy);
   if (FDestroying) return;
   if (FUseMessage) {
     if (FHost->HasOwner()) FHost->PostTimerMessage(kWmUser + static_cast<uint32_t>(FMessageNo.load()));

@@ -1,7 +1,8 @@
 // Owning wrappers that need no operating system: the owner template the
-// platform headers (raii_win32.h, raii_posix.h) build on, C streams, and a
-// scope's undo step. Owners move but never copy.
+// platform headers (raii_win32.h, raii_posix.h) build on, C streams, malloc
+// blocks, a scope's undo step and its flags. Owners move but never copy.
 #pragma once
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -81,4 +82,29 @@ class TScopeExit {
 
  private:
   std::function<void()> FStep;
+};
+
+// Sets a re-entry flag for the scope and clears it on every way out.
+class TGuard {
+ public:
+  explicit TGuard(bool& Flag) : FFlag(Flag) { FFlag = true; }
+  ~TGuard() { FFlag = false; }
+  TGuard(const TGuard&) = delete;
+  TGuard& operator=(const TGuard&) = delete;
+
+ private:
+  bool& FFlag;
+};
+
+// Clears a busy mark, which the caller took itself (by an exchange that
+// told it whether somebody else held the mark), on every way out.
+class TClearBusy {
+ public:
+  explicit TClearBusy(std::atomic<bool>& Busy) : FBusy(Busy) {}
+  ~TClearBusy() { FBusy = false; }
+  TClearBusy(const TClearBusy&) = delete;
+  TClearBusy& operator=(const TClearBusy&) = delete;
+
+ private:
+  std::atomic<bool>& FBusy;
 };

@@ -1,8 +1,10 @@
-// Owning wrappers for COM: interface pointers, VARIANTs, BSTRs, task
-// memory, a call's exception information and the thread's apartment.
+// Owning wrappers for COM: interface pointers, event connections, VARIANTs,
+// BSTRs, task memory, a call's exception information and the thread's
+// apartment.
 #pragma once
 #include <windows.h>
 #include <ole2.h>
+#include <ocidl.h>
 
 #include <utility>
 
@@ -40,6 +42,38 @@ HRESULT QueryInterfaceTo(From* Object, TComPtr<I>& Out) {
   const HRESULT hr = Object->QueryInterface(__uuidof(I), Out.PutVoid());
   return SUCCEEDED(hr) && !Out ? E_NOINTERFACE : hr;
 }
+
+// An event connection made by IConnectionPoint::Advise: the point and the
+// cookie it gave, unadvised when it goes.
+class TAdviseConnection {
+ public:
+  TAdviseConnection() = default;
+  ~TAdviseConnection() { Reset(); }
+  TAdviseConnection(const TAdviseConnection&) = delete;
+  TAdviseConnection& operator=(const TAdviseConnection&) = delete;
+
+  // Advise's result; the connection is held only when it succeeds.
+  HRESULT Advise(TComPtr<IConnectionPoint> Point, IUnknown* Sink) {
+    Reset();
+    DWORD cookie = 0;
+    const HRESULT hr = Point ? Point->Advise(Sink, &cookie) : E_POINTER;
+    if (SUCCEEDED(hr)) {
+      FPoint = std::move(Point);
+      FCookie = cookie;
+    }
+    return hr;
+  }
+  explicit operator bool() const { return static_cast<bool>(FPoint); }
+  void Reset() {
+    const DWORD cookie = std::exchange(FCookie, 0);
+    const TComPtr<IConnectionPoint> point(FPoint.Release());
+    if (point && cookie) point->Unadvise(cookie);
+  }
+
+ private:
+  TComPtr<IConnectionPoint> FPoint;
+  DWORD FCookie = 0;
+};
 
 // A VARIANT, cleared when it goes.
 class TVariant {

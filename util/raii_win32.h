@@ -1,8 +1,13 @@
-// Owning wrappers for Windows resources. Each type names the function that
-// closes it; wrappers move but never copy. Handles whose "none" is NULL and
-// those whose "none" is INVALID_HANDLE_VALUE are different types.
+// Owning wrappers for Windows resources: handles, keys, modules, hooks, GDI
+// objects, DCs, windows (TBoundWindow for a window an object answers for),
+// mutexes, process information, window timers and subclasses, and the lock,
+// DC, paint and selection scopes. Each type names the function that closes
+// it; handle wrappers move but never copy, the others do neither. Handles
+// whose "none" is NULL and those whose "none" is INVALID_HANDLE_VALUE are
+// different types.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
 
 #include <utility>
 
@@ -41,6 +46,101 @@ using TUniqueDC = TUniqueAny<TNullHandleTraits<HDC, DeleteDCNoResult>>;
 using TUniqueWindow = TUniqueAny<TNullHandleTraits<HWND, DestroyWindowNoResult>>;
 using TUniqueIcon = TUniqueAny<TNullHandleTraits<HICON, DestroyIconNoResult>>;
 using TUniqueMappedView = TUniqueAny<TNullHandleTraits<void*, UnmapViewNoResult>>;  // MapViewOfFile results
+
+// A window that an object of ours answers for until its last message. The
+// handle stays in the owner while Destroy destroys the window, so the
+// window's last messages (WM_DESTROY, WM_NCDESTROY) still reach the object
+// and, through it, the window's own procedure; the owner is empty once the
+// window is gone. An object that learns of the end itself (WM_NCDESTROY)
+// lets go by Release. Nobody is left to answer when the owner itself goes:
+// then it lets go first, as TUniqueAny does.
+class TBoundWindow {
+ public:
+  TBoundWindow() = default;
+  ~TBoundWindow() {
+    if (const HWND wnd = Release()) ::DestroyWindow(wnd);
+  }
+  TBoundWindow(const TBoundWindow&) = delete;
+  TBoundWindow& operator=(const TBoundWindow&) = delete;
+
+  HWND Get() const { return FWindow; }
+  explicit operator bool() const { return FWindow != nullptr; }
+  // Holds Window (after destroying the one held before).
+  void Reset(HWND Window) {
+    Destroy();
+    FWindow = Window;
+  }
+  HWND Release() { return std::exchange(FWindow, nullptr); }
+  // The owner is empty afterwards unless the last messages gave it another window.
+  void Destroy() {
+    const HWND wnd = FWindow;
+    if (!wnd) return;
+    ::DestroyWindow(wnd);
+    if (FWindow == wnd) FWindow = nullptr;
+  }
+
+ private:
+  HWND FWindow = nullptr;
+};
+
+// A timer of a window (SetTimer with the window and an id), killed when it
+// goes or is set again.
+class TWindowTimer {
+ public:
+  TWindowTimer() = default;
+  ~TWindowTimer() { Reset(); }
+  TWindowTimer(const TWindowTimer&) = delete;
+  TWindowTimer& operator=(const TWindowTimer&) = delete;
+
+  // SetTimer's result; the owner holds the timer only when it was set.
+  bool Set(HWND Window, UINT_PTR Id, UINT Interval) {
+    Reset();
+    if (!::SetTimer(Window, Id, Interval, nullptr)) return false;
+    FWindow = Window;
+    FId = Id;
+    return true;
+  }
+  void Reset() {
+    if (const HWND wnd = std::exchange(FWindow, nullptr)) ::KillTimer(wnd, FId);
+  }
+
+ private:
+  HWND FWindow = nullptr;
+  UINT_PTR FId = 0;
+};
+
+// A subclass of a window (SetWindowSubclass: procedure, id and reference
+// data), removed when it goes, unless the window went first.
+class TWindowSubclass {
+ public:
+  TWindowSubclass() = default;
+  ~TWindowSubclass() { Reset(); }
+  TWindowSubclass(const TWindowSubclass&) = delete;
+  TWindowSubclass& operator=(const TWindowSubclass&) = delete;
+
+  // SetWindowSubclass's result; the owner holds the subclass only when it was set.
+  bool Set(HWND Window, SUBCLASSPROC Proc, UINT_PTR Id, DWORD_PTR Data) {
+    Reset();
+    if (!::SetWindowSubclass(Window, Proc, Id, Data)) return false;
+    FWindow = Window;
+    FProc = Proc;
+    FId = Id;
+    return true;
+  }
+  HWND Window() const { return FWindow; }
+  explicit operator bool() const { return FWindow != nullptr; }
+  // Also right inside the subclass procedure (on WM_NCDESTROY, say): the
+  // next procedure of the window still gets the message.
+  void Reset() {
+    const HWND wnd = std::exchange(FWindow, nullptr);
+    if (wnd && ::IsWindow(wnd)) ::RemoveWindowSubclass(wnd, FProc, FId);
+  }
+
+ private:
+  HWND FWindow = nullptr;
+  SUBCLASSPROC FProc = nullptr;
+  UINT_PTR FId = 0;
+};
 
 inline void ReleaseAndCloseMutexNoResult(HANDLE h) {
   ::ReleaseMutex(h);

@@ -2,6 +2,9 @@
 // "表" is 0x95 0x5C, its trail byte a backslash.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <stdexcept>
+
 #include "util/raii.h"
 #include "util/utils.h"
 
@@ -281,4 +284,37 @@ TEST(Owners, CloseOnceAndSeeTheOwnerAlreadyLetGo) {
   }
   gProbeOwner = nullptr;
   EXPECT_EQ(gProbeCloses, (std::vector<std::pair<int, int>>{{1, 2}, {3, 0}}));
+}
+
+// A re-entry guard sets its flag for the scope; a busy mark, which its
+// caller took itself, only clears. Both clear on every way out, a throw
+// included.
+TEST(Owners, ScopeFlagsClearOnEveryWayOut) {
+  bool flag = false;
+  {
+    const TGuard guard(flag);
+    EXPECT_TRUE(flag);
+  }
+  EXPECT_FALSE(flag);
+  try {
+    const TGuard guard(flag);
+    throw std::runtime_error("out");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_FALSE(flag);
+
+  std::atomic<bool> busy{false};
+  {
+    const TClearBusy clear(busy);
+    EXPECT_FALSE(busy);  // taking the mark is the caller's exchange
+    busy = true;
+  }
+  EXPECT_FALSE(busy);
+  try {
+    EXPECT_FALSE(busy.exchange(true));
+    const TClearBusy clear(busy);
+    throw std::runtime_error("out");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_FALSE(busy);
 }

@@ -64,8 +64,8 @@ void TBrowserProcess::Start(const std::string& Exe, const std::vector<std::strin
   TUniqueFd toBrowser[2], fromBrowser[2];
   if (!log || !null || (DevToolsPipe && (!OpenPipe(toBrowser, O_CLOEXEC) || !OpenPipe(fromBrowser, O_CLOEXEC))))
     throw EPlwsError(std::string("cannot prepare the browser's files: ") + std::strerror(errno));
-  FPid = fork();
-  if (FPid == 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
     // Only async-signal-safe calls until exec: the server thread runs.
     setpgid(0, 0);  // its own group, so its helpers end with it
     struct sigaction dfl {};
@@ -89,34 +89,24 @@ void TBrowserProcess::Start(const std::string& Exe, const std::vector<std::strin
   // The child's ends (and its log and input) go when this returns.
   FToBrowser = std::move(toBrowser[1]);
   FFromBrowser = std::move(fromBrowser[0]);
-  if (FPid < 0) throw EPlwsError(std::string("cannot start the browser: ") + std::strerror(forkError));
+  if (pid < 0) throw EPlwsError(std::string("cannot start the browser: ") + std::strerror(forkError));
+  FProcess = TChildProcessGroup(pid);
 }
 
 bool TBrowserProcess::Ended() {
-  if (FPid <= 0) return true;
-  siginfo_t info{};
-  // Look without reaping: while the leader is unreaped its group id
-  // cannot be reused, so killing the group hits only its helpers.
-  if (waitid(P_PID, static_cast<id_t>(FPid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0)
-    return false;
-  kill(-FPid, SIGKILL);
-  int raw = 0;
-  waitpid(FPid, &raw, 0);
-  FStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  FPid = -1;
+  if (!FProcess.Ended(FStatus)) return false;
   FToBrowser.Reset();
   FFromBrowser.Reset();
   return true;
 }
 
 void TBrowserProcess::End() {
-  if (FPid <= 0) return;
-  kill(FPid, SIGTERM);
+  if (!FProcess) return;
+  FProcess.Terminate();
   const auto deadline = Clock::now() + std::chrono::seconds(5);
   while (!Ended() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  if (FPid > 0) {
-    kill(-FPid, SIGKILL);
-    kill(FPid, SIGKILL);
+  if (FProcess) {
+    FProcess.ForceEnd();
     while (!Ended()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }

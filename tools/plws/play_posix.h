@@ -145,12 +145,12 @@ class TBrowserProcess {
   void End();
 
   int Status() const { return FStatus; }
-  pid_t Pid() const { return FPid; }
+  pid_t Pid() const { return FProcess.Get(); }
   int ToBrowser() const { return FToBrowser.Get(); }
   int FromBrowser() const { return FFromBrowser.Get(); }
 
  private:
-  pid_t FPid = -1;
+  TChildProcessGroup FProcess;
   int FStatus = 0;
   TUniqueFd FToBrowser, FFromBrowser;
 };
