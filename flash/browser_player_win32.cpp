@@ -538,7 +538,7 @@ TBrowserPlayer::~TBrowserPlayer() {
     FHost->Unlisten(FSession);
     FHost->Forget(FHost->Send("Target.closeTarget", "{\"targetId\":" + JsonString(FTarget) + "}", ""));
   }
-  if (FWindow) KillTimer(FWindow.Get(), kTickTimer);
+  FTick.Reset();
   FWindow.Reset();
 }
 
@@ -550,7 +550,7 @@ HWND TBrowserPlayer::CreateWindowIn(HWND Parent, const RECT& Bounds) {
   if (!FWindow) throw std::runtime_error("cannot create the player's window");
   SetWindowLongPtrW(FWindow.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(FWindow.Get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TBrowserPlayer::WindowProc));
-  SetTimer(FWindow.Get(), kTickTimer, kTickMs, nullptr);
+  FTick.Set(FWindow.Get(), kTickTimer, kTickMs);
   return FWindow.Get();
 }
 

@@ -104,6 +104,7 @@ class TBrowserPlayer {
   TCommandSink FOnCommand;
   std::string FToken, FTarget, FSession;
   TUniqueWindow FWindow;
+  TWindowTimer FTick;  // the window's own timer: the movie's time
 
   bool FLoop = true, FMenu = true, FShowAll = true;
   int FQuality = -1, FBackgroundColor = -1;
