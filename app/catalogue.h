@@ -5,8 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "flash/swf.h"  // LooksLikeSwf: what "FlashSwf" must hold to play
-
 enum class TItemEncoding { Flag, Int32, Text, Bytes };
 
 struct TSettingsDecoder;  // the settings loader's state (app/settings_decoder.h)

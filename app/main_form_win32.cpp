@@ -302,9 +302,7 @@ void TfrmMain::EndSession() {
 }
 
 void TfrmMain::FormDestroy(TComponent*) {
-  CleanupPlayback();
-  EndExtraction(FExtraction);
-  FMutex.Reset();
+  EndSession();
   Application->OnEndSession = nullptr;
   if (frmMain == this) frmMain = nullptr;
 }

@@ -41,7 +41,6 @@ TfrmDialog::TfrmDialog(TComponent* AOwner) : TForm(AOwner) {
   lblCopyright->SetCaption(std::string("lblCopyright"));
   SetDialogFont(lblCopyright->Font(), clBlack);
   lblCopyright->SetShowAccelChar(false);
-  lblCopyright->SetAutoSize(true);
 
   btnClose = new TButton(this);
   btnClose->SetName("btnClose");

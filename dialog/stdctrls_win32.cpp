@@ -14,11 +14,6 @@ void TLabel::SetCaption(const std::wstring& Value) {
   AdjustBounds();
 }
 
-void TLabel::SetAutoSize(bool Value) {
-  FAutoSize = Value;
-  AdjustBounds();
-}
-
 void TLabel::SetShowAccelChar(bool Value) {
   FShowAccelChar = Value;
   AdjustBounds();
@@ -28,7 +23,7 @@ void TLabel::SetShowAccelChar(bool Value) {
 UINT TLabel::DrawFlags() const { return DT_LEFT | DT_TOP | DT_EXPANDTABS | (FShowAccelChar ? 0 : DT_NOPREFIX); }
 
 void TLabel::AdjustBounds() {
-  if (!FAutoSize || Loading()) return;
+  if (Loading()) return;
   // Measured on a screen DC: the label may have no window yet.
   RECT r{0, 0, 0, 0};
   {

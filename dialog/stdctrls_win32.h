@@ -24,13 +24,11 @@ class TLabel : public TControl {
   void SetCaption(const std::string& Value);
   void SetCaption(const std::wstring& Value);
 
-  bool AutoSize() const { return FAutoSize; }
-  void SetAutoSize(bool Value);
   // Off: an "&" is shown as written instead of underlining the next letter.
   void SetShowAccelChar(bool Value);
 
-  // With AutoSize, takes the size of the text in the label's font, keeping
-  // the top-left corner.
+  // Takes the size of the text in the label's font, keeping the top-left
+  // corner: a label always fits its text.
   void AdjustBounds();
 
   void Loaded() override;
@@ -41,7 +39,6 @@ class TLabel : public TControl {
 
  private:
   UINT DrawFlags() const;
-  bool FAutoSize = true;
   bool FShowAccelChar = true;
 };
 

@@ -157,38 +157,44 @@ std::string KeyEventParams(unsigned Vk, bool Down, bool Shift) {
   return p + "}";
 }
 
-std::vector<std::string> BrowserPlayerArgs(const std::string& ProfileDir) {
+std::vector<std::string> QuietBrowserArgs() {
   return {
-      "--headless",
-      "--remote-debugging-pipe",
-      "--user-data-dir=" + ProfileDir,
-      // Nothing may be reached: the page and its files come through the
-      // protocol, and every host name resolves to nothing.
-      "--host-resolver-rules=MAP * ~NOTFOUND",
       "--disable-background-networking",
       "--disable-component-update",
       "--disable-sync",
       "--disable-extensions",
       "--disable-default-apps",
       "--disable-breakpad",
-      "--disable-crash-reporter",
       "--disable-features=Translate,MediaRouter,OptimizationHints",
       "--no-first-run",
       "--no-default-browser-check",
       "--noerrdialogs",
       "--password-store=basic",
+      "--autoplay-policy=no-user-gesture-required",
+      "--disable-gpu",
+  };
+}
+
+std::vector<std::string> BrowserPlayerArgs(const std::string& ProfileDir) {
+  std::vector<std::string> a = QuietBrowserArgs();
+  a.insert(a.end(), {
+      "--headless",
+      "--remote-debugging-pipe",
+      "--user-data-dir=" + ProfileDir,
+      // Nothing may be reached: the page and its files come through the
+      // protocol, and every host name resolves to nothing.
+      "--host-resolver-rules=MAP * ~NOTFOUND",
+      "--disable-crash-reporter",
       "--mute-audio",
       "--hide-scrollbars",
-      "--autoplay-policy=no-user-gesture-required",
       // Every page is a player on show, whether or not the browser thinks
       // it is seen: its timers, frames and pictures run at full pace.
       "--disable-renderer-backgrounding",
       "--disable-background-timer-throttling",
       "--disable-backgrounding-occluded-windows",
-      // The emulator draws with its canvas renderer, which needs no GPU.
-      "--disable-gpu",
       "about:blank",
-  };
+  });
+  return a;
 }
 
 std::string QuoteCommandLine(const std::vector<std::string>& Args) {

@@ -85,6 +85,12 @@ void WindowToPage(const TFrameRect& Fit, int PageW, int PageH, int X, int Y, dou
 // them, and the text a printable key types. Empty for a key we do not map.
 std::string KeyEventParams(unsigned VirtualKey, bool Down, bool Shift);
 
+// The arguments every browser we start gets: none of the browser's own
+// services (updates, sync, extensions, crash reports, first-run pages), no
+// dialogs, no GPU (the emulator's canvas renderer needs none), and sound
+// that starts without a gesture.
+std::vector<std::string> QuietBrowserArgs();
+
 // The browser's arguments for the saver's player: headless, the DevTools
 // protocol on the pipe (descriptors 3 and 4), the profile in ProfileDir,
 // every host name resolving to nothing, no first run, extensions, sync,

@@ -627,7 +627,6 @@ void TBrowserPlayer::Load() {
   c.BaseUrl = c.Root + "m/";
   c.FlashVars = Utf8(FFlashVars);
   c.FrameRate = FrameRateWithin(info ? info->FrameRate : 0, FMinFrameGapMs);
-  c.Loop = FLoop;
   c.Scale = showAll ? "showAll" : "noScale";
   c.Quality = PageQualityFor(FQuality);
   c.Background = PageBackgroundFor(FBackgroundColor);

@@ -62,7 +62,6 @@ class TBrowserPlayer {
   // coordinates). Its window procedure is WindowProc: it paints the frames,
   // hands the movie its input and lets it advance on WM_TIMER.
   HWND CreateWindowIn(HWND Parent, const RECT& Bounds);
-  HWND Handle() const { return FWindow.Get(); }
   void SetBounds(const RECT& Bounds);
 
   void SetLoop(bool Value) { FLoop = Value; }

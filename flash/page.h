@@ -10,7 +10,6 @@ struct TPageConfig {
   std::string BaseUrl;    // folder of the movie: relative loads find need files
   std::string FlashVars;  // UTF-8
   bool Preview = false;
-  bool Loop = false;
   std::string Scale;        // the emulator's "showAll" / "noScale"
   std::string Quality;      // "low" / "high"; empty = the emulator's default
   std::string Background;   // "#RRGGBB"; empty = the movie's own colour

@@ -42,9 +42,8 @@ struct TFlashMessage {
 struct IShockwaveFlash : public IDispatch {};
 __CRT_UUID_DECL(IShockwaveFlash, 0xD27CDB6C, 0xAE6D, 0x11CF, 0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00)
 
-// The control's identifiers: class, default dual interface, event interface.
+// The control's identifiers: class and event interface.
 extern const CLSID CLSID_ShockwaveFlash;
-extern const IID IID_IShockwaveFlash;
 extern const IID DIID_DShockwaveFlashEvents;
 
 // Dispatch identifiers of the properties we put and of the event we handle.
@@ -87,8 +86,6 @@ class TShockwaveFlash {
   TShockwaveFlash(const TShockwaveFlash&) = delete;
   TShockwaveFlash& operator=(const TShockwaveFlash&) = delete;
 
-  // Whether the browser player stands in for the control.
-  bool IsBrowserPlayer() const { return FBrowser != nullptr; }
   // The control's own window; null until it is active in a parent.
   HWND Handle() const { return FControlWnd; }
   void SetParentWindow(HWND Parent);

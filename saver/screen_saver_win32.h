@@ -5,26 +5,9 @@
 // the saver (saver/input_rules.h), asks for the Windows 9x screen-saver
 // password where one is set, and runs the end sequence that closes the
 // program. In configuration mode it shows the configuration form; in
-// password mode it runs the password-change dialog.
-//
-//   class TfrmMain : public TForm {
-//    public:
-//     explicit TfrmMain(TComponent* AOwner) : TForm(AOwner) {
-//       SetName("frmMain");
-//       ScreenSaver = new TScreenSaver(this);   // decides the mode at once
-//       ScreenSaver->SetName("ScreenSaver");
-//       ScreenSaver->SetCustomizeFormName("frmDialog");
-//       ScreenSaver->SetInterval(1000);         // starts the drawing timer
-//       ScreenSaver->OnTerminate = [this](TComponent* S) { ScreenSaverTerminate(S); };
-//       OnCreate = ...;
-//     }
-//   };
-//   try {
-//     Application->CreateForm<TfrmMain>();
-//   } catch (const EScreenSaverAbort&) {
-//     // Password mode: the change has run; nothing is left to do.
-//   }
-//   Application->Run();
+// password mode it runs the password-change dialog (creation then raises
+// EScreenSaverAbort). The main form (app/main_form_win32.cpp) creates it and
+// app/main_win32.cpp runs the program around it.
 //
 // One instance per process: the thread hooks find it through a process-wide
 // reference. Everything runs on the GUI thread except ThreadTimerTick.

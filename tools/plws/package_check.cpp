@@ -4,6 +4,7 @@
 
 #include "app/catalogue.h"
 #include "app/file_names.h"
+#include "flash/swf.h"
 #include "framework/bmp_decode.h"
 
 namespace {

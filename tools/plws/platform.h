@@ -22,7 +22,6 @@ class TOutputFolder {
   bool Holds(const std::string& Name) const;
   // Creates Name (one plain file-name component) and writes Data into it.
   void WriteNewFile(const std::string& Name, const void* Data, size_t Size);
-  const std::string& Path() const { return FPath; }
 
  private:
   struct TState;

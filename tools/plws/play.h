@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "app/catalogue.h"  // LooksLikeSwf
 #include "app/settings.h"
 #include "flash/base64.h"
 #include "flash/json.h"
 #include "flash/page.h"
+#include "flash/swf.h"
 #include "flash/request.h"
 #include "flash/swf.h"
 

@@ -1,29 +1,17 @@
 // Chromium's command line for a run.
+#include "flash/browser_player.h"
 #include "tools/plws/play.h"
 
 std::vector<std::string> BrowserArgs(const TBrowserLaunch& L) {
-  std::vector<std::string> a = {
+  std::vector<std::string> a = QuietBrowserArgs();
+  a.insert(a.end(), {
       // Nothing but the local server may be reached: every other host name
-      // resolves to nothing, and the browser's own services stay off.
+      // resolves to nothing.
       "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
-      "--disable-background-networking",
-      "--disable-component-update",
-      "--disable-sync",
-      "--no-first-run",
-      "--no-default-browser-check",
-      "--disable-default-apps",
-      "--disable-extensions",
-      "--disable-breakpad",
-      "--disable-features=Translate,MediaRouter,OptimizationHints",
-      "--noerrdialogs",
       "--disable-session-crashed-bubble",
-      "--password-store=basic",
-      "--autoplay-policy=no-user-gesture-required",
-      // Ruffle falls back to its canvas renderer, which works on any display.
-      "--disable-gpu",
       "--user-data-dir=" + L.ProfileDir,
       "--window-position=0,0",
-  };
+  });
   if (L.NoSandbox) a.push_back("--no-sandbox");
   const std::string size = std::to_string(L.Width) + "," + std::to_string(L.Height);
   if (L.Mode == TBrowserLaunch::Headless) {

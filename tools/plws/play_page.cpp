@@ -19,7 +19,6 @@ TPageConfig PageConfigFor(const TPlayerSettings& S, bool Preview, const std::str
   c.BaseUrl = BaseUrl;
   c.FlashVars = AnsiToUtf8(ComposeFlashVars(S.FlashVars, Preview ? "preview" : "normal"));
   c.Preview = Preview;
-  c.Loop = S.Loop;
   // The saver sets the scale only full screen; a preview keeps the player's
   // own default, which shows the whole stage.
   c.Scale = PageScaleFor(Preview ? "" : S.Scale);

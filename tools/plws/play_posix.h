@@ -91,7 +91,6 @@ class TServer {
   // Ends every thread of the server and closes its descriptors.
   void Stop();
 
-  int Port() const { return FPort; }
   std::string Origin() const { return "http://" + FHost; }
 
  private:
@@ -112,7 +111,6 @@ class TServer {
   TLog& FLog;
   TUniqueFd FListen;
   TUniqueFd FWake[2];
-  int FPort = 0;
   std::atomic<bool> FStopping{false};
   std::thread FThread;
   std::list<std::unique_ptr<TConnection>> FConnections;  // touched by the accept thread only

@@ -98,8 +98,7 @@ void TServer::Start() {
   if (bind(FListen.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(FListen.Get(), 64) != 0 ||
       getsockname(FListen.Get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
     throw EPlwsError(std::string("cannot listen on 127.0.0.1: ") + std::strerror(errno));
-  FPort = ntohs(a.sin_port);
-  FHost = "127.0.0.1:" + std::to_string(FPort);
+  FHost = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
   if (!OpenPipe(FWake, O_CLOEXEC)) throw EPlwsError(std::string("pipe: ") + std::strerror(errno));
   FThread = std::thread([this] {
     try {
