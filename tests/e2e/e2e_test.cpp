@@ -283,12 +283,14 @@ class SaverE2E : public ::testing::Test {
     EXPECT_EQ(r.ExitCode, 0) << r.Output << "\nthe saver must not hold up the end of the session";
   }
 
-  // The saver's main window: the form's caption.
-  static bool SaverWindowShown(const std::string& Display = "") {
+  // A window of that caption is shown.
+  static bool WindowShown(const std::string& Caption, const std::string& Display = "") {
     TEnv env;
     if (!Display.empty()) env["DISPLAY"] = Display;
-    return RunProgram({"xdotool", "search", "--onlyvisible", "--name", "^plu:mex ScreenSaver$"}, env).ExitCode == 0;
+    return RunProgram({"xdotool", "search", "--onlyvisible", "--name", "^" + Caption + "$"}, env).ExitCode == 0;
   }
+  // The saver's main window: the form's caption.
+  static bool SaverWindowShown(const std::string& Display = "") { return WindowShown("plu:mex ScreenSaver", Display); }
 
   std::string Dir, Log;
   std::set<std::string> TempBefore;
@@ -700,9 +702,7 @@ TEST_F(SaverE2E, TheEndOfTheSessionLeavesNothingBehindInAnyModeThatExtracts) {
   {
     SCOPED_TRACE("settings dialog");
     auto saver = Start({"wine", scr, "/c"}, "config.out");
-    ASSERT_TRUE(WaitUntil([] {
-      return RunProgram({"xdotool", "search", "--onlyvisible", "--name", "^E2E session dialog$"}).ExitCode == 0;
-    }, 20000)) << saver->Output();
+    ASSERT_TRUE(WaitUntil([] { return WindowShown("E2E session dialog"); }, 20000)) << saver->Output();
     ASSERT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf"));
     EndSession();
     EXPECT_TRUE(saver->Wait(20000));
@@ -1593,9 +1593,7 @@ TEST_F(BrowserE2E, ThePreviewTheSettingsAndTheEndOfTheSessionWorkAsWithTheContro
     SCOPED_TRACE("settings");
     // Without the control, the dialog still shows, with the package's picture.
     auto saver = Start({"wine", scr, "/c"}, "config.out");
-    ASSERT_TRUE(WaitUntil([] {
-      return RunProgram({"xdotool", "search", "--onlyvisible", "--name", "^E2E browser dialog$"}).ExitCode == 0;
-    }, 20000)) << saver->Output();
+    ASSERT_TRUE(WaitUntil([] { return WindowShown("E2E browser dialog"); }, 20000)) << saver->Output();
     TScreen shot;
     WaitUntil([&] {
       shot = Screenshot(Dir + "/dialog.png");

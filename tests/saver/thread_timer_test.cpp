@@ -13,21 +13,11 @@
 #include <vector>
 
 #include "saver/thread_timer.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// Polls Pred up to Limit (a bound against hangs, not a timing expectation).
-template <typename Pred>
-bool WaitUntil(Pred P, std::chrono::milliseconds Limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + Limit;
-  while (!P()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 // What the fake host saw; outlives the timer that owns the host.
 struct THostLog {

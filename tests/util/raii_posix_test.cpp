@@ -13,22 +13,12 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/wait_until.h"
 #include "util/raii_posix.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// Polls Pred up to Limit (a bound against hangs, not a timing expectation).
-template <typename Pred>
-bool WaitUntil(Pred P, std::chrono::milliseconds Limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + Limit;
-  while (!P()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 // Gone, or a zombie nobody reaped yet: either way no longer running.
 bool Stopped(pid_t Pid) {
