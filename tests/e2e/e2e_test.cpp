@@ -283,6 +283,17 @@ class SaverE2E : public ::testing::Test {
     EXPECT_EQ(r.ExitCode, 0) << r.Output << "\nthe saver must not hold up the end of the session";
   }
 
+  // The dialog shows the package's 48x40 magenta picture (the screen, once
+  // it has painted, in dialog.png).
+  void ExpectDialogPicture() const {
+    TScreen shot;
+    WaitUntil([&] {
+      shot = Screenshot(Dir + "/dialog.png");
+      return shot.Count(0, 0, shot.Width, shot.Height, kMagenta) >= 48 * 40;
+    }, 10000, 250);
+    EXPECT_GE(shot.Count(0, 0, shot.Width, shot.Height, kMagenta), 48 * 40) << "the package's picture";
+  }
+
   // A window of that caption is shown.
   static bool WindowShown(const std::string& Caption, const std::string& Display = "") {
     TEnv env;
@@ -869,12 +880,7 @@ TEST_F(SaverE2E, ConfigurationShowsThePackagesDialogAndClosingItRemovesTheFiles)
   }, 20000)) << saver->Output();
   // Configuration extracts too, and no control is made.
   EXPECT_TRUE(fs::exists(TempFolder(guid) + "/movie.swf"));
-  TScreen shot;
-  WaitUntil([&] {
-    shot = Screenshot(Dir + "/dialog.png");
-    return shot.Count(0, 0, shot.Width, shot.Height, kMagenta) >= 48 * 40;
-  }, 10000, 250);
-  EXPECT_GE(shot.Count(0, 0, shot.Width, shot.Height, kMagenta), 48 * 40) << "the package's picture";
+  ExpectDialogPicture();
   const TRunResult geometry = RunProgram({"xdotool", "getwindowgeometry", window});
   std::smatch m;
   ASSERT_TRUE(std::regex_search(geometry.Output, m, std::regex("Geometry: (\\d+)x(\\d+)"))) << geometry.Output;
@@ -1594,12 +1600,7 @@ TEST_F(BrowserE2E, ThePreviewTheSettingsAndTheEndOfTheSessionWorkAsWithTheContro
     // Without the control, the dialog still shows, with the package's picture.
     auto saver = Start({"wine", scr, "/c"}, "config.out");
     ASSERT_TRUE(WaitUntil([] { return WindowShown("E2E browser dialog"); }, 20000)) << saver->Output();
-    TScreen shot;
-    WaitUntil([&] {
-      shot = Screenshot(Dir + "/dialog.png");
-      return shot.Count(0, 0, shot.Width, shot.Height, kMagenta) >= 48 * 40;
-    }, 10000, 250);
-    EXPECT_GE(shot.Count(0, 0, shot.Width, shot.Height, kMagenta), 48 * 40) << "the package's picture";
+    ExpectDialogPicture();
     ASSERT_TRUE(fs::exists(TempFolder(guid) + "/data.xml"));
     // The end of the session while it shows.
     EndSession();
