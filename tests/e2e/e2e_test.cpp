@@ -152,9 +152,14 @@ class SaverE2E : public ::testing::Test {
     Dir = S().Work + "/" + info->name();
     fs::create_directories(Dir);
     Log = Dir + "/fake.log";
-    // What an earlier, interrupted run of these scenarios left behind.
-    for (const auto& e : fs::directory_iterator(S().TempUnix))
-      if (e.path().filename().string().rfind("{E2E-", 0) == 0) fs::remove_all(e.path());
+    // What an earlier, interrupted run of these scenarios left behind: their
+    // packages' folders, and what a package without a GUID leaves in the
+    // temporary folder itself (its movie ".swf", its browser's profile),
+    // which would keep the next such run from extracting its movie.
+    for (const auto& e : fs::directory_iterator(S().TempUnix)) {
+      const std::string name = e.path().filename().string();
+      if (name.rfind("{E2E-", 0) == 0 || name == ".swf" || name.rfind("browser.", 0) == 0) fs::remove_all(e.path());
+    }
     TempBefore = Tree(S().TempUnix);
   }
 
