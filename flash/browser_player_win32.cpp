@@ -617,8 +617,7 @@ void TBrowserPlayer::Load() {
 
   RECT client{};
   GetClientRect(FWindow.Get(), &client);
-  const bool showAll = FShowAll;
-  PageSizeFor(info ? info->Width : 0, info ? info->Height : 0, client.right, client.bottom, showAll, FPageW,
+  PageSizeFor(info ? info->Width : 0, info ? info->Height : 0, client.right, client.bottom, FShowAll, FPageW,
               FPageH);
 
   TPageConfig c;
@@ -627,7 +626,7 @@ void TBrowserPlayer::Load() {
   c.BaseUrl = c.Root + "m/";
   c.FlashVars = Utf8(FFlashVars);
   c.FrameRate = FrameRateWithin(info ? info->FrameRate : 0, FMinFrameGapMs);
-  c.Scale = showAll ? "showAll" : "noScale";
+  c.Scale = FShowAll ? "showAll" : "noScale";
   c.Quality = PageQualityFor(FQuality);
   c.Background = PageBackgroundFor(FBackgroundColor);
   c.Menu = FMenu;
